@@ -1,0 +1,30 @@
+// File opening, inquiry and variable replacement.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Opens filePath on lfn with status ("OLD", "UNKNOWN", "NEW", "SCRATCH" or
+// blank), form ("FORMATTED", "UNFORMATTED", "BINARY" or blank) and action
+// ("READONLY" or blank); iostat 0 when the file is open.
+void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::string_view form,
+            std::string_view action, std::string_view spare, int& iostat);
+
+// Inquiry by unit or by file name; every field optional.
+struct InquireArgs {
+  std::optional<int> unit;
+  std::optional<std::string> file;
+  std::string* name = nullptr;
+  bool* exist = nullptr;
+  bool* opened = nullptr;
+  int* number = nullptr;
+};
+void INQUIRE(const InquireArgs& args);
+
+void LEFTJS(std::string& string);
+void UPPERC(std::string& string);
+
+// Replaces variable references ("${NAME}", "$N") by values of ENVIRONMENT.
+// iMode 0 silent, 1 warn, 2 stop at the first unresolved reference.
+void RPLENVAR(int iMode, std::string& string);

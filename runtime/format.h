@@ -1,0 +1,130 @@
+// Format-list writer and fixed-field reader.
+//
+// A format text is written exactly as the layouts give it, for example
+//   "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.4,' | ',A1,' |')"
+// Descriptors (upper or lower case): I w, I w.m, F w.d, E w.d, D w.d, A, A w,
+// n X, quoted literals ('...' or "...", a doubled quote stands for one), "/",
+// repeat counts on descriptors and on parenthesised groups, nested groups.
+// Commas between descriptors may be left out where the text stays
+// unambiguous ("(/18X,A)").
+//
+// Writing: the end of the list ends the current record; when items remain
+// after the last data descriptor, the record ends and the list starts again
+// at its last top-level parenthesised group (at its beginning when it has
+// none). Writing stops at the first data descriptor for which no item is
+// left, so literals before it are still written.
+//
+// Numbers are rounded on their exact binary value, halves away from zero; a
+// value whose sign bit is set keeps its minus sign also when it rounds to
+// zero; a number that does not fit its field is written as asterisks.
+// A text longer than A w keeps its first w characters, a shorter one is
+// right-aligned in the field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rt {
+
+// One item of an output list: an integer, a real or a text.
+class FItem {
+ public:
+  enum class Kind { Int, Real, Text };
+  FItem(int v) : kind_(Kind::Int), i_(v) {}
+  FItem(long v) : kind_(Kind::Int), i_(v) {}
+  FItem(long long v) : kind_(Kind::Int), i_(v) {}
+  FItem(double v) : kind_(Kind::Real), d_(v) {}
+  FItem(const char* s) : kind_(Kind::Text), s_(s) {}
+  FItem(std::string_view s) : kind_(Kind::Text), s_(s) {}
+  FItem(const std::string& s) : kind_(Kind::Text), s_(s) {}
+  Kind kind() const { return kind_; }
+  long long intValue() const { return i_; }
+  double realValue() const { return d_; }
+  const std::string& text() const { return s_; }
+
+ private:
+  Kind kind_;
+  long long i_ = 0;
+  double d_ = 0.0;
+  std::string s_;
+};
+
+using FItems = std::vector<FItem>;
+
+// Appends every element of an array to an item list, in order.
+template <typename T>
+void appendItems(FItems& items, const std::vector<T>& values) {
+  for (const auto& v : values) items.emplace_back(v);
+}
+
+// The records that the format writes for the items (no line ends).
+std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items = {});
+
+// Writes the records to a unit (see units.h).
+void writeFmt(int unit, std::string_view fmt, const FItems& items = {});
+
+// Internal write into a text of `len` characters: the first record, cut or
+// blank-filled to `len`.
+std::string formatText(std::string_view fmt, const FItems& items, std::size_t len);
+
+// The first record only, as long as the format makes it.
+std::string formatLine(std::string_view fmt, const FItems& items = {});
+
+// One field of a single descriptor, e.g. formatField("F10.4", 1.5).
+std::string formatField(std::string_view descriptor, const FItem& item);
+
+// ---------------------------------------------------------------------------
+// Fixed-field reading with a format list.
+//
+// Integer (I w), real (F w.d, E w.d, D w.d) and text (A, A w) fields are read
+// from the records; n X skips columns, "/" goes on with the next record, and
+// a record shorter than the fields reads as if filled with blanks. Numeric
+// fields: leading and embedded blanks are ignored, an all-blank field is
+// zero, a sign is optional, a field without a decimal point carries d
+// implied fraction digits, an exponent may follow after E, D, e or d or start
+// with a bare sign. Any other character is a conversion error. A w reads w
+// characters into the text (A alone: the whole rest of the record); a text
+// target keeps its declared length (`len`, blank-filled or cut).
+
+class FTarget {
+ public:
+  enum class Kind { Int, Real, Text };
+  FTarget(int& v) : kind_(Kind::Int), i_(&v) {}
+  FTarget(double& v) : kind_(Kind::Real), d_(&v) {}
+  // A text target with its declared length; 0 keeps the field as read.
+  FTarget(std::string& s, std::size_t len = 0) : kind_(Kind::Text), s_(&s), len_(len) {}
+  Kind kind() const { return kind_; }
+  int* intPtr() const { return i_; }
+  double* realPtr() const { return d_; }
+  std::string* textPtr() const { return s_; }
+  std::size_t len() const { return len_; }
+
+ private:
+  Kind kind_;
+  int* i_ = nullptr;
+  double* d_ = nullptr;
+  std::string* s_ = nullptr;
+  std::size_t len_ = 0;
+};
+
+using FTargets = std::vector<FTarget>;
+
+// Status of a read: 0 success, -1 end of file (no record left for a field
+// or a "/"), a positive value for a conversion error.
+constexpr int kIoEnd = -1;
+constexpr int kIoConversion = 5010;
+
+// Reads from the records of a text list, starting at records[pos]; `pos`
+// moves past every record the read consumed (a read consumes at least one).
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            const FTargets& targets);
+
+// Reads from one text (an internal read of a single record).
+int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets);
+
+// Reads the records it needs from a unit (see units.h).
+int readFmtUnit(int unit, std::string_view fmt, const FTargets& targets);
+
+}  // namespace rt

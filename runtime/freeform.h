@@ -1,0 +1,68 @@
+// Free-form (list-directed) reading and writing.
+//
+// Reading: values are separated by blanks, tabs or one comma; two commas in a
+// row give an empty value that leaves the target unchanged; a slash ends the
+// list and leaves the remaining targets unchanged; a line that ends before
+// every target has a value (and without a slash) is a failed read; a text may
+// be quoted with apostrophes or double quotes and then holds blanks (a
+// doubled quote inside stands for one quote); an unquoted text ends at a
+// blank, tab, comma or slash; a count and an asterisk before a value repeat
+// it ("3*1.0"; "3*" alone gives three empty values); a real may use E or D in
+// either case as the exponent letter, or a bare signed exponent right after
+// the mantissa (1.5-3 reads as 1.5E-3); a value that cannot be converted is a
+// conversion error.
+//
+// Writing: each record starts with one blank; an integer is written
+// right-aligned in 12 columns, a text unchanged; one blank separates a value
+// from the one before it, except between two texts; a value that would run
+// past column 79 starts a new record.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/format.h"
+
+namespace rt {
+
+class FreeTarget {
+ public:
+  enum class Kind { Int, Real, Text };
+  FreeTarget(int& v) : kind_(Kind::Int), i_(&v) {}
+  FreeTarget(double& v) : kind_(Kind::Real), d_(&v) {}
+  // A text target of a declared length (blank-filled or cut); 0 keeps the
+  // value as read.
+  FreeTarget(std::string& s, std::size_t len = 0) : kind_(Kind::Text), s_(&s), len_(len) {}
+  Kind kind() const { return kind_; }
+  int* intPtr() const { return i_; }
+  double* realPtr() const { return d_; }
+  std::string* textPtr() const { return s_; }
+  std::size_t len() const { return len_; }
+
+ private:
+  Kind kind_;
+  int* i_ = nullptr;
+  double* d_ = nullptr;
+  std::string* s_ = nullptr;
+  std::size_t len_ = 0;
+};
+
+struct FreeRead {
+  int iostat = 0;          // 0 success, kIoEnd line ended too early, kIoConversion bad value
+  std::vector<bool> set;   // per target: whether it received a value
+  bool ok() const { return iostat == 0; }
+};
+
+FreeRead readFree(std::string_view line, const std::vector<FreeTarget>& targets);
+
+// The records that free-form writing makes of the items (integers and texts).
+std::vector<std::string> freeRecords(const FItems& items);
+
+// Writes them to a unit.
+void writeFree(int unit, const FItems& items);
+
+// Free-form write into a text: the first record, without cutting or filling.
+std::string freeText(const FItems& items);
+
+}  // namespace rt

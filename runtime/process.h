@@ -1,0 +1,53 @@
+// The process: command line, clock, end of run.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace rt {
+
+// Thrown to end the run with an exit status (the exit sequence throws it
+// after its last action). main turns it into the process exit status.
+struct ProgramExit {
+  int status;
+};
+
+// An input/output failure that no routine checks: exit status 127 with a
+// message on standard error naming the file and the failed operation.
+class IoFailure : public std::runtime_error {
+ public:
+  IoFailure(std::string file, std::string operation, std::string detail = {});
+  const std::string& file() const { return file_; }
+  const std::string& operation() const { return operation_; }
+
+ private:
+  std::string file_;
+  std::string operation_;
+};
+
+// Command line, stored by the process entry.
+void setCommandLine(int argc, const char* const* argv);
+int argCount();                 // number of arguments, the program name not counted
+std::string argument(int i);    // i from 1 to argCount(); empty outside
+
+// Local clock: year, month, day, offset from UTC in minutes, hours, minutes,
+// seconds, milliseconds.
+using ClockValues = std::array<int, 8>;
+ClockValues localClock();
+// Processor time used by the process, in seconds.
+double cpuSeconds();
+
+// Tests may fix the clock; std::nullopt restores the real one.
+void setClockOverride(std::optional<ClockValues> values);
+void setCpuOverride(std::optional<double> seconds);
+
+// Runs the program body and turns its end into an exit status: the status
+// of a ProgramExit, 0 when the body returns, 127 for an IoFailure (message
+// on standard error). Units and the console are flushed at the end.
+int runProgram(int argc, const char* const* argv, const std::function<void()>& body);
+
+}  // namespace rt

@@ -1,0 +1,30 @@
+// Fixed-length, blank-padded texts held in std::string.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+// Cut or blank-fill to exactly n characters.
+std::string fit(std::string_view s, std::size_t n);
+
+// Length without trailing blanks and NULs.
+std::size_t trimLen(std::string_view s);
+
+// The text without trailing blanks and NULs.
+std::string trimRight(std::string_view s);
+
+// True when the text is empty or all blanks (NULs count as blanks).
+bool isBlank(std::string_view s);
+
+// Compare as blank-padded texts: the shorter is taken as filled with blanks.
+bool eqPadded(std::string_view a, std::string_view b);
+
+// Leading blanks (code 32 only) moved to the end; the length is kept.
+std::string leftAdjust(std::string_view s);
+
+// Letters a-z upper-cased; every other byte unchanged.
+std::string upperAZ(std::string_view s);
+
+}  // namespace rt
