@@ -18,7 +18,17 @@
 // value whose sign bit is set keeps its minus sign also when it rounds to
 // zero; a number that does not fit its field is written as asterisks.
 // A text longer than A w keeps its first w characters, a shorter one is
-// right-aligned in the field.
+// right-aligned in the field. n X always writes n blanks, also at the end of
+// a record ("(1X)" is a record holding one blank). F w.d drops the zero
+// before the point only when the field has no room for it (".5000" in F5.4);
+// E w.d writes 0.ddddE+ee, and +eee without the letter when the exponent
+// needs three digits; infinities and NaN are written as text when they fit.
+//
+// Programmer errors throw: a malformed format text std::invalid_argument, an
+// item of the wrong kind for its descriptor (an integer for F, a real for I,
+// a number for A, ...) or items left over that no descriptor of the list can
+// take std::logic_error. The same holds for reading (a literal in a format
+// used for reading is a programmer error too).
 #pragma once
 
 #include <cstdint>
@@ -86,7 +96,16 @@ std::string formatField(std::string_view descriptor, const FItem& item);
 // implied fraction digits, an exponent may follow after E, D, e or d or start
 // with a bare sign. Any other character is a conversion error. A w reads w
 // characters into the text (A alone: the whole rest of the record); a text
-// target keeps its declared length (`len`, blank-filled or cut).
+// target keeps its declared length (`len`, blank-filled or cut to its first
+// characters). An integer field outside the range of int, a real field
+// beyond the largest double and an exponent letter without digits are
+// conversion errors.
+//
+// When the targets are done the read goes on through the format up to the
+// next data descriptor or the end of the list, so a "/" after the last
+// target still moves to the next record; the record in which the read ends
+// counts as consumed. More targets than descriptors: the next record is read
+// and the list starts again as for writing.
 
 class FTarget {
  public:

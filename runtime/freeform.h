@@ -10,12 +10,18 @@
 // it ("3*1.0"; "3*" alone gives three empty values); a real may use E or D in
 // either case as the exponent letter, or a bare signed exponent right after
 // the mantissa (1.5-3 reads as 1.5E-3); a value that cannot be converted is a
-// conversion error.
+// conversion error. An integer target takes only an optional sign and
+// digits ("1.5" is a conversion error); a quoted text for a number, a text
+// going on after its closing quote and a count of 0 are conversion errors; a
+// quoted text that the line ends inside counts as a line ending too early.
+// Values beyond the last target, and repeats beyond it, are ignored.
 //
 // Writing: each record starts with one blank; an integer is written
 // right-aligned in 12 columns, a text unchanged; one blank separates a value
 // from the one before it, except between two texts; a value that would run
-// past column 79 starts a new record.
+// past column 79 starts a new record (a longer value stands alone in its
+// record). A real, which no message writes, is the shortest text that reads
+// back as the same value, right-aligned in 24 columns.
 #pragma once
 
 #include <string>

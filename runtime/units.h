@@ -2,8 +2,12 @@
 //
 // Unit 5 is standard input and unit 6 standard output from the start (both
 // can be redirected for tests). Every other unit is connected by openUnit.
+// A file may also be connected to unit 5 or 6 in place of the console; once
+// that file is closed the unit is the console again, and closing the console
+// itself only flushes it. Reading unit 6 or writing unit 5 while they are the
+// console is an error.
 // A file is identified by what it is on disk, so "a/../b.txt" and "b.txt"
-// name the same file.
+// name the same file. Trailing blanks of a file name are not part of it.
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails
@@ -30,8 +34,11 @@ struct OpenRequest {
 // temporary file that is removed when the unit is closed (path ignored).
 // The file is positioned at its start; the first write after the open, a
 // rewind or a read cuts the file at the current position (sequential
-// output). Returns 0 or a positive status (an errno value). A unit that is
-// already connected is closed first.
+// output). Without readOnly the file is opened for reading and writing; an
+// existing file that may only be read is then opened for reading, and a
+// write to it fails. Returns 0 or a positive status (an errno value). A
+// unit that is already connected is closed first. Formatted and unformatted
+// units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
 
 bool unitOpened(int unit);
@@ -60,6 +67,8 @@ int readRecord(int unit, std::string& record);
 // Writes one record and its line end.
 void writeRecord(int unit, std::string_view record);
 
+// Positions the file at its start; no effect on the console or on a unit
+// that is not connected.
 void rewindUnit(int unit);
 
 // Flushes every connected unit and the console.

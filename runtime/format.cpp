@@ -1,0 +1,879 @@
+// Format-list writer and fixed-field reader.
+//
+// A format text goes through three stages: the tokeniser cuts it into
+// counts, descriptors, literals, parentheses and slashes; the parser turns
+// the tokens into a flat list of steps in which each parenthesised group is
+// an Open/Close pair that knows its repeat count; the writer and the reader
+// walk that list. Parsed lists are cached by their text, so a layout used for
+// every record of a file is parsed once.
+#include "runtime/format.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace rt {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Parsed form
+
+enum class Op : unsigned char {
+  Int,      // I w / I w.m        (w, d = m or -1)
+  Fixed,    // F w.d
+  Exp,      // E w.d / D w.d      (letter 'E' or 'D')
+  Text,     // A / A w            (w = -1 without width)
+  Skip,     // n X                (w = n)
+  Literal,  // quoted text        (text)
+  Slash,    // n /                (w = n)
+  Open,     // n (                (w = n, jump = index of the Close)
+  Close,    // )                  (jump = index of the Open)
+};
+
+struct Step {
+  Op op;
+  char letter = 0;  // the descriptor letter of a data step (I F E D A)
+  int w = 0;
+  int d = -1;
+  std::size_t jump = 0;
+  std::string text;
+};
+
+Step makeStep(Op op, int w = 0, std::size_t jump = 0) {
+  Step s{};
+  s.op = op;
+  s.w = w;
+  s.jump = jump;
+  return s;
+}
+
+constexpr int kMaxDepth = 32;
+
+struct Format {
+  std::string source;
+  std::vector<Step> steps;
+  std::size_t restart = 0;       // where the list starts again when items remain
+  bool restartHasData = false;   // whether the part from `restart` on holds a data descriptor
+};
+
+[[noreturn]] void badFormat(std::string_view fmt, const std::string& why) {
+  throw std::invalid_argument("invalid format \"" + std::string(fmt) + "\": " + why);
+}
+
+// ---------------------------------------------------------------------------
+// Tokeniser
+
+struct Token {
+  enum Kind { Count, Desc, Literal, LParen, RParen, Slash, Comma } kind;
+  char letter = 0;  // Desc: I F E D A X (upper case)
+  int w = -1;       // Desc: width; Count: the count
+  int d = -1;       // Desc: decimals / minimum digits
+  std::string text; // Literal
+};
+
+class Tokeniser {
+ public:
+  explicit Tokeniser(std::string_view s) : s_(s) {}
+
+  std::vector<Token> all() {
+    std::vector<Token> out;
+    for (;;) {
+      skipBlanks();
+      if (i_ >= s_.size()) return out;
+      out.push_back(next());
+    }
+  }
+
+ private:
+  void skipBlanks() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
+  }
+  bool digitHere() {
+    skipBlanks();
+    return i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9';
+  }
+  int number() {
+    long v = 0;
+    while (digitHere()) {
+      v = v * 10 + (s_[i_++] - '0');
+      if (v > 1000000) badFormat(s_, "number too large");
+    }
+    return static_cast<int>(v);
+  }
+
+  Token next() {
+    Token t{};
+    const char c = s_[i_];
+    if (c >= '0' && c <= '9') {
+      t.kind = Token::Count;
+      t.w = number();
+      return t;
+    }
+    ++i_;
+    switch (c) {
+      case '(': t.kind = Token::LParen; return t;
+      case ')': t.kind = Token::RParen; return t;
+      case '/': t.kind = Token::Slash; return t;
+      case ',': t.kind = Token::Comma; return t;
+      case '\'':
+      case '"': {
+        t.kind = Token::Literal;
+        for (;;) {
+          if (i_ >= s_.size()) badFormat(s_, "unterminated literal");
+          const char q = s_[i_++];
+          if (q == c) {
+            if (i_ < s_.size() && s_[i_] == c) {
+              t.text += c;
+              ++i_;
+              continue;
+            }
+            return t;
+          }
+          t.text += q;
+        }
+      }
+      default: break;
+    }
+    const char u = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    t.kind = Token::Desc;
+    t.letter = u;
+    switch (u) {
+      case 'X': return t;
+      case 'I':
+      case 'F':
+      case 'E':
+      case 'D':
+      case 'A':
+        if (digitHere()) t.w = number();
+        skipBlanks();
+        if (i_ < s_.size() && s_[i_] == '.') {
+          ++i_;
+          if (!digitHere()) badFormat(s_, "digits expected after '.'");
+          t.d = number();
+        }
+        return t;
+      default: badFormat(s_, std::string("unknown descriptor '") + c + "'");
+    }
+  }
+
+  std::string_view s_;
+  std::size_t i_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Parser
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : text_(text), toks_(Tokeniser(text).all()) {}
+
+  Format parse() {
+    Format f;
+    f.source = std::string(text_);
+    std::size_t begin = 0, end = toks_.size();
+    // The usual form is one pair of parentheses around the whole list.
+    if (end >= 2 && toks_[0].kind == Token::LParen && matchingParen(0) == end - 1) {
+      begin = 1;
+      end -= 1;
+    }
+    std::size_t k = begin;
+    bool lastTopGroup = false;
+    std::size_t restart = 0;
+    parseList(f, k, end, 0, restart, lastTopGroup);
+    if (k != end) badFormat(text_, "unbalanced ')'");
+    f.restart = lastTopGroup ? restart : 0;
+    for (std::size_t i = f.restart; i < f.steps.size(); ++i) {
+      const Op op = f.steps[i].op;
+      if (op == Op::Int || op == Op::Fixed || op == Op::Exp || op == Op::Text) f.restartHasData = true;
+    }
+    return f;
+  }
+
+ private:
+  std::size_t matchingParen(std::size_t open) const {
+    int depth = 0;
+    for (std::size_t i = open; i < toks_.size(); ++i) {
+      if (toks_[i].kind == Token::LParen) ++depth;
+      if (toks_[i].kind == Token::RParen && --depth == 0) return i;
+    }
+    return toks_.size();
+  }
+
+  void parseList(Format& f, std::size_t& k, std::size_t end, int depth, std::size_t& restart,
+                 bool& lastTopGroup) {
+    while (k < end) {
+      const Token& first = toks_[k];
+      if (first.kind == Token::Comma) {
+        ++k;
+        continue;
+      }
+      if (first.kind == Token::RParen) {
+        if (depth == 0) badFormat(text_, "unbalanced ')'");
+        return;
+      }
+      int count = 1;
+      bool hasCount = false;
+      if (first.kind == Token::Count) {
+        count = first.w;
+        hasCount = true;
+        if (count < 1) badFormat(text_, "count must be positive");
+        if (++k >= end) badFormat(text_, "count without descriptor");
+      }
+      const Token& t = toks_[k++];
+      switch (t.kind) {
+        case Token::LParen: {
+          if (depth + 1 >= kMaxDepth) badFormat(text_, "groups nested too deeply");
+          const std::size_t open = f.steps.size();
+          f.steps.push_back(makeStep(Op::Open, count));
+          if (depth == 0) {
+            restart = open;
+            lastTopGroup = true;
+          }
+          parseList(f, k, end, depth + 1, restart, lastTopGroup);
+          if (k >= end || toks_[k].kind != Token::RParen) badFormat(text_, "missing ')'");
+          ++k;
+          f.steps[open].jump = f.steps.size();
+          f.steps.push_back(makeStep(Op::Close, 0, open));
+          break;
+        }
+        case Token::Slash: f.steps.push_back(makeStep(Op::Slash, count)); break;
+        case Token::Literal:
+          if (hasCount) badFormat(text_, "count before a literal");
+          f.steps.push_back(makeStep(Op::Literal));
+          f.steps.back().text = t.text;
+          break;
+        case Token::Desc: addDescriptor(f, t, count); break;
+        default: badFormat(text_, "descriptor expected");
+      }
+    }
+  }
+
+  void addDescriptor(Format& f, const Token& t, int count) {
+    if (t.letter == 'X') {
+      f.steps.push_back(makeStep(Op::Skip, count));
+      return;
+    }
+    Step s = makeStep(Op::Text, t.w);
+    s.letter = t.letter;
+    s.d = t.d;
+    if (t.w == 0) badFormat(text_, "width must be positive");
+    switch (t.letter) {
+      case 'I':
+        if (t.w < 0) badFormat(text_, "I needs a width");
+        s.op = Op::Int;
+        break;
+      case 'F':
+      case 'E':
+      case 'D':
+        if (t.w < 0 || t.d < 0) badFormat(text_, std::string(1, t.letter) + " needs a width and decimals");
+        s.op = t.letter == 'F' ? Op::Fixed : Op::Exp;
+        break;
+      default:
+        if (t.d >= 0) badFormat(text_, "A takes no decimals");
+        break;
+    }
+    if (count == 1) {
+      f.steps.push_back(s);
+      return;
+    }
+    // A repeated descriptor runs as a group of its own; it is no restart point.
+    const std::size_t open = f.steps.size();
+    f.steps.push_back(makeStep(Op::Open, count, open + 2));
+    f.steps.push_back(s);
+    f.steps.push_back(makeStep(Op::Close, 0, open));
+  }
+
+  std::string_view text_;
+  std::vector<Token> toks_;
+};
+
+struct TransparentHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+const Format& parsedFormat(std::string_view text) {
+  static std::unordered_map<std::string, Format, TransparentHash, std::equal_to<>> cache;
+  auto it = cache.find(text);
+  if (it != cache.end()) return it->second;
+  Format f = Parser(text).parse();
+  return cache.emplace(std::string(text), std::move(f)).first->second;
+}
+
+// Group repetition while walking the steps.
+struct GroupStack {
+  std::array<int, kMaxDepth> left{};
+  int top = -1;
+  void open(const Step& s) { left[++top] = s.w; }
+  // The step index after a Close.
+  std::size_t close(const Step& s, std::size_t pc) {
+    if (--left[top] > 0) return s.jump + 1;
+    --top;
+    return pc + 1;
+  }
+};
+
+const char* kindName(FItem::Kind k) {
+  switch (k) {
+    case FItem::Kind::Int: return "an integer";
+    case FItem::Kind::Real: return "a real";
+    default: return "a text";
+  }
+}
+
+[[noreturn]] void wrongItem(const Format& f, const Step& s, std::size_t index, const char* kind) {
+  throw std::logic_error("format \"" + f.source + "\": item " + std::to_string(index + 1) + " is " + kind +
+                         ", which descriptor " + s.letter + " cannot take");
+}
+
+// ---------------------------------------------------------------------------
+// Numbers on output
+
+void stars(std::string& out, int w) { out.append(static_cast<std::size_t>(w), '*'); }
+
+void padLeft(std::string& out, int w, std::size_t len) {
+  if (static_cast<std::size_t>(w) > len) out.append(static_cast<std::size_t>(w) - len, ' ');
+}
+
+void putInt(std::string& out, long long v, int w, int m) {
+  if (m == 0 && v == 0) {
+    out.append(static_cast<std::size_t>(w), ' ');
+    return;
+  }
+  unsigned long long mag = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+  char buf[24];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  } while (mag != 0);
+  const int digits = m > n ? m : n;
+  const int len = digits + (v < 0 ? 1 : 0);
+  if (len > w) return stars(out, w);
+  padLeft(out, w, static_cast<std::size_t>(len));
+  if (v < 0) out += '-';
+  out.append(static_cast<std::size_t>(digits - n), '0');
+  while (n > 0) out += buf[--n];
+}
+
+// The exact decimal value of a positive finite double: 0.D1D2...Dn x 10^point,
+// without trailing zeros (n = 0 stands for zero).
+struct Decimal {
+  char digits[800];
+  int n = 0;
+  int point = 0;
+};
+
+void exactDecimal(double x, Decimal& dec) {
+  int e2 = 0;
+  const double f = std::frexp(x, &e2);  // x = f * 2^e2, 0.5 <= f < 1
+  unsigned long long m = static_cast<unsigned long long>(std::ldexp(f, 53));
+  int q = e2 - 53;
+  while ((m & 1ULL) == 0) {
+    m >>= 1;
+    ++q;
+  }
+  // x = m * 2^q with m odd; with q < 0 the expansion has -q fraction digits.
+  // Enough digits for the exact value: with q < 0 it is m * 5^-q / 10^-q,
+  // at most 16 + 0.7 * -q + 1 significant digits; an integer has at most 309.
+  const int precision = q < 0 ? 18 + static_cast<int>(-q * 0.69897) : static_cast<int>(e2 * 0.30103) + 1;
+  char buf[840];
+  std::snprintf(buf, sizeof buf, "%.*e", precision, x);  // glibc prints the exact expansion
+  dec.n = 0;
+  const char* p = buf;
+  for (; *p != 'e' && *p != '\0'; ++p)
+    if (*p != '.') dec.digits[dec.n++] = *p;
+  dec.point = *p == 'e' ? std::atoi(p + 1) + 1 : 0;
+  while (dec.n > 0 && dec.digits[dec.n - 1] == '0') --dec.n;
+}
+
+// Keeps `keep` leading digits, rounding half away from zero.
+void roundDecimal(Decimal& dec, int keep) {
+  if (keep >= dec.n) return;
+  if (keep < 0) {
+    dec.n = 0;
+    return;
+  }
+  const bool up = dec.digits[keep] >= '5';
+  dec.n = keep;
+  if (up) {
+    int i = keep - 1;
+    while (i >= 0 && dec.digits[i] == '9') --i;
+    if (i < 0) {
+      dec.digits[0] = '1';
+      dec.n = 1;
+      ++dec.point;
+    } else {
+      ++dec.digits[i];
+      dec.n = i + 1;
+    }
+  }
+  while (dec.n > 0 && dec.digits[dec.n - 1] == '0') --dec.n;
+}
+
+// The common case of F w.d without printing the expansion: x = m * 2^q, and
+// x * 10^d is rounded in 128-bit integer arithmetic, which is exact. Gives
+// the same digits as exactDecimal and roundDecimal; false when the numbers
+// would not fit.
+bool fixedByIntegers(double x, int d, Decimal& dec) {
+  if (d > 18) return false;
+  int e2 = 0;
+  const double f = std::frexp(x, &e2);
+  const unsigned long long m = static_cast<unsigned long long>(std::ldexp(f, 53));
+  const int q = e2 - 53;
+  if (q > 10 || q < -120) return false;
+  unsigned __int128 scale = 1;
+  for (int i = 0; i < d; ++i) scale *= 10;
+  unsigned __int128 r = static_cast<unsigned __int128>(m) * scale;  // below 2^113
+  if (q >= 0) {
+    r <<= q;
+  } else {
+    const int s = -q;
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (s - 1);
+    const bool up = (r & ((half << 1) - 1)) >= half;  // half away from zero
+    r >>= s;
+    if (up) ++r;
+  }
+  // r holds the rounded value in units of 10^-d.
+  char buf[48];
+  int n = 0;
+  while (r != 0) {
+    buf[n++] = static_cast<char>('0' + static_cast<int>(r % 10));
+    r /= 10;
+  }
+  dec.n = 0;
+  dec.point = n - d;
+  while (n > 0) dec.digits[dec.n++] = buf[--n];
+  while (dec.n > 0 && dec.digits[dec.n - 1] == '0') --dec.n;
+  return true;
+}
+
+char digitAt(const Decimal& dec, int i) { return i >= 0 && i < dec.n ? dec.digits[i] : '0'; }
+
+bool putNonFinite(std::string& out, double x, int w) {
+  if (std::isfinite(x)) return false;
+  const char* t;
+  if (std::isnan(x))
+    t = "NaN";
+  else if (x > 0)
+    t = w >= 8 ? "Infinity" : "Inf";
+  else
+    t = w >= 9 ? "-Infinity" : "-Inf";
+  const std::size_t len = std::char_traits<char>::length(t);
+  if (len > static_cast<std::size_t>(w)) {
+    stars(out, w);
+  } else {
+    padLeft(out, w, len);
+    out += t;
+  }
+  return true;
+}
+
+void putFixed(std::string& out, double x, int w, int d) {
+  if (putNonFinite(out, x, w)) return;
+  const bool neg = std::signbit(x);
+  Decimal dec;
+  if (x != 0.0 && !fixedByIntegers(std::fabs(x), d, dec)) {
+    exactDecimal(std::fabs(x), dec);
+    roundDecimal(dec, dec.point + d);
+  }
+  const bool zeroInt = dec.n == 0 || dec.point <= 0;
+  int intLen = zeroInt ? 1 : dec.point;
+  int len = (neg ? 1 : 0) + intLen + 1 + d;
+  if (len > w && zeroInt && d > 0) {  // the zero before the point is optional
+    intLen = 0;
+    --len;
+  }
+  if (len > w) return stars(out, w);
+  padLeft(out, w, static_cast<std::size_t>(len));
+  if (neg) out += '-';
+  if (zeroInt) {
+    if (intLen == 1) out += '0';
+  } else {
+    for (int i = 0; i < dec.point; ++i) out += digitAt(dec, i);
+  }
+  out += '.';
+  for (int j = 0; j < d; ++j) out += digitAt(dec, dec.point + j);
+}
+
+void putExp(std::string& out, double x, int w, int d, char letter) {
+  if (putNonFinite(out, x, w)) return;
+  const bool neg = std::signbit(x);
+  Decimal dec;
+  int exp = 0;
+  if (x != 0.0) {
+    exactDecimal(std::fabs(x), dec);
+    roundDecimal(dec, d);
+    exp = dec.point;
+  }
+  const int aexp = exp < 0 ? -exp : exp;
+  if (aexp > 999) return stars(out, w);
+  int len = (neg ? 1 : 0) + 2 + d + 4;
+  bool zero = true;
+  if (len > w) {  // the zero before the point is optional
+    zero = false;
+    --len;
+  }
+  if (len > w) return stars(out, w);
+  padLeft(out, w, static_cast<std::size_t>(len));
+  if (neg) out += '-';
+  if (zero) out += '0';
+  out += '.';
+  for (int j = 0; j < d; ++j) out += digitAt(dec, j);
+  if (aexp <= 99) out += letter;
+  out += exp < 0 ? '-' : '+';
+  if (aexp > 99) out += static_cast<char>('0' + aexp / 100);
+  out += static_cast<char>('0' + aexp / 10 % 10);
+  out += static_cast<char>('0' + aexp % 10);
+}
+
+void putText(std::string& out, const std::string& s, int w) {
+  if (w < 0) {
+    out += s;
+  } else if (s.size() >= static_cast<std::size_t>(w)) {
+    out.append(s, 0, static_cast<std::size_t>(w));
+  } else {
+    padLeft(out, w, s.size());
+    out += s;
+  }
+}
+
+void putItem(std::string& out, const Format& f, const Step& s, const FItem& item, std::size_t index) {
+  switch (s.op) {
+    case Op::Int:
+      if (item.kind() != FItem::Kind::Int) wrongItem(f, s, index, kindName(item.kind()));
+      putInt(out, item.intValue(), s.w, s.d);
+      break;
+    case Op::Fixed:
+    case Op::Exp:
+      if (item.kind() != FItem::Kind::Real) wrongItem(f, s, index, kindName(item.kind()));
+      if (s.op == Op::Fixed)
+        putFixed(out, item.realValue(), s.w, s.d);
+      else
+        putExp(out, item.realValue(), s.w, s.d, s.letter);
+      break;
+    default:
+      if (item.kind() != FItem::Kind::Text) wrongItem(f, s, index, kindName(item.kind()));
+      putText(out, item.text(), s.w);
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writer engine: hands each finished record to `emit`, which returns false to
+// stop early.
+
+template <typename Emit>
+void writeRecords(const Format& f, const FItems& items, Emit&& emit) {
+  std::string rec;
+  rec.reserve(128);
+  std::size_t item = 0;
+  std::size_t pc = 0;
+  GroupStack groups;
+  const std::size_t n = f.steps.size();
+  for (;;) {
+    if (pc == n) {
+      if (item == items.size()) {
+        emit(rec);
+        return;
+      }
+      if (!f.restartHasData)
+        throw std::logic_error("format \"" + f.source + "\" has no descriptor for the remaining items");
+      if (!emit(rec)) return;
+      rec.clear();
+      pc = f.restart;
+      continue;
+    }
+    const Step& s = f.steps[pc];
+    switch (s.op) {
+      case Op::Open:
+        groups.open(s);
+        ++pc;
+        continue;
+      case Op::Close: pc = groups.close(s, pc); continue;
+      case Op::Skip: rec.append(static_cast<std::size_t>(s.w), ' '); break;
+      case Op::Literal: rec += s.text; break;
+      case Op::Slash:
+        for (int i = 0; i < s.w; ++i) {
+          if (!emit(rec)) return;
+          rec.clear();
+        }
+        break;
+      default:
+        if (item == items.size()) {
+          emit(rec);
+          return;
+        }
+        putItem(rec, f, s, items[item], item);
+        ++item;
+        break;
+    }
+    ++pc;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Numbers on input
+
+struct FieldScan {
+  std::string_view f;
+  std::size_t i = 0;
+  void skipBlanks() {
+    while (i < f.size() && f[i] == ' ') ++i;
+  }
+  bool atEnd() {
+    skipBlanks();
+    return i >= f.size();
+  }
+  bool digit() {
+    skipBlanks();
+    return i < f.size() && f[i] >= '0' && f[i] <= '9';
+  }
+  bool sign() {  // consumes an optional sign, true when it is '-'
+    skipBlanks();
+    if (i < f.size() && (f[i] == '+' || f[i] == '-')) return f[i++] == '-';
+    return false;
+  }
+};
+
+bool readInt(std::string_view field, int& out) {
+  FieldScan sc{field};
+  if (sc.atEnd()) {
+    out = 0;
+    return true;
+  }
+  const bool neg = sc.sign();
+  if (!sc.digit()) return false;
+  long long v = 0;
+  while (sc.digit()) {
+    v = v * 10 + (field[sc.i++] - '0');
+    if (v > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return false;
+  }
+  if (!sc.atEnd()) return false;
+  if (neg) v = -v;
+  if (v > std::numeric_limits<int>::max()) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool readReal(std::string_view field, int decimals, double& out) {
+  FieldScan sc{field};
+  if (sc.atEnd()) {
+    out = 0.0;
+    return true;
+  }
+  const bool neg = sc.sign();
+  std::string digits;
+  bool point = false;
+  bool any = false;
+  int fraction = 0;
+  for (;;) {
+    if (sc.digit()) {
+      const char c = field[sc.i++];
+      any = true;
+      if (point) ++fraction;
+      if (c != '0' || !digits.empty()) digits += c;
+    } else if (!point && !sc.atEnd() && field[sc.i] == '.') {
+      point = true;
+      ++sc.i;
+    } else {
+      break;
+    }
+  }
+  if (!any) return false;
+  long exp = 0;
+  if (!sc.atEnd()) {
+    const char c = field[sc.i];
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd')
+      ++sc.i;
+    else if (c != '+' && c != '-')
+      return false;
+    const bool eneg = sc.sign();
+    if (!sc.digit()) return false;
+    while (sc.digit()) {
+      exp = exp * 10 + (field[sc.i++] - '0');
+      if (exp > 100000) exp = 100000;
+    }
+    if (!sc.atEnd()) return false;
+    if (eneg) exp = -exp;
+  }
+  double v = 0.0;
+  if (!digits.empty()) {
+    exp -= point ? fraction : decimals;
+    digits += 'e';
+    digits += std::to_string(exp);
+    v = std::strtod(digits.c_str(), nullptr);  // no decimal point, so independent of the locale
+    if (std::isinf(v)) return false;
+  }
+  out = neg ? -v : v;
+  return true;
+}
+
+[[noreturn]] void wrongTarget(const Format& f, const Step& s, std::size_t index) {
+  throw std::logic_error("format \"" + f.source + "\": target " + std::to_string(index + 1) +
+                         " does not fit descriptor " + s.letter);
+}
+
+// The columns [col, col + w) of a record; columns past its end are left out
+// (they read as blanks).
+std::string_view columns(std::string_view rec, std::size_t col, std::size_t w) {
+  if (col >= rec.size()) return {};
+  return rec.substr(col, w);
+}
+
+// Reads one field at `col` into the target; returns 0 or kIoConversion.
+int readField(const Format& f, const Step& s, std::string_view rec, std::size_t& col, const FTarget& t,
+              std::size_t index) {
+  if (s.op == Op::Text) {
+    if (t.kind() != FTarget::Kind::Text) wrongTarget(f, s, index);
+    std::size_t w;
+    if (s.w >= 0)
+      w = static_cast<std::size_t>(s.w);
+    else if (t.len() > 0)
+      w = t.len();
+    else
+      w = col < rec.size() ? rec.size() - col : 0;
+    const std::string_view field = columns(rec, col, w);
+    col += w;
+    std::string& target = *t.textPtr();
+    target.assign(field);
+    target.append(w - field.size(), ' ');
+    if (t.len() > 0) target = fit(target, t.len());
+    return 0;
+  }
+  const std::string_view field = columns(rec, col, static_cast<std::size_t>(s.w));
+  col += static_cast<std::size_t>(s.w);
+  if (s.op == Op::Int) {
+    if (t.kind() != FTarget::Kind::Int) wrongTarget(f, s, index);
+    return readInt(field, *t.intPtr()) ? 0 : kIoConversion;
+  }
+  if (t.kind() != FTarget::Kind::Real) wrongTarget(f, s, index);
+  return readReal(field, s.d, *t.realPtr()) ? 0 : kIoConversion;
+}
+
+// ---------------------------------------------------------------------------
+// Reader engine: `next(rec)` supplies the next record (0, kIoEnd or an error
+// status).
+
+template <typename Next>
+int readRecords(const Format& f, const FTargets& targets, Next&& next) {
+  std::string_view rec;
+  if (int st = next(rec)) return st;
+  std::size_t col = 0;
+  std::size_t target = 0;
+  std::size_t pc = 0;
+  GroupStack groups;
+  const std::size_t n = f.steps.size();
+  for (;;) {
+    if (pc == n) {
+      if (target == targets.size()) return 0;
+      if (!f.restartHasData)
+        throw std::logic_error("format \"" + f.source + "\" has no descriptor for the remaining targets");
+      if (int st = next(rec)) return st;
+      col = 0;
+      pc = f.restart;
+      continue;
+    }
+    const Step& s = f.steps[pc];
+    switch (s.op) {
+      case Op::Open:
+        groups.open(s);
+        ++pc;
+        continue;
+      case Op::Close: pc = groups.close(s, pc); continue;
+      case Op::Skip: col += static_cast<std::size_t>(s.w); break;
+      case Op::Literal:
+        throw std::logic_error("format \"" + f.source + "\": a literal cannot be read");
+      case Op::Slash:
+        for (int i = 0; i < s.w; ++i) {
+          if (int st = next(rec)) return st;
+          col = 0;
+        }
+        break;
+      default:
+        if (target == targets.size()) return 0;
+        if (int st = readField(f, s, rec, col, targets[target], target)) return st;
+        ++target;
+        break;
+    }
+    ++pc;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Writing
+
+std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
+  std::vector<std::string> out;
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    out.push_back(rec);
+    return true;
+  });
+  return out;
+}
+
+void writeFmt(int unit, std::string_view fmt, const FItems& items) {
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    writeRecord(unit, rec);
+    return true;
+  });
+}
+
+std::string formatLine(std::string_view fmt, const FItems& items) {
+  std::string line;
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    line = rec;
+    return false;
+  });
+  return line;
+}
+
+std::string formatText(std::string_view fmt, const FItems& items, std::size_t len) {
+  return fit(formatLine(fmt, items), len);
+}
+
+std::string formatField(std::string_view descriptor, const FItem& item) {
+  return formatLine(descriptor, FItems{item});
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            const FTargets& targets) {
+  return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
+    if (pos >= records.size()) return kIoEnd;
+    rec = records[pos++];
+    return 0;
+  });
+}
+
+int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets) {
+  bool given = false;
+  return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
+    if (given) return kIoEnd;
+    given = true;
+    rec = text;
+    return 0;
+  });
+}
+
+int readFmtUnit(int unit, std::string_view fmt, const FTargets& targets) {
+  std::string buf;
+  return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
+    if (int st = readRecord(unit, buf)) return st;
+    rec = buf;
+    return 0;
+  });
+}
+
+}  // namespace rt

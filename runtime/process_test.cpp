@@ -1,0 +1,199 @@
+#include "runtime/process.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "runtime/units.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(Process, FailureMessageNamesFileAndOperation) {
+  const rt::IoFailure full("out/report.txt", "write", "No space left on device");
+  EXPECT_STREQ(full.what(),
+               "input/output failure: write on file out/report.txt: No space left on device");
+  EXPECT_EQ(full.file(), "out/report.txt");
+  EXPECT_EQ(full.operation(), "write");
+  const rt::IoFailure bare("a.inp", "read");
+  EXPECT_STREQ(bare.what(), "input/output failure: read on file a.inp");
+}
+
+TEST(Process, CommandLine) {
+  const char* argv[] = {"xform1", "my input", "file.inp"};
+  rt::setCommandLine(3, argv);
+  EXPECT_EQ(rt::argCount(), 2);
+  EXPECT_EQ(rt::argument(1), "my input");
+  EXPECT_EQ(rt::argument(2), "file.inp");
+  EXPECT_EQ(rt::argument(0), "");
+  EXPECT_EQ(rt::argument(3), "");
+  const char* only[] = {"xform1"};
+  rt::setCommandLine(1, only);
+  EXPECT_EQ(rt::argCount(), 0);
+  EXPECT_EQ(rt::argument(1), "");
+}
+
+// Runs with the time zone set to `tz`, restoring the former one.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* tz) {
+    const char* old = std::getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+  }
+  ~TimeZone() {
+    if (had_) {
+      ::setenv("TZ", old_.c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(Process, LocalClockHasOffsetAndMilliseconds) {
+  const TimeZone zone("XYZ-2");  // two hours east of UTC
+  const std::time_t before = std::time(nullptr);
+  const rt::ClockValues c = rt::localClock();
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(c[3], 120);
+  std::tm utc{};
+  bool matched = false;
+  for (std::time_t t : {before, after}) {
+    const std::time_t shifted = t + 7200;
+    gmtime_r(&shifted, &utc);
+    matched = matched || (c[0] == utc.tm_year + 1900 && c[1] == utc.tm_mon + 1 &&
+                          c[2] == utc.tm_mday && c[4] == utc.tm_hour && c[5] == utc.tm_min &&
+                          c[6] == utc.tm_sec);
+  }
+  EXPECT_TRUE(matched) << c[0] << '-' << c[1] << '-' << c[2] << ' ' << c[4] << ':' << c[5]
+                       << ':' << c[6];
+  EXPECT_GE(c[7], 0);
+  EXPECT_LE(c[7], 999);
+}
+
+TEST(Process, ClockAndCpuOverrides) {
+  const rt::ClockValues fixed{2024, 2, 29, -300, 23, 59, 58, 999};
+  rt::setClockOverride(fixed);
+  EXPECT_EQ(rt::localClock(), fixed);
+  rt::setClockOverride(std::nullopt);
+  EXPECT_GE(rt::localClock()[0], 2024);
+
+  rt::setCpuOverride(12.5);
+  EXPECT_EQ(rt::cpuSeconds(), 12.5);
+  rt::setCpuOverride(std::nullopt);
+  const double t0 = rt::cpuSeconds();
+  volatile double sink = 0.0;
+  for (int i = 0; i < 20000000; ++i) sink = sink + i * 0.5;
+  const double t1 = rt::cpuSeconds();
+  EXPECT_GE(t0, 0.0);
+  EXPECT_GT(t1, t0);
+  EXPECT_LT(t1 - t0, 60.0);
+}
+
+class RunProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("process_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    oldErr_ = std::cerr.rdbuf(err_.rdbuf());
+    rt::setConsoleOutput(&out_);
+  }
+  void TearDown() override {
+    std::cerr.rdbuf(oldErr_);
+    rt::resetUnits();
+    rt::setConsoleOutput(nullptr);
+    fs::remove_all(dir_);
+  }
+  // Connects a file to unit 20 and leaves one record in its buffer.
+  void bufferedRecord() {
+    rt::OpenRequest req;
+    req.status = "NEW";
+    ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+    rt::writeRecord(20, "record");
+  }
+  std::string file() const { return (dir_ / "out.txt").string(); }
+  std::string content() const {
+    std::ifstream in(file());
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  int run(const std::function<void()>& body) {
+    const char* argv[] = {"xform1", "run.inp"};
+    return rt::runProgram(2, argv, body);
+  }
+
+  fs::path dir_;
+  std::ostringstream err_;
+  std::ostringstream out_;
+  std::streambuf* oldErr_ = nullptr;
+};
+
+TEST_F(RunProgram, NormalEnd) {
+  int seenArgs = -1;
+  EXPECT_EQ(run([&] {
+              seenArgs = rt::argCount();
+              EXPECT_EQ(rt::argument(1), "run.inp");
+              bufferedRecord();
+              rt::writeRecord(6, "done");
+            }),
+            0);
+  EXPECT_EQ(seenArgs, 1);
+  EXPECT_EQ(content(), "record\n");  // flushed, although the unit is still open
+  EXPECT_EQ(out_.str(), "done\n");
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(RunProgram, ExitStatusFromProgramExit) {
+  for (int status : {0, 1}) {
+    EXPECT_EQ(run([&] {
+                bufferedRecord();
+                throw rt::ProgramExit{status};
+              }),
+              status);
+    EXPECT_EQ(content(), "record\n");
+    rt::resetUnits();
+    fs::remove(file());
+  }
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(RunProgram, IoFailureGives127AndAMessage) {
+  EXPECT_EQ(run([&] {
+              bufferedRecord();
+              throw rt::IoFailure("coords.crd", "read", "status 5010");
+            }),
+            127);
+  EXPECT_EQ(err_.str(), "input/output failure: read on file coords.crd: status 5010\n");
+  EXPECT_EQ(content(), "record\n");
+}
+
+TEST_F(RunProgram, FailedFinalFlushGives127) {
+  EXPECT_EQ(run([] {
+              rt::OpenRequest req;
+              ASSERT_EQ(rt::openUnit(21, "/dev/full", req), 0);
+              rt::writeRecord(21, "cannot be written");
+            }),
+            127);
+  EXPECT_EQ(err_.str(), "input/output failure: write on file /dev/full: No space left on device\n");
+}
+
+}  // namespace

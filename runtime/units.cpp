@@ -1,0 +1,363 @@
+// Logical units: unit numbers mapped to open files.
+#include "runtime/units.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "runtime/format.h"
+#include "runtime/process.h"
+
+namespace rt {
+
+namespace {
+
+constexpr int kConsoleIn = 5;
+constexpr int kConsoleOut = 6;
+constexpr std::size_t kBufferSize = 1 << 16;
+
+enum class LastOp { None, Read, Write };
+
+struct Unit {
+  FILE* file = nullptr;
+  std::string name;       // as given to openUnit, without trailing blanks
+  std::string absPath;    // lexically normalised absolute path at open time
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool regular = false;   // a regular file (can be cut)
+  bool readOnly = false;
+  bool scratch = false;
+  bool formatted = true;
+  LastOp last = LastOp::None;
+  std::unique_ptr<char[]> buffer;
+};
+
+struct UnitTable {
+  std::map<int, Unit> units;
+  std::ostream* out = &std::cout;
+  std::istream* in = &std::cin;
+};
+
+UnitTable& table() {
+  static UnitTable t;
+  return t;
+}
+
+std::string withoutTrailingBlanks(const std::string& s) {
+  std::size_t n = s.size();
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+  return s.substr(0, n);
+}
+
+std::string normalPath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  if (ec) p = path;
+  return p.lexically_normal().string();
+}
+
+std::string displayName(int unit, const Unit& u) {
+  if (u.scratch) return "scratch file on unit " + std::to_string(unit);
+  return u.name;
+}
+
+std::string unitLabel(int unit) { return "unit " + std::to_string(unit); }
+
+Unit* findUnit(int unit) {
+  auto it = table().units.find(unit);
+  return it == table().units.end() ? nullptr : &it->second;
+}
+
+// Opens the file with POSIX flags; returns the descriptor or -1 with errno.
+int openDescriptor(const std::string& path, const OpenRequest& req, bool& readOnly) {
+  const std::string& st = req.status;
+  int create = 0;
+  if (st == "NEW") {
+    create = O_CREAT | O_EXCL;
+  } else if (st == "UNKNOWN" || st.empty()) {
+    create = O_CREAT;
+  } else if (st != "OLD") {
+    errno = EINVAL;
+    return -1;
+  }
+  readOnly = req.readOnly;
+  int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | create | O_CLOEXEC, 0666);
+  if (fd < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
+    // An existing file that may only be read (an input file of another
+    // owner) is opened for reading; a write to it then fails loudly.
+    const int saved = errno;
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      readOnly = true;
+    } else {
+      errno = saved;
+    }
+  }
+  return fd;
+}
+
+// Flushes and closes a file unit and removes it from the table; returns 0 or
+// an errno value, and in `operation` the step that failed.
+int closeFile(int unit, Disp disp, std::string& operation) {
+  auto it = table().units.find(unit);
+  Unit& u = it->second;
+  int status = 0;
+  if (u.file != nullptr) {
+    if (std::fflush(u.file) != 0) {
+      status = errno;
+      operation = "write";
+    }
+    if (std::fclose(u.file) != 0 && status == 0) {
+      status = errno;
+      operation = "close";
+    }
+    u.file = nullptr;
+  }
+  if (disp == Disp::Delete && !u.scratch) {
+    if (::unlink(u.absPath.c_str()) != 0 && errno != ENOENT && status == 0) {
+      status = errno;
+      operation = "delete";
+    }
+  }
+  table().units.erase(it);
+  return status;
+}
+
+bool isConsole(int unit) { return unit == kConsoleIn || unit == kConsoleOut; }
+
+void flushConsole() {
+  std::ostream& out = *table().out;
+  out.flush();
+  if (out.fail()) throw IoFailure("standard output", "write", "the stream failed");
+}
+
+}  // namespace
+
+int openUnit(int unit, const std::string& path, const OpenRequest& req) {
+  if (findUnit(unit) != nullptr) closeUnit(unit);
+
+  Unit u;
+  u.formatted = req.formatted;
+  int fd = -1;
+  if (req.status == "SCRATCH") {
+    FILE* f = std::tmpfile();
+    if (f == nullptr) return errno != 0 ? errno : EIO;
+    u.file = f;
+    u.scratch = true;
+    u.regular = true;
+    fd = ::fileno(f);
+  } else {
+    u.name = withoutTrailingBlanks(path);
+    if (u.name.empty()) return ENOENT;
+    bool readOnly = false;
+    fd = openDescriptor(u.name, req, readOnly);
+    if (fd < 0) return errno != 0 ? errno : EIO;
+    u.readOnly = readOnly;
+    struct stat sb {};
+    if (::fstat(fd, &sb) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return e;
+    }
+    if (S_ISDIR(sb.st_mode)) {
+      ::close(fd);
+      return EISDIR;
+    }
+    u.file = ::fdopen(fd, u.readOnly ? "r" : "r+");
+    if (u.file == nullptr) {
+      const int e = errno;
+      ::close(fd);
+      return e;
+    }
+    u.absPath = normalPath(u.name);
+  }
+  struct stat sb {};
+  if (::fstat(fd, &sb) == 0) {
+    u.dev = sb.st_dev;
+    u.ino = sb.st_ino;
+    u.regular = S_ISREG(sb.st_mode);
+  }
+  u.buffer = std::make_unique<char[]>(kBufferSize);
+  std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
+  table().units[unit] = std::move(u);
+  return 0;
+}
+
+bool unitOpened(int unit) { return isConsole(unit) || findUnit(unit) != nullptr; }
+
+std::string unitName(int unit) {
+  const Unit* u = findUnit(unit);
+  return u == nullptr ? std::string() : u->name;
+}
+
+FileInquiry inquireFile(const std::string& path) {
+  FileInquiry answer;
+  const std::string name = withoutTrailingBlanks(path);
+  if (name.empty()) return answer;
+  struct stat sb {};
+  answer.exist = ::stat(name.c_str(), &sb) == 0;
+  const std::string abs = answer.exist ? std::string() : normalPath(name);
+  for (const auto& [number, u] : table().units) {
+    if (u.scratch) continue;
+    const bool same = answer.exist ? (u.dev == sb.st_dev && u.ino == sb.st_ino)
+                                   : (u.absPath == abs);
+    if (same) {
+      answer.opened = true;
+      answer.unit = number;
+      break;
+    }
+  }
+  return answer;
+}
+
+void closeUnit(int unit, Disp disp) {
+  Unit* u = findUnit(unit);
+  if (u == nullptr) {
+    if (unit == kConsoleOut) flushConsole();
+    return;
+  }
+  const std::string name = displayName(unit, *u);
+  std::string operation;
+  const int status = closeFile(unit, disp, operation);
+  if (status != 0) throw IoFailure(name, operation, std::strerror(status));
+}
+
+int closeUnitIostat(int unit, Disp disp) {
+  if (findUnit(unit) == nullptr) {
+    if (unit == kConsoleOut) {
+      table().out->flush();
+      return table().out->fail() ? EIO : 0;
+    }
+    return 0;
+  }
+  std::string operation;
+  return closeFile(unit, disp, operation);
+}
+
+int readRecord(int unit, std::string& record) {
+  Unit* u = findUnit(unit);
+  if (u == nullptr && unit == kConsoleIn) {
+    std::istream& in = *table().in;
+    if (!std::getline(in, record)) {
+      if (in.eof()) return kIoEnd;
+      return EIO;
+    }
+    if (!record.empty() && record.back() == '\r') record.pop_back();
+    return 0;
+  }
+  if (u == nullptr) return EBADF;
+  if (u->last == LastOp::Write) {
+    // Switching from writing to reading needs a positioning call.
+    if (std::fflush(u->file) != 0) throw IoFailure(displayName(unit, *u), "write", std::strerror(errno));
+    std::fseek(u->file, 0, SEEK_CUR);
+  }
+  u->last = LastOp::Read;
+  record.clear();
+  for (;;) {
+    const int c = getc_unlocked(u->file);
+    if (c == EOF) {
+      if (std::ferror(u->file)) {
+        const int e = errno != 0 ? errno : EIO;
+        std::clearerr(u->file);
+        return e;
+      }
+      if (record.empty()) {
+        // Nothing at all before the end: the end of the file.
+        std::clearerr(u->file);
+        return kIoEnd;
+      }
+      break;
+    }
+    if (c == '\n') break;
+    record.push_back(static_cast<char>(c));
+  }
+  if (!record.empty() && record.back() == '\r') record.pop_back();
+  return 0;
+}
+
+void writeRecord(int unit, std::string_view record) {
+  Unit* u = findUnit(unit);
+  if (u == nullptr && unit == kConsoleOut) {
+    std::ostream& out = *table().out;
+    out.write(record.data(), static_cast<std::streamsize>(record.size()));
+    out.put('\n');
+    if (out.fail()) throw IoFailure("standard output", "write", "the stream failed");
+    return;
+  }
+  if (u == nullptr && unit == kConsoleIn) {
+    throw IoFailure("standard input", "write", "standard input cannot be written");
+  }
+  if (u == nullptr) throw IoFailure(unitLabel(unit), "write", "the unit is not connected");
+  const std::string name = displayName(unit, *u);
+  if (u->readOnly) throw IoFailure(name, "write", "the file is open for reading only");
+  if (u->last != LastOp::Write) {
+    // Sequential output: the file ends after the records written from here.
+    if (std::fseek(u->file, 0, SEEK_CUR) != 0) throw IoFailure(name, "write", std::strerror(errno));
+    if (u->regular) {
+      const off_t pos = ::ftello(u->file);
+      if (pos < 0 || ::ftruncate(::fileno(u->file), pos) != 0) {
+        throw IoFailure(name, "write", std::strerror(errno));
+      }
+    }
+    u->last = LastOp::Write;
+  }
+  if (std::fwrite(record.data(), 1, record.size(), u->file) != record.size() ||
+      std::fputc('\n', u->file) == EOF) {
+    const int e = errno != 0 ? errno : EIO;
+    std::clearerr(u->file);
+    throw IoFailure(name, "write", std::strerror(e));
+  }
+}
+
+void rewindUnit(int unit) {
+  Unit* u = findUnit(unit);
+  if (u == nullptr) return;  // the console and units not connected: no effect
+  const std::string name = displayName(unit, *u);
+  if (std::fflush(u->file) != 0) {
+    const int e = errno;
+    std::clearerr(u->file);
+    throw IoFailure(name, "write", std::strerror(e));
+  }
+  if (std::fseek(u->file, 0, SEEK_SET) != 0) throw IoFailure(name, "rewind", std::strerror(errno));
+  std::clearerr(u->file);
+  u->last = LastOp::None;
+}
+
+void flushAll() {
+  // Every unit is flushed; the first failure is reported afterwards.
+  std::string failedName;
+  int failure = 0;
+  for (auto& [number, u] : table().units) {
+    if (u.last == LastOp::Write && std::fflush(u.file) != 0) {
+      if (failure == 0) {
+        failure = errno != 0 ? errno : EIO;
+        failedName = displayName(number, u);
+      }
+      std::clearerr(u.file);
+    }
+  }
+  flushConsole();
+  if (failure != 0) throw IoFailure(failedName, "write", std::strerror(failure));
+}
+
+void setConsoleOutput(std::ostream* out) { table().out = out != nullptr ? out : &std::cout; }
+void setConsoleInput(std::istream* in) { table().in = in != nullptr ? in : &std::cin; }
+
+void resetUnits() {
+  for (auto& [number, u] : table().units) {
+    if (u.file != nullptr) std::fclose(u.file);
+    u.file = nullptr;
+  }
+  table().units.clear();
+}
+
+}  // namespace rt
