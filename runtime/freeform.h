@@ -32,27 +32,8 @@
 
 namespace rt {
 
-class FreeTarget {
- public:
-  enum class Kind { Int, Real, Text };
-  FreeTarget(int& v) : kind_(Kind::Int), i_(&v) {}
-  FreeTarget(double& v) : kind_(Kind::Real), d_(&v) {}
-  // A text target of a declared length (blank-filled or cut); 0 keeps the
-  // value as read.
-  FreeTarget(std::string& s, std::size_t len = 0) : kind_(Kind::Text), s_(&s), len_(len) {}
-  Kind kind() const { return kind_; }
-  int* intPtr() const { return i_; }
-  double* realPtr() const { return d_; }
-  std::string* textPtr() const { return s_; }
-  std::size_t len() const { return len_; }
-
- private:
-  Kind kind_;
-  int* i_ = nullptr;
-  double* d_ = nullptr;
-  std::string* s_ = nullptr;
-  std::size_t len_ = 0;
-};
+// A target of free-form reading: the same kinds as a fixed-field target.
+using FreeTarget = FTarget;
 
 struct FreeRead {
   int iostat = 0;          // 0 success, kIoEnd line ended too early, kIoConversion bad value
