@@ -13,8 +13,8 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
 
 // Inquiry by unit or by file name; every field optional.
 struct InquireArgs {
-  std::optional<int> unit;
-  std::optional<std::string> file;
+  std::optional<int> unit = std::nullopt;
+  std::optional<std::string> file = std::nullopt;
   std::string* name = nullptr;
   bool* exist = nullptr;
   bool* opened = nullptr;
@@ -26,5 +26,10 @@ void LEFTJS(std::string& string);
 void UPPERC(std::string& string);
 
 // Replaces variable references ("${NAME}", "$N") by values of ENVIRONMENT.
-// iMode 0 silent, 1 warn, 2 stop at the first unresolved reference.
+// iMode 0 silent, 1 warn, 2 stop at the first unresolved reference. The
+// result is cut to 255 characters and keeps the length `string` has on entry.
 void RPLENVAR(int iMode, std::string& string);
+
+// Test hook: the next `opnfilFailFirst` open attempts made by OPNFIL fail
+// (0, the start value: none fail).
+extern int opnfilFailFirst;

@@ -1,0 +1,223 @@
+// File opening, inquiry and variable replacement.
+#include "frame/opnfil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#include "frame/d_inpkey.h"
+#include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/runid.h"
+#include "runtime/format.h"
+#include "runtime/freeform.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+int opnfilFailFirst = 0;
+
+namespace {
+
+constexpr std::size_t kNameLen = 255;
+constexpr std::size_t kFieldLen = 20;
+constexpr int kOpenAttempts = 10000;
+
+// Writes the keyword block on the console and stops the run; openBusy stays
+// set, so the exit sequence names OPNFIL as the place of the stop.
+[[noreturn]] void unknownKeyword(const std::string& field, int lfn, const std::string& name) {
+  rt::writeFmt(6, "(/,A,A,/,A,I3,/,A,A,/)",
+               {" SR OPNFIL: UNKNOWN KEYWORD    : ", field,
+                "            LOGICAL FILENUMBER : ", lfn,
+                "            FILENAME           : ", name});
+  EXITRC(2);
+}
+
+// The keyword in its 20-character field, upper-cased unless the program is
+// exiting.
+std::string keywordField(std::string_view keyword) {
+  std::string field = rt::fit(keyword, kFieldLen);
+  if (inpKey.readState < 3) UPPERC(field);
+  return field;
+}
+
+// Value of the variable `name` from the first ENVIRONMENT keyword; false when
+// no usable line defines it.
+bool lookUpVariable(const std::string& name, std::string& value) {
+  const t_key* env = nullptr;
+  for (const t_key& key : inpKey.keys) {
+    if (rt::eqPadded(key.keyName, "ENVIRONMENT")) {
+      env = &key;
+      break;
+    }
+  }
+  if (env == nullptr) return false;
+  for (const std::string& line : env->value) {
+    std::string varName(kNameLen, ' ');
+    std::string varValue(kNameLen, ' ');
+    const rt::FreeRead read =
+        rt::readFree(line, {rt::FreeTarget(varName, kNameLen), rt::FreeTarget(varValue, kNameLen)});
+    if (read.set.empty() || !read.set[0]) continue;  // no name on this line
+    if (!read.set[1]) varValue.assign(kNameLen, ' ');
+    if (varValue.find('$') != std::string::npos) continue;
+    if (rt::eqPadded(varName, name)) {
+      value = varValue;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void LEFTJS(std::string& string) { string = rt::leftAdjust(string); }
+
+void UPPERC(std::string& string) { string = rt::upperAZ(string); }
+
+void RPLENVAR(int iMode, std::string& string) {
+  std::string text = string;
+  if (rt::trimLen(text) < 2) return;
+
+  std::size_t p = 0;  // scan position, from 0
+  for (;;) {
+    const std::size_t d = text.find('$', p);
+    if (d == std::string::npos) break;
+
+    std::string name;
+    std::size_t refEnd = d + 1;  // last character of the reference
+    if (d + 1 < text.size() && text[d + 1] == '{') {
+      const std::size_t e = text.find('}', d + 2);
+      if (e != std::string::npos) {
+        name = text.substr(d + 2, e - d - 2);
+        refEnd = e;
+      } else if (iMode == 1 || iMode == 2) {
+        const char* head = iMode == 1 ? " ### SR RPLENVAR: " : " *** SR RPLENVAR: ";
+        rt::writeFmt(LFNMSG, "(/,A,/)",
+                     {std::string(head) + "\"}\" is missing in: " + rt::trimRight(text)});
+        if (iMode == 2) EXITRC(2);
+      }
+    } else if (d + 1 < text.size()) {
+      name = text.substr(d + 1, 1);
+    }
+
+    std::string value;
+    bool replaced = false;
+    if (!rt::isBlank(name)) {
+      if (lookUpVariable(name, value)) {
+        const std::string rest =
+            refEnd + 1 < text.size() ? rt::trimRight(text.substr(refEnd + 1)) : std::string();
+        text = text.substr(0, d) + rt::trimRight(value) + rest;
+        if (text.size() > kNameLen) text.resize(kNameLen);
+        replaced = true;
+      } else if (iMode == 1 || iMode == 2) {
+        const char* head = iMode == 1 ? " ### SR RPLENVAR: " : " *** SR RPLENVAR: ";
+        rt::writeFmt(LFNMSG, "(/,A,/)",
+                     {std::string(head) + "Variable " + rt::trimRight(name) +
+                      " not resolved in: " + rt::trimRight(text)});
+        if (iMode == 2) EXITRC(2);
+      }
+    }
+
+    p = replaced ? d + rt::trimLen(value) : refEnd + 1;
+    if (p + 1 >= rt::trimLen(text)) break;
+  }
+  string = rt::fit(text, string.size());
+}
+
+void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::string_view form,
+            std::string_view action, std::string_view /*spare*/, int& iostat) {
+  inpKey.openBusy = true;
+
+  std::string name = rt::fit(filePath, kNameLen);
+  LEFTJS(name);
+
+  if (inpKey.readState == 2 && name.find('$') != std::string::npos) {
+    RPLENVAR(1, name);
+    // A file registered for removal under this name is removed under the
+    // expanded one.
+    const std::size_t count = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max(inpKey.delCount, 0)), inpKey.delFil.size());
+    for (std::size_t c = 0; c < count; ++c) {
+      if (rt::eqPadded(inpKey.delFil[c], filePath)) {
+        inpKey.delFil[c] = name;
+        break;
+      }
+    }
+  }
+
+  // Neither the file nor the unit may stay connected elsewhere.
+  const std::string path = rt::trimRight(name);
+  const rt::FileInquiry file = rt::inquireFile(path);
+  if (file.opened && file.unit >= 0) rt::closeUnit(file.unit);
+  if (rt::unitOpened(lfn)) rt::closeUnit(lfn);
+
+  rt::OpenRequest request;
+  const std::string statusField = keywordField(status);
+  if (rt::eqPadded(statusField, "OLD")) {
+    request.status = "OLD";
+  } else if (rt::eqPadded(statusField, "UNKNOWN") || rt::eqPadded(statusField, "NEW") ||
+             rt::isBlank(statusField)) {
+    request.status = "UNKNOWN";
+  } else if (rt::eqPadded(statusField, "SCRATCH")) {
+    request.status = "SCRATCH";
+  } else {
+    unknownKeyword(statusField, lfn, name);
+  }
+
+  const std::string formField = keywordField(form);
+  if (rt::eqPadded(formField, "FORMATTED") || rt::isBlank(formField)) {
+    request.formatted = true;
+  } else if (rt::eqPadded(formField, "UNFORMATTED") || rt::eqPadded(formField, "BINARY")) {
+    request.formatted = false;
+  } else {
+    unknownKeyword(formField, lfn, name);
+  }
+
+  const std::string actionField = keywordField(action);
+  if (rt::eqPadded(actionField, "READONLY")) {
+    request.readOnly = true;
+  } else if (rt::isBlank(actionField)) {
+    request.readOnly = false;
+  } else {
+    unknownKeyword(actionField, lfn, name);
+  }
+
+  int attempt = 0;
+  for (attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+    if (opnfilFailFirst > 0) {
+      --opnfilFailFirst;
+      iostat = EACCES;
+    } else {
+      iostat = rt::openUnit(lfn, path, request);
+    }
+    if (iostat == 0) break;
+  }
+  if (iostat != 0) {
+    inpKey.openBusy = false;
+    return;
+  }
+
+  if (attempt > 1 && !rt::eqPadded(programName, "PNLQRY")) {
+    rt::writeFmt(6, "(/,A,/,16X,A,/,16X,A,I5,A,/)",
+                 {" ### SR OPNFIL: Problem to access file for opening",
+                  "File name : " + path, "Successful after ", attempt, " open commands"});
+  }
+  inpKey.openBusy = false;
+  iostat = 0;
+}
+
+void INQUIRE(const InquireArgs& args) {
+  if (args.unit) {
+    const int unit = *args.unit;
+    if (args.name != nullptr) *args.name = rt::unitName(unit);
+    if (args.exist != nullptr) *args.exist = unit >= 0;
+    if (args.opened != nullptr) *args.opened = rt::unitOpened(unit);
+    return;
+  }
+  if (!args.file) return;
+  std::string name = rt::fit(*args.file, kNameLen);
+  RPLENVAR(2, name);
+  const std::string path = rt::trimRight(name);
+  if (args.exist != nullptr) *args.exist = rt::inquireFile(path).exist;
+  if (args.opened != nullptr) *args.opened = rt::inquireFile(path).opened;
+  if (args.number != nullptr) *args.number = rt::inquireFile(path).unit;
+}
