@@ -1,0 +1,416 @@
+// Tests of file opening, inquiry and variable replacement.
+#include "frame/opnfil.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frame/d_inpkey.h"
+#include "frame/m_vand.h"
+#include "frame/reset.h"
+#include "frame/runid.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+int exitStatusOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const rt::ProgramExit& e) {
+    return e.status;
+  }
+  return -1;
+}
+
+Texts linesOf(const std::string& text) {
+  Texts out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class OpnfilTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetRunState();
+    rt::setConsoleOutput(&console_);
+    dir_ = fs::temp_directory_path() /
+           ("opnfil_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    resetRunState();
+    fs::remove_all(dir_);
+  }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  std::string writeFile(const std::string& name, const std::string& text) {
+    const std::string p = path(name);
+    std::ofstream(p, std::ios::binary) << text;
+    return p;
+  }
+
+  static void add(const std::string& name, const Texts& values) {
+    t_key key;
+    key.keyName = rt::fit(name, 32);
+    for (const auto& v : values) key.value.push_back(rt::fit(v, 255));
+    inpKey.keys.push_back(key);
+    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
+    inpKey.readState = 2;
+  }
+
+  static std::string firstRecord(int lfn) {
+    std::string record;
+    EXPECT_EQ(rt::readRecord(lfn, record), 0);
+    return record;
+  }
+
+  std::ostringstream console_;
+  fs::path dir_;
+};
+
+TEST_F(OpnfilTest, LeftjsAndUpperc) {
+  struct Case {
+    std::string in, leftjs, upperc;
+  };
+  const Case cases[] = {
+      {"  ab", "ab  ", "  AB"},
+      {"\tab", "\tab", "\tAB"},  // a tab is not a blank
+      {"    ", "    ", "    "},
+      {"", "", ""},
+      {"x1-z_{}\xe4\xc3", "x1-z_{}\xe4\xc3", "X1-Z_{}\xe4\xc3"},
+  };
+  for (const auto& c : cases) {
+    std::string s = c.in;
+    LEFTJS(s);
+    EXPECT_EQ(s, c.leftjs);
+    s = c.in;
+    UPPERC(s);
+    EXPECT_EQ(s, c.upperc);
+  }
+}
+
+TEST_F(OpnfilTest, RplenvarReplacements) {
+  add("ENVIRONMENT", {"\"A\" \"x\"", "\"B\" \"y\"", "LONGNAME \"/long/value\"", "\"X\"",
+                      "\"D\" \"$HOME\"", "\"D\" \"dee\"", "\"SP\" \"a b\"", "\"E\" \"\""});
+  add("ENVIRONMENT", {"\"A\" \"other\"", "\"C\" \"sea\""});  // only the first keyword counts
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"${A}/${B}.DAT", "x/y.DAT"},
+      {"$A.DAT", "x.DAT"},
+      {"$AB", "xB"},                               // one-character name
+      {"${LONGNAME}/${B}", "/long/value/y"},      // a longer reference before a shorter value
+      {"${B}${A}", "yx"},
+      {"/p/${X}/f", "/p//f"},                       // a name alone: an empty value
+      {"${D}", "dee"},                              // a value with a dollar sign is passed over
+      {"${SP}z", "a bz"},
+      {"${C}/${B}", "${C}/y"},                      // not defined in the first keyword
+      {"${}x", "${}x"},                             // blank name
+      {"$ x", "$ x"},
+      {"ab$", "ab$"},
+      {"$", "$"},                                   // shorter than 2 characters
+      {"  ${A}  z", "  x  z"},                      // blanks before and after stay
+      {"${A", "${A"},                               // no closing brace
+  };
+  for (const auto& c : cases) {
+    std::string s = rt::fit(c.in, 40);
+    RPLENVAR(0, s);
+    EXPECT_EQ(s, rt::fit(c.out, 40)) << c.in;
+  }
+  EXPECT_EQ(console_.str(), "");  // mode 0 is silent
+
+  std::string blank(10, ' ');
+  RPLENVAR(1, blank);
+  EXPECT_EQ(blank, std::string(10, ' '));
+}
+
+TEST_F(OpnfilTest, RplenvarKeepsTheLengthAndCutsAt255) {
+  add("ENVIRONMENT", {"\"L\" \"" + std::string(200, 'v') + "\""});
+  std::string s = "${L}/" + std::string(100, 'w');
+  RPLENVAR(0, s);
+  EXPECT_EQ(s, std::string(105, 'v'));  // cut to its length of 105
+
+  s = rt::fit("${L}${L}", 300);
+  RPLENVAR(0, s);
+  EXPECT_EQ(s, rt::fit(std::string(255, 'v'), 300));
+}
+
+TEST_F(OpnfilTest, RplenvarWarningsInMode1) {
+  add("ENVIRONMENT", {"\"B\" \"y\""});
+  std::string s = rt::fit("${C}/${B}/${E", 30);
+  RPLENVAR(1, s);
+  EXPECT_EQ(s, rt::fit("${C}/y/${E", 30));
+  EXPECT_EQ(linesOf(console_.str()),
+            (Texts{"", " ### SR RPLENVAR: Variable C not resolved in: ${C}/${B}/${E", "", "",
+                   " ### SR RPLENVAR: \"}\" is missing in: ${C}/y/${E", ""}));
+}
+
+TEST_F(OpnfilTest, RplenvarStopsInMode2) {
+  struct Case {
+    const char* in;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"${C}/x", " *** SR RPLENVAR: Variable C not resolved in: ${C}/x"},
+      {"a/${B", " *** SR RPLENVAR: \"}\" is missing in: a/${B"},
+  };
+  for (const auto& c : cases) {
+    console_.str("");
+    inpKey.readState = 2;
+    add("ENVIRONMENT", {"\"B\" \"y\""});
+    std::string s = rt::fit(c.in, 20);
+    EXPECT_EQ(exitStatusOf([&] { RPLENVAR(2, s); }), 1) << c.in;
+    EXPECT_EQ(linesOf(console_.str()), (Texts{"", c.message, ""})) << c.in;
+  }
+}
+
+TEST_F(OpnfilTest, StatusFormAndActionKeywords) {
+  const std::string existing = writeFile("EXIST.TXT", "kept\n");
+  inpKey.readState = 2;
+  struct Case {
+    const char* status;
+    const char* form;
+    const char* action;
+  };
+  const Case cases[] = {
+      {"new", "formatted", ""},  // NEW opens like UNKNOWN: an existing file is no error
+      {"Unknown", "", "readonly"},
+      {"", "BINARY", ""},
+      {"OLD", "UNFORMATTED", "READONLY"},
+  };
+  for (const auto& c : cases) {
+    int iostat = -1;
+    OPNFIL(20, existing, c.status, c.form, c.action, " ", iostat);
+    EXPECT_EQ(iostat, 0) << c.status << c.form << c.action;
+    EXPECT_TRUE(rt::unitOpened(20));
+    EXPECT_FALSE(inpKey.openBusy);
+  }
+  rt::closeUnit(20);
+  EXPECT_EQ(contentOf(existing), "kept\n");
+
+  int iostat = -1;
+  OPNFIL(21, "", "SCRATCH", "", "", "", iostat);
+  EXPECT_EQ(iostat, 0);
+  rt::writeRecord(21, "scratch record");
+
+  OPNFIL(22, path("NOT_THERE.TXT"), "OLD", "", "", "", iostat);
+  EXPECT_NE(iostat, 0);
+  EXPECT_FALSE(rt::unitOpened(22));
+  EXPECT_FALSE(inpKey.openBusy);
+  EXPECT_EQ(console_.str(), "");  // a failed open writes nothing itself
+}
+
+TEST_F(OpnfilTest, ReadonlyAccess) {
+  const std::string existing = writeFile("RO.TXT", "line\n");
+  int iostat = -1;
+  OPNFIL(20, existing, "OLD", "FORMATTED", "READONLY", "", iostat);
+  ASSERT_EQ(iostat, 0);
+  EXPECT_THROW(rt::writeRecord(20, "no"), rt::IoFailure);
+  EXPECT_EQ(contentOf(existing), "line\n");
+}
+
+TEST_F(OpnfilTest, KeywordOutsideItsListStopsInOpnfil) {
+  const std::string name = path("K.TXT");
+  struct Case {
+    int readState;
+    const char* status;
+    const char* form;
+    const char* action;
+    std::string field;  // the 20-character field as compared
+  };
+  const Case cases[] = {
+      {2, "OLD", "FORMATTED", "read", "READ                "},
+      {2, "append", "FORMATTED", "", "APPEND              "},
+      {2, "OLD", "text", "bad", "TEXT                "},  // the first bad one is named
+      {3, "old", "FORMATTED", "", "old                 "},  // no upper-casing while exiting
+  };
+  for (const auto& c : cases) {
+    resetRunState();
+    console_.str("");
+    rt::setConsoleOutput(&console_);
+    inpKey.readState = c.readState;
+    EXPECT_EQ(exitStatusOf([&] {
+                int iostat = 0;
+                OPNFIL(999, "  " + name, c.status, c.form, c.action, "", iostat);
+              }),
+              1);
+    EXPECT_TRUE(inpKey.openBusy);
+    EXPECT_EQ(linesOf(console_.str()),
+              (Texts{"", " SR OPNFIL: UNKNOWN KEYWORD    : " + c.field,
+                     "            LOGICAL FILENUMBER : 999",
+                     "            FILENAME           : " + rt::fit(name, 255), "", "",
+                     " ### SR EXITRC: PROGRAM HAS BEEN STOPPED IN OPNFIL", ""}))
+        << c.field;
+    EXPECT_FALSE(fs::exists(name));
+  }
+}
+
+TEST_F(OpnfilTest, UpperCaseKeywordsWorkWhileExiting) {
+  inpKey.readState = 3;
+  int iostat = -1;
+  OPNFIL(20, path("EXITING.TXT"), "UNKNOWN", "FORMATTED", "", "", iostat);
+  EXPECT_EQ(iostat, 0);
+}
+
+TEST_F(OpnfilTest, LeadingBlanksAndEarlierConnections) {
+  const std::string file = writeFile("DATA.TXT", "first\nsecond\n");
+  int iostat = -1;
+  OPNFIL(996, "   " + file, "OLD", "", "", "", iostat);  // left-adjusted name
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(rt::unitName(996), file);
+
+  OPNFIL(LFNRD, file, "OLD", "", "", "", iostat);  // the same file on another unit
+  ASSERT_EQ(iostat, 0);
+  EXPECT_FALSE(rt::unitOpened(996));
+  EXPECT_TRUE(rt::unitOpened(999));
+  EXPECT_EQ(firstRecord(999), "first");
+
+  OPNFIL(LFNRD, file, "OLD", "", "", "", iostat);  // again on the same unit: from the start
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(firstRecord(999), "first");
+
+  const std::string other = writeFile("OTHER.TXT", "other\n");
+  OPNFIL(LFNRD, other, "OLD", "", "", "", iostat);  // the unit is freed first
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(firstRecord(999), "other");
+  EXPECT_EQ(rt::inquireFile(file).opened, false);
+}
+
+TEST_F(OpnfilTest, LateSuccessNoteAndTheLimitOf10000Attempts) {
+  const std::string file = writeFile("LATE.TXT", "x\n");
+  struct Case {
+    int failing;  // attempts that fail before the platform is asked
+    int iostatZero;
+    const char* programName;
+    Texts console;
+  };
+  const std::string note = " ### SR OPNFIL: Problem to access file for opening";
+  const Case cases[] = {
+      {0, 1, "XFORM1", {}},
+      {2, 1, "XFORM1",
+       {"", note, "                File name : " + file,
+        "                Successful after     3 open commands", ""}},
+      {9999, 1, "",
+       {"", note, "                File name : " + file,
+        "                Successful after 10000 open commands", ""}},
+      {2, 1, "PNLQRY", {}},
+      {10000, 0, "XFORM1", {}},  // all 10000 fail: status of the last, no message
+  };
+  for (const auto& c : cases) {
+    console_.str("");
+    programName = rt::fit(c.programName, 8);
+    opnfilFailFirst = c.failing;
+    int iostat = -1;
+    OPNFIL(30, "  " + file, "OLD", "", "", "", iostat);
+    EXPECT_EQ(iostat == 0, c.iostatZero == 1) << c.failing;
+    EXPECT_EQ(rt::unitOpened(30), c.iostatZero == 1);
+    EXPECT_EQ(opnfilFailFirst, 0);
+    EXPECT_FALSE(inpKey.openBusy);
+    EXPECT_EQ(linesOf(console_.str()), c.console) << c.failing;
+    rt::closeUnit(30);
+  }
+}
+
+TEST_F(OpnfilTest, VariableInTheNameIsExpandedAndRegistered) {
+  add("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
+  const std::string raw = "${DIR}/OUT.TXT";
+  inpKey.delFil = {rt::fit("keep.me", 255), rt::fit(raw, 255), rt::fit(raw, 255)};
+  inpKey.delCount = 3;
+
+  int iostat = -1;
+  OPNFIL(40, "  " + raw, "UNKNOWN", "", "", "", iostat);  // not equal to the entries as given
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(inpKey.delFil[1], rt::fit(raw, 255));
+
+  OPNFIL(40, raw, "UNKNOWN", "", "", "", iostat);
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(rt::unitName(40), path("OUT.TXT"));
+  EXPECT_TRUE(fs::exists(path("OUT.TXT")));
+  EXPECT_EQ(inpKey.delFil[0], rt::fit("keep.me", 255));
+  EXPECT_EQ(inpKey.delFil[1], rt::fit(path("OUT.TXT"), 255));  // the first equal entry
+  EXPECT_EQ(inpKey.delFil[2], rt::fit(raw, 255));
+  EXPECT_EQ(console_.str(), "");
+
+  // An unresolved reference only warns; the open goes on under that name.
+  OPNFIL(41, path("${NOPE}.TXT"), "UNKNOWN", "", "", "", iostat);
+  EXPECT_EQ(iostat, 0);
+  EXPECT_TRUE(fs::exists(path("${NOPE}.TXT")));
+  EXPECT_EQ(linesOf(console_.str()),
+            (Texts{"", " ### SR RPLENVAR: Variable NOPE not resolved in: " + path("${NOPE}.TXT"),
+                   ""}));
+}
+
+TEST_F(OpnfilTest, NoReplacementBeforeTheListIsRead) {
+  add("ENVIRONMENT", {"\"A\" \"x\""});
+  for (int state : {0, 1}) {
+    inpKey.readState = state;
+    const std::string name = path("$A" + std::to_string(state) + ".TXT");
+    int iostat = -1;
+    OPNFIL(50, name, "UNKNOWN", "", "", "", iostat);
+    EXPECT_EQ(iostat, 0);
+    EXPECT_EQ(rt::unitName(50), name);
+    EXPECT_TRUE(fs::exists(name));
+  }
+}
+
+TEST_F(OpnfilTest, InquireByUnitAndByFile) {
+  add("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
+  const std::string file = writeFile("Q.TXT", "q\n");
+  int iostat = -1;
+  OPNFIL(60, file, "OLD", "", "", "", iostat);
+  ASSERT_EQ(iostat, 0);
+
+  std::string name;
+  bool exist = false;
+  bool opened = false;
+  int number = 0;
+  INQUIRE({.file = "${DIR}/Q.TXT", .exist = &exist, .opened = &opened, .number = &number});
+  EXPECT_TRUE(exist);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(number, 60);
+
+  INQUIRE({.file = "${DIR}/NONE.TXT", .exist = &exist, .opened = &opened, .number = &number});
+  EXPECT_FALSE(exist);
+  EXPECT_FALSE(opened);
+
+  // With a unit, the file is ignored: no replacement and no stop.
+  INQUIRE({.unit = 60, .file = "${UNDEFINED}", .name = &name, .exist = &exist,
+           .opened = &opened});
+  EXPECT_EQ(name, file);
+  EXPECT_TRUE(exist);
+  EXPECT_TRUE(opened);
+  INQUIRE({.unit = 61, .opened = &opened});
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(console_.str(), "");
+
+  EXPECT_EQ(exitStatusOf([&] { INQUIRE({.file = "${UNDEFINED}/x", .exist = &exist}); }), 1);
+  EXPECT_EQ(linesOf(console_.str()),
+            (Texts{"", " *** SR RPLENVAR: Variable UNDEFINED not resolved in: ${UNDEFINED}/x",
+                   ""}));
+}
+
+}  // namespace
