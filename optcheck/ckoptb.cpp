@@ -1,0 +1,84 @@
+// A check box or a set of radio buttons: each item a keyword whose single
+// value is 1 (set) or 0; a set of several needs exactly one item set.
+#include <algorithm>
+
+#include "frame/m_vand.h"
+#include "frame/readkeys.h"
+#include "optcheck/ckopt.h"
+#include "runtime/text.h"
+
+namespace {
+
+const ckopt_frame::t_member member{"CKOPTB", "ckoptb", ""};
+
+// "Item", the position right-aligned in as many columns as the count has
+// digits, and a colon, in 13 characters.
+std::string itemLabel(std::size_t i, std::size_t n) {
+  const std::size_t digits = std::to_string(n).size();
+  std::string number = std::to_string(i);
+  number.insert(0, digits > number.size() ? digits - number.size() : 0, ' ');
+  return rt::fit("Item" + number + ":", 13);
+}
+
+}  // namespace
+
+void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view routineName,
+            std::string_view descr, int& errCount, const t_ckoptbOpt& opt) {
+  const std::size_t n = keyWord.size();
+  const std::string descr45 = rt::fit(descr, 45);
+  const std::string_view firstKey = n > 0 ? std::string_view(keyWord[0]) : std::string_view();
+  ckopt_frame::descrCheck(member, descr, "Keyword 1: ", firstKey);
+  if (mode != 0 && mode != 1) ckopt_frame::fatalMode(member, std::nullopt);
+
+  if (opt.result1 && n == 1) *opt.result1 = 0;
+  if (opt.result1 && opt.init) *opt.result1 = *opt.init;
+  if (opt.isSet) *opt.isSet = false;
+
+  const int before = errCount;
+  int selected = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<std::string> value;
+    int irc = 0;
+    READKEYS(keyWord[i], value, irc);
+    // A value without a converted value (blank or not an integer, in mode 0)
+    // leaves 0: the item is not selected.
+    int item = 0;
+    CKOPTI(mode, keyWord[i], value, routineName, descr45, irc, errCount,
+           {.ge = 0, .le = 1, .maxVal = 1, .error = 0, .result1 = &item});
+    if (item != 0) {
+      if (opt.result1) *opt.result1 = static_cast<int>(i + 1);
+      if (opt.isSet) *opt.isSet = true;
+      ++selected;
+    }
+  }
+
+  if (errCount != before) {
+    if (opt.result1 && opt.error) *opt.result1 = *opt.error;
+    if (opt.isSet) *opt.isSet = false;
+    return;
+  }
+
+  if (selected == 1 || (selected == 0 && n == 1)) return;
+  if (mode == 1) {
+    if (opt.result1 && opt.error) *opt.result1 = *opt.error;
+    if (opt.isSet) *opt.isSet = false;
+    errCount += 1;
+  }
+
+  ckopt_frame::writeHead(member, mode,
+                         selected > 1 ? "More than one item was selected for a set of radiobottons."
+                                      : "No item was selected for a set of radiobottons.",
+                         firstKey, descr45, routineName);
+  if (opt.column) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Column:      ", rt::trimRight(*opt.column)});
+  if (opt.entry) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Entry for:   ", rt::trimRight(*opt.entry)});
+  if (opt.lineNum) rt::writeFmt(LFNMSG, "(16X,A,I5)", {"Line number: ", *opt.lineNum});
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<std::string> value;
+    int irc = 0;
+    READKEYS(keyWord[i], value, irc);
+    const std::string first = irc == 0 && !value.empty() ? rt::trimRight(value[0]) : "";
+    rt::writeFmt(LFNMSG, "(16X,A,A)",
+                 {itemLabel(i + 1, n), rt::trimRight(keyWord[i]) + " = " + first});
+  }
+  ckopt_frame::writeBlankRecord();
+}
