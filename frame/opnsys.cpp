@@ -1,0 +1,134 @@
+// System files: system input, program output and message file.
+#include "frame/opnsys.h"
+
+#include <string>
+
+#include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/opnfil.h"
+#include "frame/readkeys.h"
+#include "optcheck/ckopt.h"
+#include "runtime/format.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace {
+
+constexpr const char* kRoutine = "OPNSYS";
+
+void openChecked(int msgUnit, int lfn, const std::string& name, const char* status) {
+  int iostat = 0;
+  OPNFIL(lfn, name, status, " ", " ", " ", iostat);
+  OPNERR(msgUnit, lfn, iostat, name, kRoutine);
+}
+
+bool fileExists(const std::string& name) {
+  bool exist = false;
+  InquireArgs args;
+  args.file = name;
+  args.exist = &exist;
+  INQUIRE(args);
+  return exist;
+}
+
+// True when `name` is the file that is already open as the program output.
+// The message unit then shares the program-output unit: opening the file
+// again on the message unit would leave the program output without a file.
+bool isProgramOutputFile(const std::string& name) {
+  if (LFNOUT != LFNOUF) return false;
+  std::string path = rt::fit(name, 255);
+  LEFTJS(path);
+  if (path.find('$') != std::string::npos) RPLENVAR(0, path);
+  const rt::FileInquiry fi = rt::inquireFile(rt::trimRight(path));
+  return fi.opened && fi.unit == LFNOUT;
+}
+
+// Connects the message file `name` to LFNERF as a new, empty file; open
+// failures are reported on the message unit in force before.
+void openMessageFile(const std::string& name, bool removeOldFirst) {
+  if (isProgramOutputFile(name)) {
+    LFNMSG = LFNOUT;
+    return;
+  }
+  const int previous = LFNMSG;
+  LFNMSG = LFNERF;
+  if (removeOldFirst) {
+    if (fileExists(name)) {
+      openChecked(previous, LFNMSG, name, "UNKNOWN");
+      rt::closeUnit(LFNMSG, rt::Disp::Delete);
+    }
+  } else {
+    openChecked(previous, LFNMSG, name, "NEW");
+    rt::closeUnit(LFNMSG, rt::Disp::Delete);
+  }
+  openChecked(previous, LFNMSG, name, "NEW");
+}
+
+}  // namespace
+
+void OPNSYS() {
+  int errCount = 0;
+  int irc = 0;
+
+  // System input.
+  std::string inpName;
+  GTFLNA(0, "SYSINP", inpName, irc);
+  if (irc == 0) openChecked(LFNMSG, LFNINP, inpName, "OLD");
+
+  // Program output: always a new, empty file.
+  std::string outName;
+  int ircOut = 0;
+  GTFLNA(0, "SYSOUT", outName, ircOut);
+  if (ircOut == 0) {
+    LFNOUT = LFNOUF;
+    if (fileExists(outName)) {
+      openChecked(LFNMSG, LFNOUT, outName, "UNKNOWN");
+      rt::closeUnit(LFNOUT, rt::Disp::Delete);
+    }
+    openChecked(LFNMSG, LFNOUT, outName, "NEW");
+  }
+
+  // Message unit.
+  std::string errName;
+  if (!KEYEXI("ERRMRG")) {
+    GTFLNA(0, "SYSERR", errName, irc);
+    if (irc != 0 || rt::eqPadded(errName, "SYSOUT")) {
+      LFNMSG = LFNOUT;
+    } else {
+      openMessageFile(errName, false);
+    }
+  } else {
+    bool merge = false;
+    CKOPTB(1, {"ERRMRG"}, kRoutine, "Merge program messages into output", errCount,
+           {.isSet = &merge});
+    if (merge) {
+      LFNMSG = LFNOUT;
+    } else {
+      GTFLNA(1, "SYSERR", errName, irc);
+      if (rt::eqPadded(errName, "SYSOUT")) {
+        LFNMSG = LFNOUT;
+      } else {
+        openMessageFile(errName, true);
+      }
+    }
+  }
+
+  // A program-output name that ends in two digits looks like a default name.
+  const std::size_t outLen = rt::trimLen(outName);
+  if (ircOut == 0 && outLen > 1 && KEYEXI("SYSODEF")) {
+    int number = 0;
+    const bool numeric =
+        rt::readFmtText(outName.substr(outLen - 2, 2), "(I2)", {rt::FTarget(number)}) == 0;
+    bool useDefault = false;
+    CKOPTB(1, {"SYSODEF"}, kRoutine, "Use default name for program output", errCount,
+           {.isSet = &useDefault});
+    if (!useDefault && numeric) {
+      rt::writeFmt(LFNMSG, "(/,A,/,16X,A,/)",
+                   {" ### SR OPNSYS: Special program output requested, but default file name "
+                    "found.",
+                    "Program output: " + rt::trimRight(outName)});
+    }
+  }
+
+  if (errCount != 0) EXITRC(2);
+}
