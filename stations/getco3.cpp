@@ -1,0 +1,158 @@
+// Station coordinate file reader.
+#include "stations/getco3.h"
+
+#include <algorithm>
+#include <new>
+#include <unordered_map>
+
+#include "frame/epoch.h"
+#include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/opnfil.h"
+#include "frame/textutil.h"
+#include "runtime/format.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace {
+
+constexpr std::size_t kLineLen = 255;
+constexpr std::string_view kRoutine = "getco3";
+
+// Allocates `v` at n elements of `init`, reporting a failure under `name`.
+template <typename T>
+void allocate(std::vector<T>& v, long long n, const T& init, std::string_view name,
+              std::initializer_list<long long> extents) {
+  try {
+    std::vector<T>().swap(v);
+    v.assign(static_cast<std::size_t>(n), init);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, name, extents, kRoutine);
+  }
+}
+
+// Next line of the file in a 255-character text; false at the end of the
+// file or on a read error.
+bool nextLine(std::string& line) {
+  return rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, kLineLen)}) == 0;
+}
+
+// Station taken by the flag selection?
+bool flagAccepted(int nFlag, const std::vector<std::string>& flags, char flag) {
+  const int count = std::min<int>(nFlag, static_cast<int>(flags.size()));
+  for (int k = 0; k < count; ++k) {
+    const char f = flags[k].empty() ? ' ' : flags[k][0];
+    if (f == '@') return true;
+    if (f == '#' && flag != ' ') return true;
+    if (f == flag) return true;
+  }
+  return false;
+}
+
+[[noreturn]] void headerError(std::string_view filePath) {
+  rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/)",
+               {" *** SR GETCO3: Error reading header of coordinate file",
+                rt::fit("File name:", 12), rt::trimRight(filePath)});
+  EXITRC(2);
+}
+
+[[noreturn]] void dataLineError(std::string_view filePath, int nStat) {
+  rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,I6,/)",
+               {" *** SR GETCO3: Error reading data lines for coordinate file",
+                rt::fit("File name:", 13), rt::trimRight(filePath), rt::fit("Line number:", 13),
+                nStat});
+  EXITRC(2);
+}
+
+[[noreturn]] void duplicateError(std::string_view filePath, const std::string& name) {
+  rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,/)",
+               {" *** SR GETCO3: More than one entry for station \"" + rt::trimRight(name) + "\"",
+                "found in file: ", rt::trimRight(filePath), "Processing is stopped."});
+  EXITRC(2);
+}
+
+}  // namespace
+
+void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
+            std::vector<std::string>& stname, const t_getco3Opt& opt) {
+  // Size: station lines up to the first blank line.
+  int nRest = 0;
+  const long long n = std::max(0, LINCOUNT(filePath, 6, &nRest));
+  nRest = std::max(0, nRest);
+
+  allocate(stname, n, std::string(16, ' '), "stname", {n});
+  if (opt.stanum) allocate(*opt.stanum, n, 0, "stanum", {n});
+  if (opt.xstat) allocate(*opt.xstat, n, std::array<double, 3>{0.0, 0.0, 0.0}, "xstat", {3, n});
+  if (opt.staflg) allocate(*opt.staflg, n, std::string(1, ' '), "staflg", {n});
+  if (opt.staflg5) allocate(*opt.staflg5, n, std::string(5, ' '), "staflg5", {n});
+  if (opt.plate) allocate(*opt.plate, n, std::string(4, ' '), "plate", {n});
+  if (opt.footer) allocate(*opt.footer, nRest, std::string(opt.footerLen, ' '), "footer", {nRest});
+
+  int iostat = 0;
+  OPNFIL(LFNRD, filePath, "OLD", "FORMATTED", "READONLY", " ", iostat);
+  OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
+
+  // Header: title, then the datum line; lines 2, 4, 5 and 6 are passed over.
+  std::string title;
+  std::string datumLine;
+  if (rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(title, 80)}) != 0 ||
+      rt::readFmtUnit(LFNRD, "(/,A,///)", {rt::FTarget(datumLine, kLineLen)}) != 0) {
+    headerError(filePath);
+  }
+  if (opt.fileTitle) *opt.fileTitle = title;
+  if (opt.datumName) *opt.datumName = datumLine.substr(22, 16);
+  if (opt.timCrd) ST2TIM(1, 1, datumLine.substr(47, 19), opt.timCrd);
+
+  // Station block. Whether the file carries values is decided on line 7.
+  nStat = 0;
+  std::string line;
+  bool lastRead = nextLine(line);
+  const bool hasValues = lastRead && (line[30] == '.' || line[31] == '.');
+  while (lastRead && nStat < n && !rt::isBlank(std::string_view(line).substr(5, 17))) {
+    if (flagAccepted(nFlag, flags, line[70])) {
+      const int i = nStat++;
+      stname[i] = line.substr(5, 16);
+      if (opt.stanum && rt::readFmtText(line.substr(0, 3), "(I3)", {(*opt.stanum)[i]}) != 0) {
+        dataLineError(filePath, nStat);
+      }
+      if (hasValues && opt.xstat) {
+        auto& x = (*opt.xstat)[i];
+        if (rt::readFmtText(line.substr(21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
+          dataLineError(filePath, nStat);
+        }
+      }
+      if (opt.staflg) (*opt.staflg)[i] = line.substr(70, 1);
+      if (opt.staflg5) (*opt.staflg5)[i] = line.substr(70, 5);
+      if (opt.plate) (*opt.plate)[i] = line.substr(75, 4);
+    }
+    lastRead = nextLine(line);
+  }
+
+  // Footer: the line that ended the station block and every line after it.
+  // It is not cut at the size counted above, so that no line of the file
+  // is lost when the block ends before the first blank line.
+  if (opt.footer && lastRead) {
+    std::vector<std::string>& footer = *opt.footer;
+    std::size_t k = 0;
+    do {
+      std::string text = rt::fit(line, opt.footerLen);
+      if (k < footer.size()) {
+        footer[k] = std::move(text);
+      } else {
+        footer.push_back(std::move(text));
+      }
+      ++k;
+    } while (nextLine(line));
+  }
+
+  rt::closeUnit(LFNRD);
+
+  // Duplicate names among the taken stations: the first station (in file
+  // order) whose name occurs again is reported.
+  std::unordered_map<std::string_view, int> count;
+  count.reserve(static_cast<std::size_t>(nStat));
+  for (int i = 0; i < nStat; ++i) ++count[stname[i]];
+  for (int i = 0; i < nStat; ++i) {
+    if (count[stname[i]] > 1) duplicateError(filePath, stname[i]);
+  }
+}

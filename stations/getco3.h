@@ -1,0 +1,37 @@
+// Station coordinate file reader.
+//
+// The file: line 1 title, line 2 hyphens, line 3 datum name (columns 23-38)
+// and epoch (48-66), lines 4-6 header, then one station line per station
+// (number 1-3, name 6-21, X/Y/Z or velocities 22-66, flags 71-75, plate
+// 76-79) up to the first line whose columns 6-22 are blank, then a footer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Optional outputs of GETCO3; a null pointer is an output not asked for
+// (neither allocated nor filled). Each array has one element per line of
+// the station block, the caller uses the first nStat of them.
+struct t_getco3Opt {
+  std::string* fileTitle = nullptr;                    // 80 characters, line 1
+  std::string* datumName = nullptr;                    // 16 characters, line 3
+  double* timCrd = nullptr;                            // epoch (MJD), 0.0 when blank
+  std::vector<int>* stanum = nullptr;                  // station numbers
+  std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year)
+  std::vector<std::string>* staflg = nullptr;          // 1 character, column 71
+  std::vector<std::string>* staflg5 = nullptr;         // 5 characters, columns 71-75
+  std::vector<std::string>* plate = nullptr;           // 4 characters, columns 76-79
+  std::vector<std::string>* footer = nullptr;          // the line ending the station block and all after it
+  std::size_t footerLen = 255;                         // length of each footer line
+};
+
+// Reads a station coordinate, velocity or plate file. flags[0..nFlag-1]
+// select the stations by their flag (column 71): "@" every station, "#" a
+// non-blank flag, any other character an equal flag. nStat receives the
+// number of stations taken, stname their names (16 characters). Every
+// failure stops the run.
+void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
+            std::vector<std::string>& stname, const t_getco3Opt& opt = {});

@@ -1,0 +1,211 @@
+#include "stations/getco3.h"
+
+#include <gtest/gtest.h>
+
+#include "stations/testdata/station_env.h"
+
+namespace {
+
+using stationtest::fixture;
+using stationtest::joinLines;
+
+class Getco3Test : public stationtest::StationEnv {};
+
+TEST_F(Getco3Test, ReadsEveryOutputOfACoordinateFile) {
+  int nStat = -1;
+  std::vector<std::string> names;
+  std::string title, datum;
+  double epoch = -1.0;
+  std::vector<int> num;
+  std::vector<std::array<double, 3>> x;
+  std::vector<std::string> flg, flg5, plate, footer;
+  GETCO3(fixture("getco3_coord.crd"), 1, {"@"}, nStat, names,
+         {.fileTitle = &title, .datumName = &datum, .timCrd = &epoch, .stanum = &num,
+          .xstat = &x, .staflg = &flg, .staflg5 = &flg5, .plate = &plate, .footer = &footer,
+          .footerLen = 20});
+
+  ASSERT_EQ(nStat, 4);
+  EXPECT_EQ(names, (std::vector<std::string>{"ALPHA 10001M001 ", "BRAVO           ",
+                                             "CHARLIE         ", "DELTA           "}));
+  EXPECT_EQ(title, rt::fit("TEST NETWORK COORDINATES", 80));
+  EXPECT_EQ(datum, "IGS14           ");
+  EXPECT_NEAR(epoch, 55197.5, 1e-9);
+  EXPECT_EQ(num, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_NEAR(x[0][0], 4027893.73215, 1e-6);
+  EXPECT_NEAR(x[0][1], 307045.61321, 1e-6);
+  EXPECT_NEAR(x[0][2], 4919474.99567, 1e-6);
+  EXPECT_NEAR(x[2][0], -1234567.12345, 1e-6);
+  EXPECT_NEAR(x[3][1], -2.5, 1e-12);
+  EXPECT_EQ(flg, (std::vector<std::string>{"A", " ", "X", "A"}));
+  EXPECT_EQ(flg5, (std::vector<std::string>{"A    ", "     ", "X  YZ", "A    "}));
+  EXPECT_EQ(plate, (std::vector<std::string>{"    ", "    ", "EURA", "    "}));
+  // The footer begins with the line that ended the station block; its
+  // lines have the asked length.
+  EXPECT_EQ(footer, (std::vector<std::string>{rt::fit("", 20), rt::fit("FOOTER LINE ONE", 20),
+                                              rt::fit("", 20), rt::fit("FOOTER LINE THREE", 20)}));
+}
+
+TEST_F(Getco3Test, FlagSelection) {
+  struct Case {
+    std::vector<std::string> flags;
+    int nFlag;
+    std::vector<std::string> taken;
+  };
+  const Case cases[] = {
+      {{"@"}, 1, {"ALPHA 10001M001", "BRAVO", "CHARLIE", "DELTA"}},
+      {{"#"}, 1, {"ALPHA 10001M001", "CHARLIE", "DELTA"}},
+      {{" "}, 1, {"BRAVO"}},
+      {{"A"}, 1, {"ALPHA 10001M001", "DELTA"}},
+      {{"X", " "}, 2, {"BRAVO", "CHARLIE"}},
+      {{"X", " "}, 1, {"CHARLIE"}},  // only nFlag entries count
+      {{"Y"}, 1, {}},                // column 71 only, not the other flag characters
+      {{"@"}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.flags) + " nFlag " + std::to_string(c.nFlag));
+    int nStat = -1;
+    std::vector<std::string> names;
+    std::vector<std::array<double, 3>> x;
+    GETCO3(fixture("getco3_coord.crd"), c.nFlag, c.flags, nStat, names, {.xstat = &x});
+    ASSERT_EQ(nStat, static_cast<int>(c.taken.size()));
+    for (int i = 0; i < nStat; ++i) EXPECT_EQ(names[i], rt::fit(c.taken[i], 16));
+    // The arrays keep one element per line of the station block.
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(x.size(), 4u);
+  }
+}
+
+TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
+  int nStat = 0;
+  std::vector<std::string> names, flg, plate;
+  std::vector<int> num;
+  std::vector<std::array<double, 3>> x;
+  double epoch = -1.0;
+  GETCO3(fixture("getco3_plates.crd"), 1, {"@"}, nStat, names,
+         {.timCrd = &epoch, .stanum = &num, .xstat = &x, .staflg = &flg, .plate = &plate});
+  ASSERT_EQ(nStat, 3);
+  EXPECT_EQ(epoch, 0.0);  // no epoch on the datum line
+  EXPECT_EQ(num, (std::vector<int>{1, 2, 3}));
+  for (const auto& v : x) EXPECT_EQ(v, (std::array<double, 3>{0.0, 0.0, 0.0}));
+  EXPECT_EQ(flg, (std::vector<std::string>{" ", "V", " "}));
+  EXPECT_EQ(plate, (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
+}
+
+TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
+  struct Case {
+    const char* file;
+    int nStat;
+    std::size_t arraySize;
+    std::vector<std::string> footer;
+  };
+  const Case cases[] = {
+      // Empty line 7: no stations, the footer starts with it.
+      {"getco3_no_stations.crd", 0, 0, {"", "ONLY FOOTER"}},
+      // A line holding only a number ends the block and opens the footer;
+      // every line after it stays in the footer.
+      {"getco3_number_ends.crd", 1, 3,
+       {"  5", "  2  BRAVO                   4.00000        5.00000        6.00000    A", "",
+        "AFTER BLANK"}},
+      // A file that ends with its station lines has no footer.
+      {"getco3_no_blank_end.crd", 2, 2, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    int nStat = -1;
+    std::vector<std::string> names;
+    std::vector<std::string> footer;
+    GETCO3(fixture(c.file), 1, {"@"}, nStat, names, {.footer = &footer});
+    EXPECT_EQ(nStat, c.nStat);
+    EXPECT_EQ(names.size(), c.arraySize);
+    std::vector<std::string> expected;
+    for (const auto& l : c.footer) expected.push_back(rt::fit(l, 255));
+    EXPECT_EQ(footer, expected);
+  }
+}
+
+TEST_F(Getco3Test, HeaderError) {
+  const std::string file = fixture("getco3_short_header.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading header of coordinate file",
+                                  "                File name:  " + file, ""}));
+}
+
+TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
+  const std::string file = fixture("getco3_bad_number.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  std::vector<int> num;
+  // BRAVO has no flag and is not taken: the failing line is the second taken.
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num}); }), 1);
+  EXPECT_EQ(console(),
+            joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                       "                File name:   " + file,
+                       "                Line number:      2", ""}));
+
+  // Without station numbers the same line reads without complaint.
+  freshRun();
+  std::vector<std::array<double, 3>> x;
+  GETCO3(file, 1, {"#"}, nStat, names, {.xstat = &x});
+  EXPECT_EQ(nStat, 2);
+  EXPECT_NEAR(x[1][2], 9.0, 1e-12);
+  EXPECT_EQ(console(), "");
+}
+
+TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
+  const std::string file = fixture("getco3_bad_value.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  std::vector<std::array<double, 3>> x;
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names, {.xstat = &x}); }), 1);
+  EXPECT_EQ(console(),
+            joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                       "                File name:   " + file,
+                       "                Line number:      2", ""}));
+}
+
+TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
+  // ALPHA BRAVO BRAVO ALPHA: ALPHA is the first station with a later twin.
+  const std::string file = fixture("getco3_duplicate.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: More than one entry for station \"ALPHA\"",
+                                  "                found in file: " + file,
+                                  "                Processing is stopped.", ""}));
+}
+
+TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
+  const std::string file = fixture("getco3_duplicate_blank_flag.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  GETCO3(file, 1, {"#"}, nStat, names);
+  EXPECT_EQ(nStat, 1);
+  EXPECT_EQ(console(), "");
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+}
+
+TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
+  const std::string file = path("absent.crd");
+  int nStat = 0;
+  std::vector<std::string> names;
+  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(console(), joinLines({"", " *** SR OPNERR: OPEN FAILED",
+                                  "                FILE NAME : " + file,
+                                  "                PGM./SUBR.:     getco3",
+                                  "                IOSTAT    :      2",
+                                  "                FILE UNIT :    999", ""}));
+}
+
+TEST_F(Getco3Test, LongFileNameIsUsedWhole) {
+  const std::string name = std::string(120, 'd') + "/" + std::string(60, 'f') + ".crd";
+  const std::string file = writeFile(name, stationtest::readText(fixture("getco3_coord.crd")));
+  ASSERT_GT(file.size(), 180u);
+  int nStat = 0;
+  std::vector<std::string> names;
+  GETCO3(file, 1, {"#"}, nStat, names);
+  EXPECT_EQ(nStat, 3);
+}
+
+}  // namespace

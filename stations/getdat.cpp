@@ -1,0 +1,70 @@
+// Geodetic datum lookup.
+#include "stations/getdat.h"
+
+#include "frame/constants.h"
+#include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/opnfil.h"
+#include "frame/readkeys.h"
+#include "runtime/format.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace {
+
+constexpr std::string_view kEntryFormat =
+    "(A16,7X,F12.3,7X,F12.4,7X,F10.4,/,A16,7X,F12.7,7X,F12.4,7X,F10.4,/,"
+    "23X,D12.4,7X,F12.4,7X,F10.4,/)";
+
+}  // namespace
+
+void GETDAT(std::string_view datumName, double& aEll, double& bEll, std::array<double, 3>& dxEll,
+            std::array<double, 3>& drEll, double& scEll, std::string* frmTyp) {
+  std::string filNam(255, ' ');
+  int irc = 0;
+  GTFLNA(1, "DATUM", filNam, irc, 255);
+
+  int iostat = 0;
+  OPNFIL(LFNRD, filNam, "OLD", "FORMATTED", "READONLY", " ", iostat);
+  OPNERR(LFNMSG, LFNRD, iostat, filNam, "GETDAT");
+
+  // Four header lines; a shorter file is an input/output failure.
+  const int ios = rt::readFmtUnit(LFNRD, "(/,/,/)", {});
+  if (ios != 0) throw rt::IoFailure(rt::trimRight(filNam), "read", "datum file header");
+
+  const std::string wanted = rt::fit(datumName, 16);
+  std::string name;
+  std::string frame;
+  double rf = 0.0;
+  for (;;) {
+    const int status = rt::readFmtUnit(
+        LFNRD, kEntryFormat,
+        {rt::FTarget(name, 16), aEll, dxEll[0], drEll[0], rt::FTarget(frame, 16), rf, dxEll[1],
+         drEll[1], scEll, dxEll[2], drEll[2]});
+    if (status == rt::kIoEnd) {
+      // The file ends within an entry: the datum is not in the file.
+      rt::writeFmt(LFNMSG, "(/,' *** SR GETDAT: LOCAL GEODETIC DATUM NOT FOUND',/,16X,'DATUM: ',A16,/)",
+                   {wanted});
+      EXITRC(2);
+    }
+    if (status != 0) throw rt::IoFailure(rt::trimRight(filNam), "read", "datum file entry");
+    if (name == wanted) break;
+  }
+
+  if (frmTyp != nullptr) {
+    *frmTyp = rt::leftAdjust(rt::fit(frame, 16));
+    if (rt::isBlank(*frmTyp)) {
+      rt::writeFmt(LFNMSG, "(/,1X,A,A,A,/,16X,A,2(/,16X,A,A),/)",
+                   {"*** SR ", "GETDAT", ": FRAME TYPE (GLOBAL/REGIONAL/LOCAL)",
+                    "HAS TO BE SPECIFIED", "FILE  : ", rt::trimRight(filNam), "DATUM : ",
+                    rt::trimRight(wanted)});
+      EXITRC(2);
+    }
+  }
+
+  bEll = (1.0 - 1.0 / rf) * aEll;
+  scEll = 1.0 + scEll;
+  for (double& r : drEll) r = r / arcsecPerRad;
+  rt::closeUnit(LFNRD);
+}

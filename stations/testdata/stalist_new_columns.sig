@@ -1,0 +1,7 @@
+SIGMA FILE
+-----
+Station name            Sigma1    Sigma2
+
+short
+ALPHA                   0.0010    0.0020
+BRAVO                      0.1       0.2       0.3

@@ -1,0 +1,399 @@
+#include "stations/wtstat.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include "frame/constants.h"
+#include "frame/runid.h"
+#include "stations/getco3.h"
+#include "stations/testdata/station_env.h"
+
+namespace {
+
+using stationtest::joinLines;
+using stationtest::readText;
+using Vec = std::array<double, 3>;
+
+const std::string kHyphens(80, '-');
+const std::string kCoordHeader =
+    "NUM  STATION NAME           X (M)          Y (M)          Z (M)     FLAG";
+const std::string kVelocityHeader =
+    "NUM  STATION NAME           VX (M/Y)       VY (M/Y)       VZ (M/Y)  FLAG   PLATE";
+
+// The existing file of the merge cases: A and C with flags X and Y.
+const std::vector<std::string> kExisting = {
+    "EXISTING FILE",
+    kHyphens,
+    "LOCAL GEODETIC DATUM: OLD DATUM         EPOCH: 2009-06-30 00:00:00",
+    "",
+    kCoordHeader,
+    "",
+    " 11  A                 4000000.00000  1000000.00000  4800000.00000    X",
+    " 13  C                 4100000.00000  1100000.00000  4700000.00000    Y",
+    " ",
+    "OLD FOOTER",
+};
+
+// The caller's stations of the merge cases: C and B.
+struct Caller {
+  std::vector<std::string> names = {"C", "B"};
+  std::vector<Vec> x = {{4100000.1, 1100000.2, 4700000.3}, {4050000.5, 1050000.5, 4750000.5}};
+  std::vector<int> num = {23, 22};
+  std::vector<std::string> flags = {"N", " M"};
+};
+
+class WtstatTest : public stationtest::StationEnv {
+ protected:
+  // Head of a coordinate-form file written with a plain title.
+  static std::vector<std::string> coordHead(const std::string& title, const std::string& datum,
+                                            const std::string& epoch) {
+    return {rt::fit(title, 80), kHyphens,
+            "LOCAL GEODETIC DATUM: " + rt::fit(datum, 16) + "  EPOCH: " + rt::fit(epoch, 19), "",
+            kCoordHeader, ""};
+  }
+  static std::vector<std::string> plus(std::vector<std::string> a,
+                                       const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+
+  // Writes the caller's stations of the merge cases in coordinate form.
+  void writeMerge(int iWrite, std::string& file, bool withNumbers = true,
+                  const std::vector<std::string>* footer = nullptr) {
+    const Caller c;
+    WTSTAT(iWrite, file, "MERGED TITLE", "NEW DATUM", 2, c.names, c.x, c.flags,
+           {.stanum = withNumbers ? &c.num : nullptr, .timCrd = 55197.0, .footer = footer});
+  }
+};
+
+TEST_F(WtstatTest, MergeReplacesAndKeepsExistingStations) {
+  const std::string old = writeLines("old.crd", kExisting);
+  setKey("COORD", {old});
+  std::string out = path("out.crd");
+  writeMerge(1, out);
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
+                           {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
+                            " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+                            " 13  C                 4100000.10000  1100000.20000  4700000.30000    N",
+                            "", "OLD FOOTER"})));
+
+  writeMerge(2, out);
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
+                           {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
+                            " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+                            " 13  C                 4100000.00000  1100000.00000  4700000.00000",
+                            "", "OLD FOOTER"})));
+  EXPECT_EQ(readText(old), joinLines(kExisting));
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.crd", "out.crd"}));
+}
+
+TEST_F(WtstatTest, WriteOnlyDoesNotReadTheExistingFile) {
+  setKey("COORD", {writeLines("old.crd", kExisting)});
+  std::string out = path("out.crd");
+  writeMerge(0, out);
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("MERGED TITLE", "NEW DATUM", "2010-01-01 00:00:00"),
+                           {" 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+                            " 23  C                 4100000.10000  1100000.20000  4700000.30000    N",
+                            " "})));
+}
+
+TEST_F(WtstatTest, WithoutNumbersStationsAreNumberedInNameOrder) {
+  setKey("COORD", {writeLines("old.crd", kExisting)});
+  std::string out = path("out.crd");
+  writeMerge(1, out, false);
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
+                           {"  1  A                 4000000.00000  1000000.00000  4800000.00000",
+                            "  2  B                 4050000.50000  1050000.50000  4750000.50000    M",
+                            "  3  C                 4100000.10000  1100000.20000  4700000.30000    N",
+                            "", "OLD FOOTER"})));
+}
+
+TEST_F(WtstatTest, SameFileIsReadAndRewritten) {
+  const std::string file = writeLines("net.crd", kExisting);
+  setKey("COORD", {file});
+  setKey("COORDRS", {file});
+  std::string out(32, ' ');  // blank: the name comes from COORDRS
+  writeMerge(1, out);
+  EXPECT_EQ(rt::trimRight(out), file);
+  EXPECT_EQ(readText(file),
+            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
+                           {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
+                            " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+                            " 13  C                 4100000.10000  1100000.20000  4700000.30000    N",
+                            "", "OLD FOOTER"})));
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
+}
+
+TEST_F(WtstatTest, FooterRules) {
+  const std::vector<std::string> stationLines = {
+      " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+      " 13  C                 4100000.10000  1100000.20000  4700000.30000    N"};
+  const std::vector<std::string> given = {" ", "END OF FILE   ", "  indented  "};
+  const std::vector<std::string> none;
+  struct Case {
+    const char* what;
+    std::vector<std::string> existing;
+    const std::vector<std::string>* footer;
+    std::vector<std::string> tail;
+  };
+  std::vector<std::string> existingAtEof(kExisting.begin(), kExisting.begin() + 7);
+  existingAtEof.push_back(" 13  C                 4100000.00000  1100000.00000  4700000.00000");
+  const Case cases[] = {
+      {"caller's footer over the existing one", kExisting, &given,
+       {"", "END OF FILE", "  indented"}},
+      {"caller's footer without lines", kExisting, &none, {" "}},
+      {"existing file ending at its stations", existingAtEof, nullptr, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    setKey("COORD", {writeLines("old.crd", c.existing)});
+    std::string out = path("out.crd");
+    writeMerge(1, out, true, c.footer);
+    const std::vector<std::string> a = {
+        " 11  A                 4000000.00000  1000000.00000  4800000.00000"};
+    EXPECT_EQ(readText(out),
+              joinLines(plus(plus(plus(coordHead("MERGED TITLE", "OLD DATUM",
+                                                 "2010-01-01 00:00:00"),
+                                       a),
+                                  stationLines),
+                             c.tail)));
+    inpKey.keys.clear();
+  }
+}
+
+TEST_F(WtstatTest, NumbersModuloOneThousandAndFlagsLeftAdjusted) {
+  std::string out = path("num.crd");
+  const std::vector<std::string> names = {"N1", "N2", "N3", "N4"};
+  const std::vector<Vec> x(4, Vec{1.0, -2.0, 0.000004});
+  const std::vector<int> num = {1005, -3, -1100, 999};
+  const std::vector<std::string> flags = {" M", "ABCDEFG", "", "  "};
+  WTSTAT(0, out, "NUMBERS", "D", 4, names, x, flags, {.stanum = &num, .timCrd = 0.0});
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("NUMBERS", "D", ""),
+                           {"  5  N1                      1.00000       -2.00000        0.00000    M",
+                            " -3  N2                      1.00000       -2.00000        0.00000    ABCDE",
+                            "***  N3                      1.00000       -2.00000        0.00000",
+                            "999  N4                      1.00000       -2.00000        0.00000",
+                            " "})));
+}
+
+TEST_F(WtstatTest, VelocityAndPlateOnlyForms) {
+  const std::vector<std::string> names = {"BRAVO", "ALPHA"};
+  const std::vector<Vec> v = {{0.1, 0.2, 0.3}, {0.01, -0.02, 0.003}};
+  const std::vector<std::string> flags = {"", "VELOC"};
+  const std::vector<std::string> plates = {"NOAMERICA", "EURA"};
+  const std::vector<std::string> head = {rt::fit("VELOCITIES", 80), kHyphens,
+                                         "LOCAL GEODETIC DATUM: IGS14           ", "",
+                                         kVelocityHeader, ""};
+  std::string vel = path("net.vel");
+  WTSTAT(0, vel, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates});
+  EXPECT_EQ(readText(vel),
+            joinLines(plus(head,
+                           {"  1  ALPHA                   0.01000       -0.02000        0.00300    VELO EURA",
+                            "  2  BRAVO                   0.10000        0.20000        0.30000         NOAM",
+                            " "})));
+
+  std::string plt = path("net.plt");
+  WTSTAT(0, plt, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates, .pltOnly = true});
+  EXPECT_EQ(readText(plt),
+            joinLines(plus(head,
+                           {"  1  ALPHA                                                                 EURA",
+                            "  2  BRAVO                                                                 NOAM",
+                            " "})));
+}
+
+TEST_F(WtstatTest, VelocityFormMergesWithTheVelocityKeyword) {
+  const std::string old = writeLines(
+      "old.vel", {"OLD", kHyphens, "LOCAL GEODETIC DATUM: VDATUM", "", kVelocityHeader, "",
+                  "  7  ALPHA                   0.01000       -0.02000        0.00300    VELO EURA",
+                  " "});
+  setKey("VELAPR", {old});
+  setKey("COORD", {path("never-read.crd")});
+  std::string out = path("out.vel");
+  const std::vector<std::string> names = {"BRAVO"};
+  const std::vector<Vec> v = {{0.1, 0.2, 0.3}};
+  const std::vector<std::string> flags = {"F"};
+  WTSTAT(1, out, "NEW", "NDATUM", 1, names, v, flags);
+  EXPECT_EQ(readText(out),
+            joinLines({rt::fit("NEW", 80), kHyphens, "LOCAL GEODETIC DATUM: VDATUM          ", "",
+                       kVelocityHeader, "",
+                       "  1  ALPHA                   0.01000       -0.02000        0.00300         EURA",
+                       "  2  BRAVO                   0.10000        0.20000        0.30000    F",
+                       ""}));
+}
+
+TEST_F(WtstatTest, DatedTitleOnceTheConstantsAreRead) {
+  constantsRead = 1;
+  runDate = "05-MAR-24";
+  runTime = "14:07";
+  const std::string title = "A TITLE OF SEVENTY CHARACTERS ......................................X";
+  std::string out = path("dated.crd");
+  WTSTAT(0, out, title, "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  const std::string text = readText(out);
+  EXPECT_EQ(text.substr(0, text.find('\n')), title.substr(0, 63) + "  05-MAR-24 14:07");
+}
+
+TEST_F(WtstatTest, NoStationsAndNoExistingFile) {
+  setKey("COORD", {path("absent.crd")});
+  std::string out = path("empty.crd");
+  WTSTAT(1, out, "EMPTY", "D", 0, {}, {}, {}, {.timCrd = 51544.5});
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("EMPTY", "D", "2000-01-01 12:00:00"), {" "})));
+}
+
+TEST_F(WtstatTest, NoOutputNameWritesNothing) {
+  std::string out = "  ";
+  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});  // no COORDRS keyword
+  setKey("COORDRS", {""});
+  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  EXPECT_TRUE(rt::isBlank(out));
+  EXPECT_TRUE(filesInDir().empty());
+  EXPECT_EQ(console(), "");
+}
+
+TEST_F(WtstatTest, RoundTripInEachForm) {
+  const std::vector<std::string> names = {"ZULU 10003M001", "ALPHA", "MIKE"};
+  const std::vector<Vec> x = {{4027893.732154, 307045.613206, 4919474.995671},
+                              {-1234567.123456, -2345678.234567, 5432109.987654},
+                              {0.0000049, -0.0000051, 12.5}};
+  const std::vector<int> num = {1234, 7, -5};
+  const std::vector<std::string> flags = {"ABCDE", "X", " "};
+  const std::vector<std::string> plates = {"EURA", "PCFC", "NOAM"};
+  // Output order: ALPHA, MIKE, ZULU.
+  const int order[] = {1, 2, 0};
+
+  struct Form {
+    const char* file;
+    bool coords, pltOnly, dated;
+  };
+  for (const Form& f : {Form{"a.crd", true, false, false}, Form{"b.crd", true, false, true},
+                        Form{"c.vel", false, false, false}, Form{"d.plt", false, true, true}}) {
+    SCOPED_TRACE(f.file);
+    constantsRead = f.dated ? 1 : 0;
+    runDate = "05-MAR-24";
+    runTime = "14:07";
+    std::string out = path(f.file);
+    t_wtstatOpt opt{.stanum = &num, .plate = &plates, .pltOnly = f.pltOnly};
+    if (f.coords) opt.timCrd = 58849.25;
+    WTSTAT(0, out, "ROUND TRIP", "IGS14", 3, names, x, flags, opt);
+
+    int n = 0;
+    std::vector<std::string> rNames, rFlg, rFlg5, rPlate;
+    std::string title, datum;
+    double epoch = -1.0;
+    std::vector<int> rNum;
+    std::vector<Vec> rx;
+    GETCO3(out, 1, {"@"}, n, rNames,
+           {.fileTitle = &title, .datumName = &datum, .timCrd = &epoch, .stanum = &rNum,
+            .xstat = &rx, .staflg = &rFlg, .staflg5 = &rFlg5, .plate = &rPlate});
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(title, f.dated ? rt::fit("ROUND TRIP", 63) + "  05-MAR-24 14:07"
+                             : rt::fit("ROUND TRIP", 80));
+    EXPECT_EQ(datum, "IGS14           ");
+    EXPECT_NEAR(epoch, f.coords ? 58849.25 : 0.0, 1e-6);
+    for (int k = 0; k < 3; ++k) {
+      const int j = order[k];
+      EXPECT_EQ(rNames[k], rt::fit(names[j], 16));
+      EXPECT_EQ(rNum[k], num[j] % 1000);
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(rx[k][c], f.pltOnly ? 0.0 : std::round(x[j][c] * 1e5) / 1e5, 1e-9);
+      }
+      const std::string flag5 = rt::fit(rt::leftAdjust(flags[j]), 5);
+      EXPECT_EQ(rFlg[k], f.pltOnly ? " " : flag5.substr(0, 1));
+      EXPECT_EQ(rFlg5[k], f.pltOnly ? "     " : f.coords ? flag5 : flag5.substr(0, 4) + " ");
+      EXPECT_EQ(rPlate[k], f.coords ? "    " : plates[j]);
+    }
+  }
+}
+
+TEST_F(WtstatTest, TargetThatIsADirectoryStopsBeforeWriting) {
+  std::filesystem::create_directories(path("subdir"));
+  std::string out = path("subdir");
+  EXPECT_EQ(stopStatus([&] { WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0}); }), 1);
+  EXPECT_NE(console().find(" *** SR OPNERR: OPEN FAILED"), std::string::npos);
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"subdir"}));
+}
+
+TEST_F(WtstatTest, FailedWriteKeepsTheFileThatWasMergedInto) {
+  // A file-size limit makes the writing fail part-way; the existing file,
+  // which is also the output, must still hold its stations.
+  std::vector<std::string> existing(kExisting.begin(), kExisting.begin() + 6);
+  char buf[128];
+  for (int i = 0; i < 400; ++i) {
+    std::snprintf(buf, sizeof buf, "%3d  %-16s%15.5f%15.5f%15.5f    X", i, ("S" + std::to_string(i)).c_str(),
+                  4.0e6 + i, 1.0e6, 4.8e6);
+    existing.push_back(buf);
+  }
+  existing.push_back(" ");
+  const std::string file = writeLines("net.crd", existing);
+  const std::string before = readText(file);
+  setKey("COORD", {file});
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string out = file;
+  bool failed = false;
+  try {
+    writeMerge(1, out);
+  } catch (const rt::IoFailure&) {
+    failed = true;
+  } catch (const rt::ProgramExit&) {
+    failed = true;
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(readText(file), before);
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
+}
+
+TEST_F(WtstatTest, HundredThousandStationsReadAndWrittenQuickly) {
+  constexpr int kCount = 100000;
+  std::string text = joinLines(coordHead("LARGE NETWORK", "IGS14", "2010-01-01 00:00:00"));
+  char buf[128];
+  for (int i = 0; i < kCount; ++i) {
+    // Names in no particular order, every one different.
+    const int id = static_cast<int>((static_cast<long long>(i) * 7919) % kCount);
+    std::snprintf(buf, sizeof buf, "%3d  ST%06d%-8s%15.5f%15.5f%15.5f    A\n", i % 1000, id, "",
+                  4.0e6 + id * 0.001, 1.0e6 - id * 0.002, 4.8e6 + id * 0.003);
+    text += buf;
+  }
+  text += " \n";
+  const std::string file = writeFile("large.crd", text);
+  setKey("COORD", {file});
+
+  const auto start = std::chrono::steady_clock::now();
+  int n = 0;
+  std::vector<std::string> names, flags;
+  std::vector<int> num;
+  std::vector<Vec> x;
+  double epoch = 0.0;
+  GETCO3(file, 1, {"#"}, n, names, {.timCrd = &epoch, .stanum = &num, .xstat = &x, .staflg = &flags});
+  ASSERT_EQ(n, kCount);
+  std::string out = path("large-out.crd");
+  WTSTAT(1, out, "LARGE NETWORK", "IGS14", n, names, x, flags, {.stanum = &num, .timCrd = epoch});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+
+  const std::string written = readText(out);
+  EXPECT_NE(written.find("\n  0  ST000000"), std::string::npos);
+  EXPECT_NE(written.find("ST099999"), std::string::npos);
+  EXPECT_LT(written.find("ST000001"), written.find("ST000002"));
+}
+
+}  // namespace
