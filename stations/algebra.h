@@ -1,0 +1,35 @@
+// Fixed-size 3x3 algebra in double precision.
+//
+// Vectors hold 3 values; matrices 3 by 3 values stored column by column, so
+// element (i, j) (rows and columns counted from 1) is at index
+// 3 * (j - 1) + (i - 1). The axis rotations are frame rotations:
+//   R1(a) = [[1, 0, 0], [0, c, s], [0, -s, c]]
+//   R2(a) = [[c, 0, -s], [0, 1, 0], [s, 0, c]]
+//   R3(a) = [[c, s, 0], [-s, c, 0], [0, 0, 1]]
+// MMUL33, MVEC33 and MTVEC3 build their result in static work storage and
+// are not re-entrant.
+#pragma once
+
+// rot := Rk(angle), k = axis (1, 2 or 3).
+void ROTAXM(int axis, double angle, double* rot);
+
+// drot := derivative of Rk with respect to the angle (row and column k zero).
+void ROTAXD(int axis, double angle, double* drot);
+
+// matC := matA * matB; matC may be matA or matB.
+void MMUL33(const double* matA, const double* matB, double* matC);
+
+// res := mat * vec; res may be vec.
+void MVEC33(const double* vec, const double* mat, double* res);
+
+// res := transpose(mat) * vec; res may be vec.
+void MTVEC3(const double* vec, const double* mat, double* res);
+
+// res := scal * mat, element by element; res may be mat.
+void MSCAL33(const double* mat, double scal, double* res);
+
+// w := u x v; w must not be u or v.
+void CROSS3(const double* u, const double* v, double* w);
+
+// dot := x . y, normX := |x|, normY := |y|.
+void DOTNRM(const double* x, const double* y, double& dot, double& normX, double& normY);

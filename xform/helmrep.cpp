@@ -1,0 +1,237 @@
+// The Helmert transformation report and the list of rejected stations.
+#include "xform/helmrep.h"
+
+#include <cmath>
+
+#include "frame/constants.h"
+#include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/opnfil.h"
+#include "frame/radgms.h"
+#include "frame/readkeys.h"
+#include "frame/runid.h"
+#include "runtime/format.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace {
+
+// A value that cannot be printed as a number is printed as 0.0.
+double shown(double x) { return std::isfinite(x) ? x : 0.0; }
+
+std::string oneChar(char c) { return std::string(1, c); }
+
+}  // namespace
+
+HelmReport::HelmReport(int printUnit, int iPrt, int resTyp, int resUnt)
+    : unit_(printUnit),
+      iPrt_(iPrt),
+      resTyp_(resTyp),
+      resUnt_(resUnt),
+      factor_(resUnt == 2 ? 1000.0 : 1.0),
+      unitText_(resUnt == 2 ? "MM " : "M  ") {}
+
+void HelmReport::tooManyParameters(int nPar, int nUsed) const {
+  rt::writeFmt(unit_,
+               "(/,' *** SR HELMTR: TOO MANY PARAMETERS TO ESTIMATE',/,16X,'NUMBER OF "
+               "PARAMETERS:',I7,/,16X,'NUMBER OF STATIONS  :',I7,/)",
+               {nPar, nUsed});
+}
+
+void HelmReport::head(std::string_view title1, std::string_view title2,
+                      std::string_view datumName) const {
+  if (iPrt_ >= 1) {
+    rt::writeFmt(unit_, "(' FILE 1: ',A71,/,' FILE 2: ',A71,/)",
+                 {rt::fit(title1, 71), rt::fit(title2, 71)});
+  }
+  if (iPrt_ < 2) return;
+  if (resTyp_ == 1) {
+    rt::writeFmt(unit_,
+                 "(' LOCAL GEODETIC DATUM: ',A16,/,' RESIDUALS IN LOCAL SYSTEM (NORTH, EAST, "
+                 "UP)',/)",
+                 {rt::fit(datumName, 16)});
+  } else if (resTyp_ == 2) {
+    rt::writeFmt(unit_,
+                 "(' TRANSFORMATION IN EQUATORIAL SYSTEM (X, Y, Z): ',/,' RESIDUALS IN LOCAL "
+                 "SYSTEM (NORTH, EAST, UP)',/)");
+  }
+  if (millimetres()) {
+    rt::writeFmt(unit_,
+                 "(/,/,1X,69('-'),/,' | NUM |      NAME        | FLG |     ','RESIDUALS IN "
+                 "MILLIMETERS','   |   |',/,1X,69('-'))");
+  } else {
+    rt::writeFmt(unit_,
+                 "(/,/,1X,69('-'),/,' | NUM |      NAME        | FLG |       ','RESIDUALS IN "
+                 "METERS ','     |   |',/,1X,69('-'))");
+  }
+  rt::writeFmt(unit_, "(1X,'|',5X,'|',18X,'|',5X,'|',32X,'|','   |')");
+}
+
+void HelmReport::stationRow(int number, std::string_view name, char flag1, char flag2,
+                            const double* v, int code) const {
+  if (iPrt_ < 2) return;
+  const char* marker = code == 0 ? " " : (code == -1 ? "*" : "M");
+  const rt::FItems items = {number,
+                            rt::fit(name, 16),
+                            oneChar(flag1),
+                            oneChar(flag2),
+                            shown(v[0] * factor_),
+                            shown(v[1] * factor_),
+                            shown(v[2] * factor_),
+                            marker};
+  if (millimetres()) {
+    rt::writeFmt(unit_, "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')", items);
+  } else {
+    rt::writeFmt(unit_, "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.4,' | ',A1,' |')", items);
+  }
+}
+
+void HelmReport::tableFoot() const {
+  if (iPrt_ < 2) return;
+  rt::writeFmt(unit_, "(1X,'|',5X,'|',18X,'|',5X,'|',32X,'|','   |')");
+  rt::writeFmt(unit_, "(1X,69('-'))");
+}
+
+void HelmReport::statistics(const double* rms, const double* mean, const double* minimum,
+                            const double* maximum) const {
+  if (iPrt_ < 1) return;
+  const char* labels[4] = {"RMS / COMPONENT ", "MEAN            ", "MIN             ",
+                           "MAX             "};
+  const double* values[4] = {rms, mean, minimum, maximum};
+  for (int row = 0; row < 4; ++row) {
+    const rt::FItems items = {labels[row], shown(values[row][0] * factor_),
+                              shown(values[row][1] * factor_), shown(values[row][2] * factor_)};
+    if (millimetres()) {
+      rt::writeFmt(unit_, "(' | ',3X,' | ',A16,' | ',3X,' | ',3F10.2,' | ',1X,' |')", items);
+    } else {
+      rt::writeFmt(unit_, "(' | ',3X,' | ',A16,' | ',3X,' | ',3F10.4,' | ',1X,' |')", items);
+    }
+  }
+  rt::writeFmt(unit_, "(1X,69('-'))");
+}
+
+void HelmReport::counts(int nParam, int nCoord, double sigma0) const {
+  if (iPrt_ < 1) return;
+  const rt::FItems items = {nParam, nCoord, shown(sigma0 * factor_), unitText_};
+  if (millimetres()) {
+    rt::writeFmt(unit_,
+                 "(/,/,' NUMBER OF PARAMETERS  :',I6,/,' NUMBER OF COORDINATES :',I6,/,' RMS OF "
+                 "TRANSFORMATION :',F8.2,1X,A)",
+                 items);
+  } else {
+    rt::writeFmt(unit_,
+                 "(/,/,' NUMBER OF PARAMETERS  :',I6,/,' NUMBER OF COORDINATES :',I6,/,' RMS OF "
+                 "TRANSFORMATION :',F11.4,1X,A)",
+                 items);
+  }
+}
+
+void HelmReport::barycentre(double lat, double lon, double hgt) const {
+  if (iPrt_ < 1) return;
+  char latSign = ' ', lonSign = ' ';
+  int latDeg = 0, latMin = 0, lonDeg = 0, lonMin = 0;
+  double latSec = 0.0, lonSec = 0.0;
+  RADGMS(1, shown(lat), latSign, latDeg, latMin, latSec);
+  RADGMS(1, shown(lon), lonSign, lonDeg, lonMin, lonSec);
+  rt::writeFmt(unit_,
+               "(/,' BARYCENTER COORDINATES:',/,/,' LATITUDE              :  ',A1,2I3,F6.2,/,' "
+               "LONGITUDE             :  ',A1,2I3,F6.2,/,' HEIGHT                :  ',F14.3,' "
+               "KM')",
+               {oneChar(latSign), latDeg, latMin, latSec, oneChar(lonSign), lonDeg, lonMin, lonSec,
+                shown(hgt * 0.001)});
+}
+
+void HelmReport::parameterHead() const {
+  if (iPrt_ < 1) return;
+  rt::writeFmt(unit_, "(/,/,' PARAMETERS:',/)");
+}
+
+void HelmReport::parameterLine(int k, double value, double error) const {
+  if (iPrt_ < 1) return;
+  const char* axes = resTyp_ == 1 ? "NEU" : "XYZ";
+  if (k < 3) {
+    const rt::FItems items = {oneChar(axes[k]), shown(value * factor_), shown(error * factor_),
+                              unitText_};
+    if (millimetres()) {
+      rt::writeFmt(unit_, "(' TRANSLATION IN  ',A1,'     :',F15.2,'     +-',F6.2,4X,A)", items);
+    } else {
+      rt::writeFmt(unit_, "(' TRANSLATION IN  ',A1,'     :',F17.4,'   +-',F8.4,2X,A)", items);
+    }
+  } else if (k < 6) {
+    char sign = ' ';
+    int deg = 0, min = 0;
+    double sec = 0.0;
+    RADGMS(1, shown(value), sign, deg, min, sec);
+    rt::writeFmt(unit_, R"((' ROTATION AROUND ',A1,'-AXIS:',2X,A1,2I3,F10.6,' +-',F10.6,' "'))",
+                 {oneChar(axes[k - 3]), oneChar(sign), deg, min, sec, shown(error * arcsecPerRad)});
+  } else {
+    rt::writeFmt(unit_, "(' SCALE FACTOR',10X,':',F18.5,'  +-',F9.5,' MM/KM')",
+                 {shown((value - 1.0) * 1.0e6), shown(error * 1.0e6)});
+  }
+}
+
+void HelmReport::iterations(int count) const {
+  if (iPrt_ < 1) return;
+  rt::writeFmt(unit_, "(/,/,' NUMBER OF ITERATIONS  :',I6,/)", {count});
+}
+
+void HelmReport::rejection(int nStat, std::span<const int> ITYP,
+                           std::span<const std::string> STNAME, std::span<const double> residuals,
+                           const double* rmsCmp) const {
+  int nAccepted = 0;
+  int nRejected = 0;
+  for (int i = 0; i < nStat; ++i) {
+    if (ITYP[i] == 0) ++nAccepted;
+    if (ITYP[i] == -1) ++nRejected;
+  }
+  std::string listFile;
+  int irc = 0;
+  GTFLNA(0, "LISTFIL", listFile, irc, 32);
+  const bool haveList = irc == 0;
+
+  if (nRejected == 0) {
+    rt::writeFmt(unit_, "(//,' NO OUTLIER DETECTED',/)");
+    if (haveList) {
+      // Remove a list left by an earlier run.
+      int iostat = 0;
+      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+      OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+      rt::closeUnit(LFNRD, rt::Disp::Delete);
+    }
+    return;
+  }
+
+  if (haveList) {
+    int iostat = 0;
+    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+    OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+    rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, 80)});
+  }
+  rt::writeFmt(unit_,
+               "(/,' ACCEPTED STATIONS     :',I6,/,' REJECTED STATIONS     :',I6,/,/,/,' LIST OF "
+               "REJECTED STATIONS',/,' -------------------------',/,/,' STATION',24X,'RESIDUALS "
+               "(MILLIMETERS)',/,'        ',24X,' N         E         U',/,' ')",
+               {nAccepted, nRejected});
+  if (haveList) {
+    rt::writeFmt(LFNRD,
+                 "(/,' Number of accepted stations :',I8,/,' Number of rejected stations :',I8,/,"
+                 "/,/,' List of rejected stations',/,' -------------------------',/,/,' "
+                 "Station',24X,'Residuals (millimeters)',/,'        ',24X,' N         E         "
+                 "U',/,' ')",
+                 {nAccepted, nRejected});
+  }
+  for (int i = 0; i < nStat; ++i) {
+    if (ITYP[i] != -1) continue;
+    const double* v = &residuals[3 * static_cast<std::size_t>(i)];
+    const rt::FItems items = {rt::fit(STNAME[i], 16), shown(v[0] * 1000.0), shown(v[1] * 1000.0),
+                              shown(v[2] * 1000.0)};
+    rt::writeFmt(unit_, "(1X,A16,4X,4X,3(F10.2))", items);
+    if (haveList) rt::writeFmt(LFNRD, "(1X,A16,4X,4X,3(F10.2))", items);
+  }
+  rt::writeFmt(unit_, "(1X)");
+  if (haveList) {
+    rt::writeFmt(LFNRD, "(/,' RMS of accepted stations',3F10.2,/,1X)",
+                 {shown(rmsCmp[0] * 1000.0), shown(rmsCmp[1] * 1000.0), shown(rmsCmp[2] * 1000.0)});
+    rt::closeUnit(LFNRD, rt::Disp::Keep);
+  }
+}
