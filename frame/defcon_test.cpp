@@ -2,108 +2,101 @@
 #include "frame/defcon.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "frame/constants.h"
-#include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
 #include "frame/runid.h"
-#include "runtime/process.h"
-#include "runtime/text.h"
+#include "frame/sysfiles_fixture.h"
 #include "runtime/units.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-// Status of the ProgramExit that `body` ends with; -1 when it returns.
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
+using namespace sysfiles_test;
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-class DefconTest : public ::testing::Test {
+class DefconTest : public SysFilesTest {
  protected:
   void SetUp() override {
-    resetRunState();
-    rt::setClockOverride(rt::ClockValues{2001, 3, 5, 60, 14, 5, 9, 250});
-    rt::setConsoleOutput(&console_);
+    SysFilesTest::SetUp();
     // A directory whose path is well over 32 characters long.
-    dir_ = fs::temp_directory_path() /
-           ("sysfiles_defcon_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name()) /
-           "a_directory_with_a_rather_long_name_for_the_constants";
-    fs::remove_all(dir_.parent_path());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    resetRunState();
-    rt::setClockOverride(std::nullopt);
-    fs::remove_all(dir_.parent_path());
+    longDir_ = dir_ / "a_directory_with_a_rather_long_name_for_the_constants";
+    fs::create_directories(longDir_);
   }
 
   // The keyword list holds CONST naming `path`.
-  void useConstantsFile(const std::string& path) {
-    INPKINIT(inpKey);
-    inpKey.fileName = rt::fit(dir_.string() + "/DEFCON.INP", 255);
-    t_key key;
-    key.keyName = rt::fit("CONST", 32);
-    key.value = {rt::fit(path, 255)};
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = 1;
-    inpKey.readState = 2;
-  }
+  void useConstantsFile(const std::string& path) const { setKeys({{"CONST", {path}}}); }
 
-  std::string writeFile(const std::string& name, const std::string& text) {
-    std::string path = (dir_ / name).string();
+  std::string writeFile(const std::string& name, const std::string& text) const {
+    std::string path = (longDir_ / name).string();
     std::ofstream(path) << text;
     return path;
   }
 
-  std::string copyFixture(const std::string& name) {
-    std::string path = (dir_ / name).string();
+  std::string copyFixture(const std::string& name) const {
+    std::string path = (longDir_ / name).string();
     fs::copy_file(fs::path(XF_SOURCE_DIR) / "frame" / "testdata" / name, path);
     return path;
   }
 
-  std::ostringstream console_;
-  fs::path dir_;
+  fs::path longDir_;
 };
 
-// Every key variable, in the order of the keys of the constants file.
-std::vector<std::pair<std::string, double*>> keyVariables() {
-  return {{"C", &C},           {"FREQ1", &FREQ[0]},   {"FREQ2", &FREQ[1]},  {"FREQ5", &FREQ[2]},
-          {"FREQP", &FREQP},   {"FREQG1", &FREQG1},   {"FREQG2", &FREQG2},  {"DFRQG1", &DFRQG1},
-          {"DFRQG2", &DFRQG2}, {"FREQGP", &FREQGP},   {"FRQE1", &FRQE[0]},  {"FRQE5", &FRQE[1]},
-          {"FRQE5a", &FRQE[2]}, {"FRQE5b", &FRQE[3]}, {"FRQE6", &FRQE[4]},  {"FRQS1", &FRQS[0]},
-          {"FRQS5", &FRQS[1]}, {"FRQC1", &FRQC[0]},   {"FRQC2", &FRQC[1]},  {"FRQC5b", &FRQC[2]},
-          {"FRQC6", &FRQC[3]}, {"FRQJ1", &FRQJ[0]},   {"FRQJ2", &FRQJ[1]},  {"FRQJ5", &FRQJ[2]},
-          {"FRQJ6", &FRQJ[3]}, {"GM", &GM},           {"GMS", &GMS},        {"GMM", &GMM},
-          {"AU", &AU},         {"AE", &AE},           {"J2", &J2},          {"CONRE", &CONRE},
-          {"FACTEC", &FACTEC}, {"P0", &P0},           {"OMEGA", &OMEGA},    {"ET-UTC", &ETUTC},
-          {"WGTPHA", &WGTPHA}, {"WGTCOD", &WGTCOD},   {"HREF", &HREF},      {"PREF", &PREF},
-          {"TREF", &TREF},     {"HUMREF", &HUMREF}};
+// Every key of the constants file, its variable and its value in the
+// example constants file.
+struct KeyVariable {
+  const char* key;
+  double* var;
+  double example;
+};
+std::vector<KeyVariable> keyVariables() {
+  return {{"C", &C, 299792458.0},
+          {"FREQ1", &FREQ[0], 1575420000.0},
+          {"FREQ2", &FREQ[1], 1227600000.0},
+          {"FREQ5", &FREQ[2], 1176450000.0},
+          {"FREQP", &FREQP, 10230000.0},
+          {"FREQG1", &FREQG1, 1602000000.0},
+          {"FREQG2", &FREQG2, 1246000000.0},
+          {"DFRQG1", &DFRQG1, 562500.0},
+          {"DFRQG2", &DFRQG2, 437500.0},
+          {"FREQGP", &FREQGP, 5110000.0},
+          {"FRQE1", &FRQE[0], 1575420000.0},
+          {"FRQE5", &FRQE[1], 1191795000.0},
+          {"FRQE5a", &FRQE[2], 1176450000.0},
+          {"FRQE5b", &FRQE[3], 1207140000.0},
+          {"FRQE6", &FRQE[4], 1278750000.0},
+          {"FRQS1", &FRQS[0], 1575420000.0},
+          {"FRQS5", &FRQS[1], 1176450000.0},
+          {"FRQC1", &FRQC[0], 1575420000.0},
+          {"FRQC2", &FRQC[1], 1561098000.0},
+          {"FRQC5b", &FRQC[2], 1207140000.0},
+          {"FRQC6", &FRQC[3], 1268520000.0},
+          {"FRQJ1", &FRQJ[0], 1575420000.0},
+          {"FRQJ2", &FRQJ[1], 1227600000.0},
+          {"FRQJ5", &FRQJ[2], 1176450000.0},
+          {"FRQJ6", &FRQJ[3], 1278750000.0},
+          {"GM", &GM, 398.6004418e12},
+          {"GMS", &GMS, 1.32712440018e20},
+          {"GMM", &GMM, 4.9028000e12},
+          {"AU", &AU, 1.49597870700e11},
+          {"AE", &AE, 6378137.0},
+          {"J2", &J2, 1.0826359e-3},
+          {"CONRE", &CONRE, 6371000.0},
+          {"FACTEC", &FACTEC, 4.0309e17},
+          {"P0", &P0, 4.5604e-6},
+          {"OMEGA", &OMEGA, 7.292115e-5},
+          {"ET-UTC", &ETUTC, 69.184},
+          {"WGTPHA", &WGTPHA, 1.0},
+          {"WGTCOD", &WGTCOD, 1.0e-4},
+          {"HREF", &HREF, 0.0},
+          {"PREF", &PREF, 1013.25},
+          {"TREF", &TREF, 18.0},
+          {"HUMREF", &HUMREF, 50.0}};
 }
 
 TEST_F(DefconTest, WithoutReadingSetsAngleFactorsAndClockOnly) {
@@ -120,7 +113,7 @@ TEST_F(DefconTest, WithoutReadingSetsAngleFactorsAndClockOnly) {
 
 TEST_F(DefconTest, ReadsKeysOfTheSmallFile) {
   // Each key variable holds a stale value that the reading must clear.
-  for (auto& [name, var] : keyVariables()) *var = 99.0;
+  for (const KeyVariable& k : keyVariables()) *k.var = 99.0;
   const std::string path = copyFixture("defcon_small.CON");
   ASSERT_GT(path.size(), 32u);  // the name is not cut at 32 characters
   useConstantsFile(path);
@@ -133,12 +126,12 @@ TEST_F(DefconTest, ReadsKeysOfTheSmallFile) {
   const std::vector<std::pair<std::string, double>> expected = {
       {"C", 3.0},    {"GM", 3986004.418e8},         {"P0", 2.5}, {"FRQE5a", 1.5e9},
       {"FREQ1", 10.0}, {"FREQ2", 15.0}, {"HREF", 1.23456789012345}};
-  for (auto& [name, var] : keyVariables()) {
+  for (const KeyVariable& k : keyVariables()) {
     double want = 0.0;
-    for (auto& [k, v] : expected) {
-      if (k == name) want = v;
+    for (const auto& [key, v] : expected) {
+      if (key == k.key) want = v;
     }
-    EXPECT_NEAR(*var, want, std::abs(want) * 1e-15) << "key " << name;
+    EXPECT_NEAR(*k.var, want, std::abs(want) * 1e-15) << "key " << k.key;
   }
   EXPECT_EQ(constantsRead, 1);
   EXPECT_EQ(runDate, "05-MAR-01");
@@ -165,15 +158,9 @@ TEST_F(DefconTest, ReadsTheExampleConstantsFile) {
   useConstantsFile(std::string(XF_SOURCE_DIR) + "/examples/CONST.");
   DEFCON(1);
   EXPECT_EQ(constantsRead, 1);
-  for (auto& [name, var] : keyVariables()) {
-    if (name != "HREF") {
-      EXPECT_NE(*var, 0.0) << "key " << name;
-    }
+  for (const KeyVariable& k : keyVariables()) {
+    EXPECT_DOUBLE_EQ(*k.var, k.example) << "key " << k.key;
   }
-  EXPECT_EQ(C, 299792458.0);
-  EXPECT_NEAR(GM, 3.986004418e14, 1.0);
-  EXPECT_EQ(FRQE[2], 1176450000.0);  // FRQE5a
-  EXPECT_EQ(ETUTC, 69.184);
   // GPS L1 and L2 wavelengths and their combinations, in metres.
   EXPECT_NEAR(refWavelength[0], 0.19029367279836, 1e-13);
   EXPECT_NEAR(refWavelength[1], 0.24421021342457, 1e-13);
@@ -226,11 +213,19 @@ TEST_F(DefconTest, MissingFileStopsWithOpenFailure) {
 }
 
 TEST_F(DefconTest, MissingConstKeywordStops) {
-  INPKINIT(inpKey);
-  inpKey.readState = 2;
+  setKeys({});
   EXPECT_EQ(exitStatusOf([] { DEFCON(1); }), 1);
-  EXPECT_NE(console_.str().find(" *** SR GTFLNA: File name not found or blank"), std::string::npos)
-      << console_.str();
+  const std::vector<std::string> want = {
+      "",
+      " *** SR READKEYS: Keyword \"CONST\" not found.",
+      "                  Input file name:  " + (dir_ / "XFORM1.INP").string(),
+      "",
+      "",
+      " *** SR GTFLNA: File name not found or blank",
+      "                Keyword:  CONST",
+      "",
+  };
+  EXPECT_EQ(lines(console_.str()), want);
 }
 
 TEST_F(DefconTest, KnownKeyWithBlankValueIsAnUncheckedFailure) {

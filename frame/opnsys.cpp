@@ -24,10 +24,7 @@ void openChecked(int msgUnit, int lfn, const std::string& name, const char* stat
 
 bool fileExists(const std::string& name) {
   bool exist = false;
-  InquireArgs args;
-  args.file = name;
-  args.exist = &exist;
-  INQUIRE(args);
+  INQUIRE({.file = name, .exist = &exist});
   return exist;
 }
 

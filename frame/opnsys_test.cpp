@@ -3,97 +3,31 @@
 #include "frame/opnsys.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
+#include "frame/sysfiles_fixture.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-using Keys = std::vector<std::pair<std::string, std::string>>;
+using namespace sysfiles_test;
 
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class OpnsysTest : public ::testing::Test {
+class OpnsysTest : public SysFilesTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    dir_ = fs::temp_directory_path() /
-           ("sysfiles_opnsys_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    resetRunState();
-    fs::remove_all(dir_);
-  }
-
-  // A value that starts with "@" names a file in the test directory.
-  std::string expand(const std::string& v) const {
-    return !v.empty() && v[0] == '@' ? (dir_ / v.substr(1)).string() : v;
-  }
-
-  // Fills the keyword list as the keyword input file reader leaves it.
-  void setKeys(const Keys& keys) {
-    INPKINIT(inpKey);
-    inpKey.fileName = rt::fit((dir_ / "XFORM1.INP").string(), 255);
-    for (const auto& [name, value] : keys) {
-      t_key key;
-      key.keyName = rt::fit(name, 32);
-      key.value = {rt::fit(expand(value), 255)};
-      inpKey.keys.push_back(key);
-    }
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
-    inpKey.readState = 2;
-  }
-
   // One result record and one message record, then every unit closed.
-  void writeAndClose() {
+  static void writeAndClose() {
     rt::writeRecord(LFNOUT, "result");
     rt::writeRecord(LFNMSG, "message");
     rt::resetUnits();
   }
-
-  std::ostringstream console_;
-  fs::path dir_;
 };
 
 TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
@@ -110,7 +44,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
   const std::vector<Case> cases = {
       {"no keywords", {}, {}, 6, 6, {}, {}, "result\nmessage\n"},
       {"program output replaces an old file",
-       {{"SYSOUT", "@XFORM1.OUT"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}},
        {"XFORM1.OUT"},
        998,
        998,
@@ -118,7 +52,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"messages into the program output by SYSOUT",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "SYSOUT"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"SYSOUT"}}},
        {},
        998,
        998,
@@ -126,7 +60,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"blank message file name",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", ""}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {""}}},
        {},
        998,
        998,
@@ -134,7 +68,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"separate message file",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@XFORM1.ERR"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}},
        {"XFORM1.ERR"},
        998,
        997,
@@ -142,7 +76,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"message file with output on the console",
-       {{"SYSERR", "@XFORM1.ERR"}},
+       {{"SYSERR", {"@XFORM1.ERR"}}},
        {},
        6,
        997,
@@ -150,7 +84,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        "result\n"},
       {"merge set",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@XFORM1.ERR"}, {"ERRMRG", "1"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}, {"ERRMRG", {"1"}}},
        {},
        998,
        998,
@@ -158,7 +92,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {"XFORM1.ERR"},
        ""},
       {"merge not set, message file",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@XFORM1.ERR"}, {"ERRMRG", "0"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}, {"ERRMRG", {"0"}}},
        {"XFORM1.OUT", "XFORM1.ERR"},
        998,
        997,
@@ -166,7 +100,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"merge not set, SYSERR is SYSOUT",
-       {{"ERRMRG", "0"}, {"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "SYSOUT"}},
+       {{"ERRMRG", {"0"}}, {"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"SYSOUT"}}},
        {},
        998,
        998,
@@ -174,7 +108,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"merge not set, no program-output file",
-       {{"ERRMRG", "0"}, {"SYSERR", "@XFORM1.ERR"}},
+       {{"ERRMRG", {"0"}}, {"SYSERR", {"@XFORM1.ERR"}}},
        {},
        6,
        997,
@@ -183,7 +117,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        "result\n"},
       // The message file named like the program-output file shares its unit.
       {"message file is the program-output file",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@XFORM1.OUT"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.OUT"}}},
        {},
        998,
        998,
@@ -191,7 +125,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
        {},
        ""},
       {"merge not set, message file is the program-output file",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@sub/../XFORM1.OUT"}, {"ERRMRG", "0"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@sub/../XFORM1.OUT"}}, {"ERRMRG", {"0"}}},
        {},
        998,
        998,
@@ -201,10 +135,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    console_.str("");
-    fs::remove_all(dir_);
+    freshRun();
     fs::create_directories(dir_ / "sub");
     for (const std::string& f : c.oldFiles) std::ofstream(dir_ / f) << "old\n";
     setKeys(c.keys);
@@ -237,19 +168,15 @@ TEST_F(OpnsysTest, DefaultNameWarning) {
     bool warned;
   };
   const std::vector<Case> cases = {
-      {"default name, box not set", {{"SYSOUT", "@XFORM107"}, {"SYSODEF", "0"}}, true},
-      {"default name, box set", {{"SYSOUT", "@XFORM107"}, {"SYSODEF", "1"}}, false},
-      {"name ending in letters", {{"SYSOUT", "@XFORM1.OUT"}, {"SYSODEF", "0"}}, false},
-      {"no SYSODEF keyword", {{"SYSOUT", "@XFORM107"}}, false},
-      {"no program-output file", {{"SYSODEF", "0"}}, false},
+      {"default name, box not set", {{"SYSOUT", {"@XFORM107"}}, {"SYSODEF", {"0"}}}, true},
+      {"default name, box set", {{"SYSOUT", {"@XFORM107"}}, {"SYSODEF", {"1"}}}, false},
+      {"name ending in letters", {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSODEF", {"0"}}}, false},
+      {"no SYSODEF keyword", {{"SYSOUT", {"@XFORM107"}}}, false},
+      {"no program-output file", {{"SYSODEF", {"0"}}}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    console_.str("");
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    freshRun();
     setKeys(c.keys);
 
     OPNSYS();
@@ -265,7 +192,7 @@ TEST_F(OpnsysTest, DefaultNameWarning) {
 }
 
 TEST_F(OpnsysTest, MergeWithoutMessageFileNameStops) {
-  setKeys({{"SYSOUT", "@XFORM1.OUT"}, {"ERRMRG", "0"}, {"SYSERR", ""}});
+  setKeys({{"SYSOUT", {"@XFORM1.OUT"}}, {"ERRMRG", {"0"}}, {"SYSERR", {""}}});
   EXPECT_EQ(exitStatusOf(OPNSYS), 1);
   const std::vector<std::string> want = {
       "",
@@ -277,7 +204,7 @@ TEST_F(OpnsysTest, MergeWithoutMessageFileNameStops) {
 }
 
 TEST_F(OpnsysTest, BadCheckBoxRunsRemainingStepsThenStops) {
-  setKeys({{"SYSOUT", "@XFORM107"}, {"SYSERR", "SYSOUT"}, {"ERRMRG", "2"}, {"SYSODEF", "0"}});
+  setKeys({{"SYSOUT", {"@XFORM107"}}, {"SYSERR", {"SYSOUT"}}, {"ERRMRG", {"2"}}, {"SYSODEF", {"0"}}});
   EXPECT_EQ(exitStatusOf(OPNSYS), 1);
   // The check-box block goes to the console, the message unit of that moment.
   const std::vector<std::string> block = {
@@ -304,7 +231,7 @@ TEST_F(OpnsysTest, BadCheckBoxRunsRemainingStepsThenStops) {
 TEST_F(OpnsysTest, SystemInput) {
   const fs::path inp = dir_ / "SYSTEM.INP";
   std::ofstream(inp) << "first line\n";
-  setKeys({{"SYSINP", "@SYSTEM.INP"}});
+  setKeys({{"SYSINP", {"@SYSTEM.INP"}}});
   OPNSYS();
   EXPECT_TRUE(rt::unitOpened(LFNINP));
   EXPECT_EQ(rt::unitName(LFNINP), inp.string());
@@ -320,26 +247,24 @@ TEST_F(OpnsysTest, OpenFailures) {
     const char* unit;
   };
   const std::vector<Case> cases = {
-      {"missing system input", {{"SYSINP", "@NONE.INP"}}, "@NONE.INP", "     5"},
+      {"missing system input", {{"SYSINP", {"@NONE.INP"}}}, "@NONE.INP", "     5"},
       {"program output in a missing directory",
-       {{"SYSOUT", "@none/XFORM1.OUT"}},
+       {{"SYSOUT", {"@none/XFORM1.OUT"}}},
        "@none/XFORM1.OUT",
        "   998"},
       // Reported on the console, the message unit before the switch.
       {"message file in a missing directory",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"SYSERR", "@none/XFORM1.ERR"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@none/XFORM1.ERR"}}},
        "@none/XFORM1.ERR",
        "   997"},
       {"message file in a missing directory, merge not set",
-       {{"SYSOUT", "@XFORM1.OUT"}, {"ERRMRG", "0"}, {"SYSERR", "@none/XFORM1.ERR"}},
+       {{"SYSOUT", {"@XFORM1.OUT"}}, {"ERRMRG", {"0"}}, {"SYSERR", {"@none/XFORM1.ERR"}}},
        "@none/XFORM1.ERR",
        "   997"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    console_.str("");
+    freshRun();
     setKeys(c.keys);
     EXPECT_EQ(exitStatusOf(OPNSYS), 1);
     const std::vector<std::string> want = {

@@ -2,68 +2,29 @@
 #include "frame/pritit.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "frame/constants.h"
-#include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
 #include "frame/runid.h"
-#include "runtime/process.h"
+#include "frame/sysfiles_fixture.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-using Keys = std::vector<std::pair<std::string, std::vector<std::string>>>;
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
+using namespace sysfiles_test;
 
 std::string rule(char c, int n) { return " " + std::string(n, c); }
 
 const char* const kTitle = "Test network of the campaign EXAMPLE, first solution against second one";
 
-class PrititTest : public ::testing::Test {
+class PrititTest : public SysFilesTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setClockOverride(rt::ClockValues{2001, 3, 5, 60, 14, 5, 9, 250});
-    rt::setConsoleOutput(&console_);
-  }
-  void TearDown() override {
-    resetRunState();
-    rt::setClockOverride(std::nullopt);
-  }
-
-  // Fills the keyword list as the keyword input file reader leaves it.
-  static void setKeys(const Keys& keys) {
-    INPKINIT(inpKey);
-    inpKey.fileName = rt::fit("/campaign/PAN/XFORM1.INP", 255);
-    for (const auto& [name, values] : keys) {
-      t_key key;
-      key.keyName = rt::fit(name, 32);
-      for (const std::string& v : values) key.value.push_back(rt::fit(v, 255));
-      inpKey.keys.push_back(key);
-    }
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
-    inpKey.readState = 2;
-  }
-
   static Keys fullKeys() {
     return {{"TITLE", {kTitle}},
             {"CAMPAIGN", {"EXAMPLE"}},
@@ -79,8 +40,6 @@ class PrititTest : public ::testing::Test {
     }
     return "";
   }
-
-  std::ostringstream console_;
 };
 
 TEST_F(PrititTest, BannerAtWidths) {
@@ -105,9 +64,7 @@ TEST_F(PrititTest, BannerAtWidths) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width ? std::to_string(*c.width) : "absent");
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    console_.str("");
+    freshRun();
     setKeys(fullKeys());
     PRITIT("XFORM1", "Estimates the Helmert transformation", c.width);
     EXPECT_EQ(lines(console_.str()), c.banner);
@@ -146,8 +103,7 @@ TEST_F(PrititTest, SessionAndUserLines) {
 
 TEST_F(PrititTest, MissingTitleAndDescriptionWarnOnMessageUnit) {
   // Program output in a file, messages on the console.
-  const fs::path out =
-      fs::temp_directory_path() / ("sysfiles_pritit_" + std::to_string(::getpid()) + ".OUT");
+  const fs::path out = dir_ / "XFORM1.OUT";
   ASSERT_EQ(rt::openUnit(998, out.string()), 0);
   LFNOUT = 998;
   setKeys({{"CAMPAIGN", {"EXAMPLE"}}});
@@ -164,18 +120,14 @@ TEST_F(PrititTest, MissingTitleAndDescriptionWarnOnMessageUnit) {
   };
   EXPECT_EQ(lines(console_.str()), messages);
   rt::closeUnit(998);
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
   const std::vector<std::string> banner = {
       "", rule('=', 79), " Vandrel GNSS Software, Version 5.2", rule('-', 79),
       " Program        : XFORM1", rule('-', 79), " Campaign       : EXAMPLE",
       " Default session: unknown", " Date           : 05-Mar-2001 14:05:09",
       " User name      : ${USER}", rule('=', 79), "", ""};
-  EXPECT_EQ(lines(text.str()), banner);
+  EXPECT_EQ(lines(readFile(out)), banner);
   EXPECT_EQ(runTitle, std::string(64, ' ') + " 05-MAR-01 14:05");
   EXPECT_EQ(programPurpose, std::string(80, ' '));
-  fs::remove(out);
 }
 
 TEST_F(PrititTest, LongTitleAndLongProgramName) {

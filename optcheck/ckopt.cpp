@@ -83,7 +83,26 @@ void writeHead(const t_member& m, int mode, std::string_view sentence, std::stri
   rt::writeFmt(LFNMSG, "(16X,A)", {"Option:      " + optionText(keyWord, descr)});
 }
 
+void writeDetails(std::optional<std::string_view> column, std::optional<std::string_view> entry,
+                  std::optional<int> lineNum) {
+  if (column) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Column:      ", rt::trimRight(*column)});
+  if (entry) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Entry for:   ", rt::trimRight(*entry)});
+  if (lineNum) rt::writeFmt(LFNMSG, "(16X,A,I5)", {"Line number: ", *lineNum});
+}
+
 void writeBlankRecord() { rt::writeFree(LFNMSG, {}); }
+
+std::string quotedValue(std::string_view value) {
+  return "Bad value:   \" " + rt::trimRight(value) + " \"";
+}
+
+void writeClosing(std::string_view text) {
+  rt::writeFmt(LFNMSG, "(16X,A,A)", {std::string(13, ' '), std::string(text)});
+}
+
+t_member_values::t_member_values(std::string_view keyWord,
+                                 const std::vector<std::string>& keyValue)
+    : keyWord_(rt::trimRight(keyWord)), keyValue_(keyValue) {}
 
 std::string overPosition(std::string_view text, std::size_t width, std::size_t base,
                          std::string_view position) {
@@ -114,11 +133,11 @@ void writeBlock(const t_call& c, const t_member_values& v, int cls, const std::v
                 std::size_t longest) {
   const std::size_t n = c.keyValue.size();
   writeHead(c.member, c.mode, v.sentence(cls), c.keyWord, c.descr, c.routineName);
-  if (c.column) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Column:      ", rt::trimRight(*c.column)});
-  if (n == 1) {
-    if (c.entry) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Entry for:   ", rt::trimRight(*c.entry)});
-    if (c.lineNum) rt::writeFmt(LFNMSG, "(16X,A,I5)", {"Line number: ", *c.lineNum});
-  }
+  // "Entry for:" and "Line number:" only for a keyword of one value.
+  if (n == 1)
+    writeDetails(c.column, c.entry, c.lineNum);
+  else
+    writeDetails(c.column, std::nullopt, std::nullopt);
   const std::size_t width = v.lineWidth();
   for (std::size_t i = 0; i < n; ++i) {
     if (status[i] != cls) continue;

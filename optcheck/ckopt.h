@@ -36,6 +36,8 @@
 #include <vector>
 
 #include "runtime/format.h"
+#include "runtime/freeform.h"
+#include "runtime/text.h"
 
 // ---------------------------------------------------------------------------
 // Count check: numVal := number of values (blank values count); when it
@@ -223,6 +225,10 @@ std::string fatalText(const t_member& m);
 // caller, option.
 void writeHead(const t_member& m, int mode, std::string_view sentence, std::string_view keyWord,
                std::string_view descr, std::string_view routineName);
+// The records of the optional details, each when given, in this order:
+// "Column:", "Entry for:", "Line number:".
+void writeDetails(std::optional<std::string_view> column, std::optional<std::string_view> entry,
+                  std::optional<int> lineNum);
 // The closing record of a block: one blank.
 void writeBlankRecord();
 
@@ -245,10 +251,17 @@ struct t_call {
   int* numVal;
 };
 
+// The value line of a value shown with its text: "Bad value:   ", a double
+// quote, a blank, the trimmed value, a blank and a double quote.
+std::string quotedValue(std::string_view value);
+// A closing record of a block: 13 blanks and the text.
+void writeClosing(std::string_view text);
+
 // What a member adds to the shared steps: its results, its classification
 // and the texts of its blocks. Statuses: 0 good, 1 to 3 the member's classes.
 class t_member_values {
  public:
+  t_member_values(std::string_view keyWord, const std::vector<std::string>& keyValue);
   virtual ~t_member_values() = default;
 
   // Checks of the call made right after the description check.
@@ -299,6 +312,10 @@ class t_member_values {
   virtual void closing(int cls) const = 0;
   // False when the block ends with its last text record.
   virtual bool blankEnd() const { return true; }
+
+ protected:
+  std::string keyWord_;                       // trimmed, for the sentences
+  const std::vector<std::string>& keyValue_;  // the values, for the value lines
 };
 
 // Runs the steps of a value-checking call.
@@ -328,9 +345,14 @@ std::string overPosition(std::string_view text, std::size_t width, std::size_t b
 template <class T>
 class t_typed_values : public t_member_values {
  public:
-  t_typed_values(std::optional<T> init, std::optional<T> error, T* result1,
+  t_typed_values(std::string_view keyWord, const std::vector<std::string>& keyValue,
+                 std::optional<T> init, std::optional<T> error, T* result1,
                  std::optional<std::span<T>> result2)
-      : init_(std::move(init)), error_(std::move(error)), result1_(result1), result2_(result2) {}
+      : t_member_values(keyWord, keyValue),
+        init_(std::move(init)),
+        error_(std::move(error)),
+        result1_(result1),
+        result2_(result2) {}
 
   std::optional<std::size_t> result2Size() const override {
     if (!result2_) return std::nullopt;
@@ -380,6 +402,69 @@ class t_typed_values : public t_member_values {
   }
   std::vector<T> conv_;
   std::vector<char> has_;
+};
+
+// The numeric members (integers, reals): a blank value gives `empty` or is
+// of class 1, any other value is read in free form as one number (its first
+// item; class 2 when the reading fails) and then checked against the
+// member's bounds (class 3). The member adds its bounds, the text of a
+// number and the range record.
+template <class T>
+class t_number_values : public t_typed_values<T> {
+ public:
+  // `expected`: the sentence of classes 1 and 2 before the keyword;
+  // `notConverted`: the closing text of class 2.
+  template <class Opt>
+  t_number_values(std::string_view keyWord, const std::vector<std::string>& keyValue,
+                  const Opt& opt, std::string_view expected, std::string_view notConverted)
+      : t_typed_values<T>(keyWord, keyValue, opt.init, opt.error, opt.result1, opt.result2),
+        empty_(opt.empty),
+        expected_(expected),
+        notConverted_(notConverted) {}
+
+  int classify(std::size_t i, const std::string& value) override {
+    if (rt::isBlank(value)) {
+      if (!empty_) return 1;
+      this->setConverted(i, *empty_);  // good, whatever the bounds
+      return 0;
+    }
+    T number{};
+    const rt::FreeRead read = rt::readFree(value, {rt::FreeTarget(number)});
+    if (!read.ok()) return 2;
+    if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
+    this->setConverted(i, number);
+    return outOfRange(i, number) ? 3 : 0;
+  }
+
+  std::string sentence(int cls) const override {
+    if (cls == 3) return "The value for keyword \"" + this->keyWord_ + "\" exceeds the range.";
+    return std::string(expected_) + " \"" + this->keyWord_ + "\"";
+  }
+  std::string valueText(int cls, std::size_t i) const override {
+    if (cls == 3) return "Bad value:   " + numberText(this->converted(i));
+    return quotedValue(this->keyValue_[i]);
+  }
+  void closing(int cls) const override {
+    if (cls == 1)
+      writeClosing("An empty string is not allowed here!");
+    else if (cls == 2)
+      writeClosing(notConverted_);
+    else
+      rangeRecord();
+  }
+
+ protected:
+  // True when the number read for value i lies outside the bounds.
+  virtual bool outOfRange(std::size_t i, T number) = 0;
+  // The text of a number in the value line and the range record.
+  virtual std::string numberText(T number) const = 0;
+  // The closing record of class 3.
+  virtual void rangeRecord() const = 0;
+
+ private:
+  std::optional<T> empty_;
+  std::string_view expected_;
+  std::string_view notConverted_;
 };
 
 }  // namespace ckopt_frame

@@ -69,9 +69,7 @@ void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view 
                          selected > 1 ? "More than one item was selected for a set of radiobottons."
                                       : "No item was selected for a set of radiobottons.",
                          firstKey, descr45, routineName);
-  if (opt.column) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Column:      ", rt::trimRight(*opt.column)});
-  if (opt.entry) rt::writeFmt(LFNMSG, "(16X,A,A)", {"Entry for:   ", rt::trimRight(*opt.entry)});
-  if (opt.lineNum) rt::writeFmt(LFNMSG, "(16X,A,I5)", {"Line number: ", *opt.lineNum});
+  ckopt_frame::writeDetails(opt.column, opt.entry, opt.lineNum);
   for (std::size_t i = 0; i < n; ++i) {
     std::vector<std::string> value;
     int irc = 0;

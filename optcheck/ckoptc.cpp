@@ -13,9 +13,7 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
  public:
   t_choiceValues(std::string_view keyWord, const std::vector<std::string>& keyValue,
                  const std::vector<std::string>& validVal, const t_ckoptcOpt& opt)
-      : t_typed_values(opt.init, opt.error, opt.result1, opt.result2),
-        keyWord_(rt::trimRight(keyWord)),
-        keyValue_(keyValue),
+      : t_typed_values(keyWord, keyValue, opt.init, opt.error, opt.result1, opt.result2),
         validVal_(validVal),
         opt_(opt) {}
 
@@ -76,7 +74,7 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
     return "The input string for keyword \"" + keyWord_ + "\" is invalid.";
   }
   std::string valueText(int, std::size_t i) const override {
-    return "Bad value:   \" " + rt::trimRight(keyValue_[i]) + " \"";
+    return ckopt_frame::quotedValue(keyValue_[i]);
   }
 
   // The valid texts, as many to a line as fit before column 41 + M.
@@ -102,8 +100,6 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
   }
 
  private:
-  std::string keyWord_;
-  const std::vector<std::string>& keyValue_;
   const std::vector<std::string>& validVal_;
   const t_ckoptcOpt& opt_;
   std::vector<int> position_;

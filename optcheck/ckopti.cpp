@@ -13,49 +13,26 @@ const ckopt_frame::t_member member{"CKOPTI", "ckopti", "than"};
 // An integer written in free form (13 characters), trimmed on the right.
 std::string freeInt(int v) { return rt::trimRight(rt::freeText({rt::FItem(v)})); }
 
-class t_intValues : public ckopt_frame::t_typed_values<int> {
+class t_intValues : public ckopt_frame::t_number_values<int> {
  public:
   t_intValues(std::string_view keyWord, const std::vector<std::string>& keyValue,
               const t_ckoptiOpt& opt)
-      : t_typed_values(opt.init, opt.error, opt.result1, opt.result2),
-        keyWord_(rt::trimRight(keyWord)),
-        keyValue_(keyValue),
+      : t_number_values(keyWord, keyValue, opt, "An integer string is expected for keyword",
+                        "The string could not be converted to an integer!"),
         opt_(opt) {}
 
-  int classify(std::size_t i, const std::string& value) override {
-    if (rt::isBlank(value)) {
-      if (!opt_.empty) return 1;
-      setConverted(i, *opt_.empty);
-      return 0;
-    }
-    int number = 0;
-    rt::FreeRead read = rt::readFree(value, {rt::FreeTarget(number)});
-    if (!read.ok()) return 2;
-    if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
-    setConverted(i, number);
-    if ((opt_.ge && number < *opt_.ge) || (opt_.le && number > *opt_.le)) return 3;
-    return 0;
-  }
-
-  std::string sentence(int cls) const override {
-    if (cls == 3) return "The value for keyword \"" + keyWord_ + "\" exceeds the range.";
-    return "An integer string is expected for keyword \"" + keyWord_ + "\"";
-  }
-  std::string valueText(int cls, std::size_t i) const override {
-    if (cls == 3) return "Bad value:   " + freeInt(converted(i));
-    return "Bad value:   \" " + rt::trimRight(keyValue_[i]) + " \"";
-  }
+  // The written integer has 13 characters: the position text comes after it.
   std::size_t positionBase(int cls, std::size_t longest) const override {
     return cls == 3 ? std::max<std::size_t>(longest, 13) : longest;
   }
-  void closing(int cls) const override {
-    if (cls == 1) {
-      rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {std::string(13, ' '), "An empty string is not allowed here!"});
-    } else if (cls == 2) {
-      rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {std::string(13, ' '), "The string could not be converted to an integer!"});
-    } else if (opt_.ge && opt_.le) {
+
+ protected:
+  bool outOfRange(std::size_t, int number) override {
+    return (opt_.ge && number < *opt_.ge) || (opt_.le && number > *opt_.le);
+  }
+  std::string numberText(int number) const override { return freeInt(number); }
+  void rangeRecord() const override {
+    if (opt_.ge && opt_.le) {
       rt::writeFmt(
           LFNMSG, "(16X,A,A)",
           {"Valid range: ", "(" + freeInt(*opt_.ge) + " <= value <=" + freeInt(*opt_.le) + " )"});
@@ -67,8 +44,6 @@ class t_intValues : public ckopt_frame::t_typed_values<int> {
   }
 
  private:
-  std::string keyWord_;
-  const std::vector<std::string>& keyValue_;
   const t_ckoptiOpt& opt_;
 };
 

@@ -17,9 +17,8 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
  public:
   t_textValues(std::string_view keyWord, const std::vector<std::string>& keyValue,
                const t_ckoptlOpt& opt)
-      : t_typed_values(text(opt.init), text(opt.error), opt.result1, opt.result2),
-        keyWord_(rt::trimRight(keyWord)),
-        keyValue_(keyValue),
+      : t_typed_values(keyWord, keyValue, text(opt.init), text(opt.error), opt.result1,
+                       opt.result2),
         opt_(opt) {}
 
   int classify(std::size_t i, const std::string& value) override {
@@ -60,9 +59,7 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
     }
   }
   void closing(int cls) const override {
-    if (cls == 1)
-      rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {std::string(13, ' '), "An empty string is not allowed here!"});
+    if (cls == 1) ckopt_frame::writeClosing("An empty string is not allowed here!");
   }
 
  protected:
@@ -71,8 +68,6 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
   }
 
  private:
-  std::string keyWord_;
-  const std::vector<std::string>& keyValue_;
   const t_ckoptlOpt& opt_;
 };
 

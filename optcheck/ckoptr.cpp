@@ -4,20 +4,18 @@
 
 #include "frame/m_vand.h"
 #include "optcheck/ckopt.h"
-#include "runtime/freeform.h"
 #include "runtime/text.h"
 
 namespace {
 
 const ckopt_frame::t_member member{"CKOPTR", "ckoptr", "that"};
 
-class t_realValues : public ckopt_frame::t_typed_values<double> {
+class t_realValues : public ckopt_frame::t_number_values<double> {
  public:
   t_realValues(std::string_view keyWord, const std::vector<std::string>& keyValue,
                const t_ckoptrOpt& opt)
-      : t_typed_values(opt.init, opt.error, opt.result1, opt.result2),
-        keyWord_(rt::trimRight(keyWord)),
-        keyValue_(keyValue),
+      : t_number_values(keyWord, keyValue, opt, "A real string is expected for keyword",
+                        "The string could not be converted to a real!"),
         opt_(opt) {}
 
   void ownChecks() override {
@@ -33,67 +31,43 @@ class t_realValues : public ckopt_frame::t_typed_values<double> {
   }
 
   void allocate(std::size_t n) override {
-    t_typed_values::allocate(n);
+    t_number_values::allocate(n);
     outOfRange_.assign(n, 0);
   }
 
-  int classify(std::size_t i, const std::string& value) override {
-    if (rt::isBlank(value)) {
-      if (!opt_.empty) return 1;
-      setConverted(i, *opt_.empty);
-      return 0;
-    }
-    double number = 0.0;
-    rt::FreeRead read = rt::readFree(value, {rt::FreeTarget(number)});
-    if (!read.ok()) return 2;
-    if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
-    setConverted(i, number);
-    // Comparisons that are false for an unordered value: it passes the bound.
-    if ((opt_.ge && number < *opt_.ge) || (opt_.gt && number <= *opt_.gt) ||
-        (opt_.le && number > *opt_.le) || (opt_.lt && number >= *opt_.lt)) {
-      outOfRange_[i] = 1;
-      return 3;
-    }
-    return 0;
-  }
-
-  std::string sentence(int cls) const override {
-    if (cls == 3) return "The value for keyword \"" + keyWord_ + "\" exceeds the range.";
-    return "A real string is expected for keyword \"" + keyWord_ + "\"";
-  }
-  std::string valueText(int cls, std::size_t i) const override {
-    if (cls == 3) return "Bad value:   " + number(converted(i));
-    return "Bad value:   \" " + rt::trimRight(keyValue_[i]) + " \"";
-  }
+  // The written number has the width of its format: the position text comes
+  // after it.
   std::size_t positionBase(int cls, std::size_t longest) const override {
     if (cls != 3) return longest;
     return std::max<std::size_t>(longest, useExponent() ? 12 : 19);
   }
-  void closing(int cls) const override {
-    if (cls == 1) {
-      rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {std::string(13, ' '), "An empty string is not allowed here!"});
-      return;
-    }
-    if (cls == 2) {
-      rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {std::string(13, ' '), "The string could not be converted to a real!"});
-      return;
-    }
+
+ protected:
+  // Comparisons that are false for an unordered value: it passes the bound.
+  bool outOfRange(std::size_t i, double number) override {
+    const bool out = (opt_.ge && number < *opt_.ge) || (opt_.gt && number <= *opt_.gt) ||
+                     (opt_.le && number > *opt_.le) || (opt_.lt && number >= *opt_.lt);
+    outOfRange_[i] = out ? 1 : 0;
+    return out;
+  }
+  std::string numberText(double x) const override {
+    return rt::trimRight(rt::formatLine(useExponent() ? "(E12.4)" : "(F19.4)", {x}));
+  }
+  void rangeRecord() const override {
     const std::optional<double> lower = opt_.ge ? opt_.ge : opt_.gt;
     const std::optional<double> upper = opt_.le ? opt_.le : opt_.lt;
     if (lower && upper) {
       const std::string op =
           std::string(opt_.ge ? " <= value <" : " < value <") + (opt_.le ? "=" : "");
       rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {"Valid range: ", "(" + number(*lower) + op + number(*upper) + " )"});
+                   {"Valid range: ", "(" + numberText(*lower) + op + numberText(*upper) + " )"});
     } else if (lower || upper) {
       const char* op = opt_.ge   ? "( value >="
                        : opt_.gt ? "( value >"
                        : opt_.le ? "( value <="
                                  : "( value <";
       rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {"Expected:    ", op + number(lower ? *lower : *upper) + " )"});
+                   {"Expected:    ", op + numberText(lower ? *lower : *upper) + " )"});
     }
   }
 
@@ -125,12 +99,7 @@ class t_realValues : public ckopt_frame::t_typed_values<double> {
       return a > 1.0e5 || (a > 0.0 && a < 0.001);
     });
   }
-  std::string number(double x) const {
-    return rt::trimRight(rt::formatLine(useExponent() ? "(E12.4)" : "(F19.4)", {x}));
-  }
 
-  std::string keyWord_;
-  const std::vector<std::string>& keyValue_;
   const t_ckoptrOpt& opt_;
   std::vector<char> outOfRange_;
 };

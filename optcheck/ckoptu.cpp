@@ -14,8 +14,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
  public:
   t_tableValues(std::string_view keyWord, const std::vector<std::string>& keyValue, int numCol,
                 const t_ckoptuOpt& opt)
-      : keyWord_(keyWord),
-        keyValue_(keyValue),
+      : t_member_values(keyWord, keyValue),
         numCol_(static_cast<std::size_t>(std::max(numCol, 0))),
         numColArg_(numCol),
         opt_(opt) {}
@@ -73,7 +72,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
 
   bool blankLine(int) const override { return false; }
   std::string sentence(int) const override {
-    return "A set of string is expected for keyword \"" + rt::trimRight(keyWord_) + "\"";
+    return "A set of string is expected for keyword \"" + keyWord_ + "\"";
   }
   std::string valueText(int, std::size_t i) const override {
     return "Bad value:   " + rt::trimRight(keyValue_[i]);
@@ -81,7 +80,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
   std::size_t lineWidth() const override { return 255; }
   void closing(int) const override {
     rt::writeFmt(LFNMSG, "(16X,A,I5,A)", {"Expected:    ", numColArg_, " columns"});
-    rt::writeFmt(LFNMSG, "(16X,A,A)", {std::string(13, ' '), "The string could not be extracted!"});
+    ckopt_frame::writeClosing("The string could not be extracted!");
   }
   bool blankEnd() const override { return false; }
 
@@ -91,7 +90,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
     ckopt_frame::fatal("(/,A,2(/,16X,A),/)",
                        {ckopt_frame::fatalText(member),
                         "The size of \"" + std::string(name) + "\" is smaller than \"numCol\".",
-                        "Keyword:  " + rt::trimRight(keyWord_)});
+                        "Keyword:  " + keyWord_});
   }
   static void put(std::string& target, std::string_view v) { target = rt::fit(v, target.size()); }
   void putAll(const std::optional<std::span<const std::string>>& v) {
@@ -103,8 +102,6 @@ class t_tableValues : public ckopt_frame::t_member_values {
         for (std::string& cell : (*opt_.result2)[c]) put(cell, (*v)[c]);
   }
 
-  std::string_view keyWord_;
-  const std::vector<std::string>& keyValue_;
   std::size_t numCol_;
   int numColArg_;
   const t_ckoptuOpt& opt_;

@@ -162,7 +162,10 @@ TEST_F(TableTest, ErrorTextsPerColumn) {
   result2 = table(2, 2);
   CKOPTU(1, "STATAB", vals({"a b", "c d", "e f"}), "hminpi", "d", 0, errCount, 2,
          {.init = init, .error = error, .nBad = &nBad, .result2 = &result2});
-  EXPECT_EQ(records().at(1), " *** SR CKOPTN: Too many items found for keyword \"STATAB\".");
+  EXPECT_EQ(records(),
+            join({head(" *** SR CKOPTN: Too many items found for keyword \"STATAB\".", "hminpi",
+                       "d"),
+                  {in16("Num of items:            3"), in16("Max of items:            2"), " "}}));
   EXPECT_EQ(errCount, 2);
   EXPECT_EQ(nBad, 2);
   EXPECT_EQ(row(result2, 1), error);
