@@ -101,7 +101,7 @@ void NEUCART(double lat, double lon, double hgt, double aEll, double bEll, int i
   const double e2 = (aEll * aEll - bEll * bEll) / (aEll * aEll);
   const double sp = std::sin(lat), cp = std::cos(lat);
   const double sl = std::sin(lon), cl = std::cos(lon);
-  const double w = std::sqrt(1.0 - e2 * sp * sp);
+  const double w = std::sqrt(1.0 - e2 * (sp * sp));
   const double mh = (1.0 - e2) * aEll / (w * w * w) + hgt;
   const double nh = (aEll / w + hgt) * cp;
 

@@ -180,7 +180,7 @@ TEST_F(EllipsoidTest, SingularJacobianFallsBackToTheUnitVectors) {
   // curvature makes the Jacobian exactly singular.
   const double lat = 0.7, lon = -0.4;
   const double e2 = (kA * kA - kB * kB) / (kA * kA);
-  const double hgt = -(kA / std::sqrt(1.0 - e2 * std::sin(lat) * std::sin(lat)));
+  const double hgt = -(kA / std::sqrt(1.0 - e2 * (std::sin(lat) * std::sin(lat))));
   Vec v = {1.0, 2.0, 3.0}, neu{};
   Mat m{};
   NEUCART(lat, lon, hgt, kA, kB, -1, v.data(), neu.data(), m.data());

@@ -6,6 +6,21 @@
 void GJINV(double* mat, int n, double& regFlag, int* rowPiv, int* colPiv) {
   // Element (i, j), counted from 1.
   auto a = [mat, n](int i, int j) -> double& { return mat[(j - 1) * n + (i - 1)]; };
+  // Row p takes row q, row q takes the negated old row p (likewise columns).
+  auto exchangeRows = [&a, n](int p, int q) {
+    for (int j = 1; j <= n; ++j) {
+      const double old = a(p, j);
+      a(p, j) = a(q, j);
+      a(q, j) = -old;
+    }
+  };
+  auto exchangeColumns = [&a, n](int p, int q) {
+    for (int i = 1; i <= n; ++i) {
+      const double old = a(i, p);
+      a(i, p) = a(i, q);
+      a(i, q) = -old;
+    }
+  };
 
   regFlag = 1.0;
   for (int k = 1; k <= n; ++k) {
@@ -24,21 +39,8 @@ void GJINV(double* mat, int n, double& regFlag, int* rowPiv, int* colPiv) {
     }
     rowPiv[k - 1] = r;
     colPiv[k - 1] = c;
-
-    if (r > k) {
-      for (int j = 1; j <= n; ++j) {
-        const double old = a(k, j);
-        a(k, j) = a(r, j);
-        a(r, j) = -old;
-      }
-    }
-    if (c > k) {
-      for (int i = 1; i <= n; ++i) {
-        const double old = a(i, k);
-        a(i, k) = a(i, c);
-        a(i, c) = -old;
-      }
-    }
+    if (r > k) exchangeRows(k, r);
+    if (c > k) exchangeColumns(k, c);
 
     if (big == 0.0) {
       regFlag = 0.0;
@@ -60,24 +62,13 @@ void GJINV(double* mat, int n, double& regFlag, int* rowPiv, int* colPiv) {
     a(k, k) = 1.0 / big;
   }
 
-  // Undo the interchanges: a row interchange as a column interchange and a
-  // column interchange as a row interchange.
+  // Undo the interchanges: a row interchange as a column interchange (column
+  // k takes the negated column r, column r the old column k) and a column
+  // interchange as a row interchange.
   for (int k = n - 1; k >= 1; --k) {
     const int r = rowPiv[k - 1];
-    if (r > k) {
-      for (int i = 1; i <= n; ++i) {
-        const double old = a(i, k);
-        a(i, k) = -a(i, r);
-        a(i, r) = old;
-      }
-    }
+    if (r > k) exchangeColumns(r, k);
     const int c = colPiv[k - 1];
-    if (c > k) {
-      for (int j = 1; j <= n; ++j) {
-        const double old = a(k, j);
-        a(k, j) = -a(c, j);
-        a(c, j) = old;
-      }
-    }
+    if (c > k) exchangeRows(c, k);
   }
 }

@@ -186,7 +186,9 @@ void HelmReport::rejection(int nStat, std::span<const int> ITYP,
   }
   std::string listFile;
   int irc = 0;
-  GTFLNA(0, "LISTFIL", listFile, irc, 32);
+  // The whole value: a path cut to fewer characters would name, and could
+  // delete, another file.
+  GTFLNA(0, "LISTFIL", listFile, irc, 255);
   const bool haveList = irc == 0;
 
   if (nRejected == 0) {

@@ -242,7 +242,7 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
         }
       }
       if (code == 0) {
-        ssq += v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+        ssq = ssq + v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
         for (int k = 0; k < 3; ++k) {
           sumSq[k] += v[k] * v[k];
           sum[k] += v[k];
