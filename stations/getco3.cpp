@@ -2,7 +2,6 @@
 #include "stations/getco3.h"
 
 #include <algorithm>
-#include <new>
 #include <unordered_map>
 
 #include "frame/epoch.h"
@@ -19,34 +18,10 @@ namespace {
 constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kRoutine = "getco3";
 
-// Allocates `v` at n elements of `init`, reporting a failure under `name`.
-template <typename T>
-void allocate(std::vector<T>& v, long long n, const T& init, std::string_view name,
-              std::initializer_list<long long> extents) {
-  try {
-    std::vector<T>().swap(v);
-    v.assign(static_cast<std::size_t>(n), init);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, kRoutine);
-  }
-}
-
 // Next line of the file in a 255-character text; false at the end of the
 // file or on a read error.
 bool nextLine(std::string& line) {
   return rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, kLineLen)}) == 0;
-}
-
-// Station taken by the flag selection?
-bool flagAccepted(int nFlag, const std::vector<std::string>& flags, char flag) {
-  const int count = std::min<int>(nFlag, static_cast<int>(flags.size()));
-  for (int k = 0; k < count; ++k) {
-    const char f = flags[k].empty() ? ' ' : flags[k][0];
-    if (f == '@') return true;
-    if (f == '#' && flag != ' ') return true;
-    if (f == flag) return true;
-  }
-  return false;
 }
 
 [[noreturn]] void headerError(std::string_view filePath) {
@@ -73,6 +48,17 @@ bool flagAccepted(int nFlag, const std::vector<std::string>& flags, char flag) {
 
 }  // namespace
 
+bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag) {
+  const int count = std::min<int>(nFlag, static_cast<int>(flags.size()));
+  for (int k = 0; k < count; ++k) {
+    const char f = flags[k].empty() ? ' ' : flags[k][0];
+    if (f == '@') return true;
+    if (f == '#' && flag != ' ') return true;
+    if (f == flag) return true;
+  }
+  return false;
+}
+
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<std::string>& stname, const t_getco3Opt& opt) {
   // Size: station lines up to the first blank line.
@@ -80,13 +66,16 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   const long long n = std::max(0, LINCOUNT(filePath, 6, &nRest));
   nRest = std::max(0, nRest);
 
-  allocate(stname, n, std::string(16, ' '), "stname", {n});
-  if (opt.stanum) allocate(*opt.stanum, n, 0, "stanum", {n});
-  if (opt.xstat) allocate(*opt.xstat, n, std::array<double, 3>{0.0, 0.0, 0.0}, "xstat", {3, n});
-  if (opt.staflg) allocate(*opt.staflg, n, std::string(1, ' '), "staflg", {n});
-  if (opt.staflg5) allocate(*opt.staflg5, n, std::string(5, ' '), "staflg5", {n});
-  if (opt.plate) allocate(*opt.plate, n, std::string(4, ' '), "plate", {n});
-  if (opt.footer) allocate(*opt.footer, nRest, std::string(opt.footerLen, ' '), "footer", {nRest});
+  const std::array<double, 3> zero{0.0, 0.0, 0.0};
+  allocChecked(stname, n, std::string(16, ' '), "stname", {n}, kRoutine);
+  if (opt.stanum) allocChecked(*opt.stanum, n, 0, "stanum", {n}, kRoutine);
+  if (opt.xstat) allocChecked(*opt.xstat, n, zero, "xstat", {3, n}, kRoutine);
+  if (opt.staflg) allocChecked(*opt.staflg, n, std::string(1, ' '), "staflg", {n}, kRoutine);
+  if (opt.staflg5) allocChecked(*opt.staflg5, n, std::string(5, ' '), "staflg5", {n}, kRoutine);
+  if (opt.plate) allocChecked(*opt.plate, n, std::string(4, ' '), "plate", {n}, kRoutine);
+  if (opt.footer) {
+    allocChecked(*opt.footer, nRest, std::string(opt.footerLen, ' '), "footer", {nRest}, kRoutine);
+  }
 
   int iostat = 0;
   OPNFIL(LFNRD, filePath, "OLD", "FORMATTED", "READONLY", " ", iostat);
@@ -109,7 +98,7 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   bool lastRead = nextLine(line);
   const bool hasValues = lastRead && (line[30] == '.' || line[31] == '.');
   while (lastRead && nStat < n && !rt::isBlank(std::string_view(line).substr(5, 17))) {
-    if (flagAccepted(nFlag, flags, line[70])) {
+    if (flagSelected(nFlag, flags, line[70])) {
       const int i = nStat++;
       stname[i] = line.substr(5, 16);
       if (opt.stanum && rt::readFmtText(line.substr(0, 3), "(I3)", {(*opt.stanum)[i]}) != 0) {

@@ -8,9 +8,13 @@
 
 #include <array>
 #include <cstddef>
+#include <initializer_list>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "frame/exitrc.h"
 
 // Optional outputs of GETCO3; a null pointer is an output not asked for
 // (neither allocated nor filled). Each array has one element per line of
@@ -35,3 +39,22 @@ struct t_getco3Opt {
 // failure stops the run.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<std::string>& stname, const t_getco3Opt& opt = {});
+
+// The flag rule of the station files: true when `flag` (column 71 of a
+// station line) is accepted by flags[0..nFlag-1], "@" taking every station,
+// "#" every station with a non-blank flag and any other character an equal
+// flag. With nFlag below 1 nothing is accepted.
+bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag);
+
+// Releases `v` and allocates it anew at n elements of `init`; a failed
+// allocation stops the run through ALCERR under `name` and `extents`.
+template <typename T>
+void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_view name,
+                  std::initializer_list<long long> extents, std::string_view routine) {
+  try {
+    std::vector<T>().swap(v);
+    v.assign(static_cast<std::size_t>(n), init);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, name, extents, routine);
+  }
+}

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stations/testdata/station_env.h"
+#include "stations/testsupport.h"
 
 namespace {
 
@@ -91,6 +91,49 @@ TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
   EXPECT_EQ(plate, (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
 }
 
+TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
+  const std::vector<std::string> head = {"T", std::string(80, '-'), "LOCAL GEODETIC DATUM: D", "",
+                                         "NUM  STATION NAME", ""};
+  const std::string withValues =
+      "  1  ALPHA                   1.00000        2.00000        3.00000    A";
+  const std::string pointInColumn32 =
+      "  1  ALPHA                   12.0000        2.00000        3.00000    A";
+  const std::string noValues =
+      "  1  ALPHA                                                            A";
+  const std::string second =
+      "  2  BRAVO                   4.00000        5.00000        6.00000    B";
+  struct Case {
+    const char* what;
+    std::string line7;
+    std::vector<std::string> flags;
+    std::vector<std::array<double, 3>> x;
+  };
+  const Case cases[] = {
+      {"line 7 carries values", withValues, {"@"}, {{1.0, 2.0, 3.0}, {4.0, 5.0, 6.0}}},
+      {"point in column 32", pointInColumn32, {"@"}, {{12.0, 2.0, 3.0}, {4.0, 5.0, 6.0}}},
+      {"line 7 without values", noValues, {"@"}, {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}}},
+      // Decided on line 7 whether or not its station is taken.
+      {"line 7 left out, with values", withValues, {"B"}, {{4.0, 5.0, 6.0}, {0.0, 0.0, 0.0}}},
+      {"line 7 left out, without values", noValues, {"B"}, {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> lines = head;
+    lines.push_back(c.line7);
+    lines.push_back(second);
+    lines.push_back(" ");
+    const std::string file = writeLines("values.crd", lines);
+    int nStat = 0;
+    std::vector<std::string> names;
+    std::vector<std::array<double, 3>> x;
+    GETCO3(file, 1, c.flags, nStat, names, {.xstat = &x});
+    ASSERT_EQ(x.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(x[i][k], c.x[i][k], 1e-12) << i << " " << k;
+    }
+  }
+}
+
 TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
   struct Case {
     const char* file;
@@ -108,6 +151,8 @@ TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
         "AFTER BLANK"}},
       // A file that ends with its station lines has no footer.
       {"getco3_no_blank_end.crd", 2, 2, {}},
+      // Six header lines only: no stations and no footer.
+      {"getco3_header_only.crd", 0, 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

@@ -1,6 +1,8 @@
 // Geodetic datum lookup.
 #include "stations/getdat.h"
 
+#include <algorithm>
+
 #include "frame/constants.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
@@ -16,6 +18,12 @@ namespace {
 constexpr std::string_view kEntryFormat =
     "(A16,7X,F12.3,7X,F12.4,7X,F10.4,/,A16,7X,F12.7,7X,F12.4,7X,F10.4,/,"
     "23X,D12.4,7X,F12.4,7X,F10.4,/)";
+
+// The file name in its message field: 32 columns, or the whole name when
+// it is longer.
+std::string fileField(const std::string& name) {
+  return rt::fit(name, std::max<std::size_t>(32, rt::trimLen(name)));
+}
 
 }  // namespace
 
@@ -57,7 +65,7 @@ void GETDAT(std::string_view datumName, double& aEll, double& bEll, std::array<d
     if (rt::isBlank(*frmTyp)) {
       rt::writeFmt(LFNMSG, "(/,1X,A,A,A,/,16X,A,2(/,16X,A,A),/)",
                    {"*** SR ", "GETDAT", ": FRAME TYPE (GLOBAL/REGIONAL/LOCAL)",
-                    "HAS TO BE SPECIFIED", "FILE  : ", rt::trimRight(filNam), "DATUM : ",
+                    "HAS TO BE SPECIFIED", "FILE  : ", fileField(filNam), "DATUM : ",
                     rt::trimRight(wanted)});
       EXITRC(2);
     }

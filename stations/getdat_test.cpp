@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "frame/constants.h"
-#include "stations/testdata/station_env.h"
+#include "stations/testsupport.h"
 
 namespace {
 
@@ -74,14 +75,24 @@ TEST_F(GetdatTest, BlankFieldsGiveZerosAndUnitScale) {
 }
 
 TEST_F(GetdatTest, BlankFrameTypeStopsWhenAskedFor) {
-  const std::string file = fixture("getdat_datums.dat");
-  setKey("DATUM", {file});
-  std::string frame;
-  EXPECT_EQ(stopStatus([&] { lookup("BLANKS", &frame); }), 1);
-  EXPECT_EQ(console(), joinLines({"", " *** SR GETDAT: FRAME TYPE (GLOBAL/REGIONAL/LOCAL)",
-                                  "                HAS TO BE SPECIFIED",
-                                  "                FILE  : " + file,
-                                  "                DATUM : BLANKS", ""}));
+  // The file name fills a field of 32 columns, and is written whole when
+  // it is longer.
+  const std::string longName = fixture("getdat_datums.dat");
+  ASSERT_GT(longName.size(), 32u);
+  const std::string shortName = writeFile("d", stationtest::readText(longName));
+  ASSERT_LT(shortName.size(), 32u);
+  for (const std::string& file : {shortName, longName}) {
+    SCOPED_TRACE(file);
+    const std::string field = rt::fit(file, std::max<std::size_t>(32, file.size()));
+    freshRun();
+    setKey("DATUM", {file});
+    std::string frame;
+    EXPECT_EQ(stopStatus([&] { lookup("BLANKS", &frame); }), 1);
+    EXPECT_EQ(console(), joinLines({"", " *** SR GETDAT: FRAME TYPE (GLOBAL/REGIONAL/LOCAL)",
+                                    "                HAS TO BE SPECIFIED",
+                                    "                FILE  : " + field,
+                                    "                DATUM : BLANKS", ""}));
+  }
 }
 
 TEST_F(GetdatTest, NamesCompareExactlyOverSixteenColumns) {

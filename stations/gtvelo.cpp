@@ -26,17 +26,6 @@ std::unordered_map<std::string, int> indexByName(const std::vector<std::string>&
   return index;
 }
 
-bool flagAccepted(int nFlag, const std::vector<std::string>& flags, char flag) {
-  const int count = std::min<int>(nFlag, static_cast<int>(flags.size()));
-  for (int k = 0; k < count; ++k) {
-    const char f = flags[k].empty() ? ' ' : flags[k][0];
-    if (f == '@') return true;
-    if (f == '#' && flag != ' ') return true;
-    if (f == flag) return true;
-  }
-  return false;
-}
-
 void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<std::string>& flags,
                       int nStat, const std::vector<std::string>& stname,
                       std::vector<std::array<double, 3>>& XVEL, std::vector<std::string>& VELFLG,
@@ -53,7 +42,7 @@ void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<s
     const auto hit = index.find(rt::fit(stname[i], 16));
     if (hit == index.end()) continue;
     const int j = hit->second;
-    if (!flagAccepted(nFlag, flags, velFlg[j][0])) continue;
+    if (!flagSelected(nFlag, flags, velFlg[j][0])) continue;
     for (int k = 0; k < 3; ++k) {
       if (std::fabs(vel[j][k]) > kVelocityLimit) {
         rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/)",

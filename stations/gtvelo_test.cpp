@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "stations/pltmov.h"
-#include "stations/testdata/station_env.h"
+#include "stations/testsupport.h"
 
 namespace {
 

@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::string_view kRoutine = "readstsg";
 constexpr std::size_t kLineLen = 255;
+constexpr std::string_view kOldSigmaHeader =
+    " *** SR READSTSG: Error reading sigmas from file (old format)";
 
 enum class ListFormat { Unknown, Old, New };
 
@@ -25,6 +27,11 @@ bool nextLine(std::string& line) {
 }
 
 int lineLength(const std::string& line) { return static_cast<int>(rt::trimLen(line)); }
+
+// Columns from..from+len-1 (0-based) of a line; blanks beyond its end.
+std::string columns(const std::string& line, std::size_t from, std::size_t len) {
+  return rt::fit(from < line.size() ? std::string_view(line).substr(from, len) : "", len);
+}
 
 // Every asterisk from column `from` (0-based) on is read as the digit 9.
 void starsToNines(std::string& line, std::size_t from) {
@@ -58,12 +65,11 @@ class Reader {
   void newFormatLine(std::string& line);
   void store(const std::string& name) { list_.staNam[list_.nSta++] = name; }
 
-  [[noreturn]] void oldSigmaError(const std::string& name, int k, const std::string& field,
-                                  bool single);
-  [[noreturn]] void oldColumnsError(const std::string& name);
-  [[noreturn]] void newSigmaError(const std::string& name, int k, const std::string& field);
+  [[noreturn]] void sigmaError(std::string_view header, const std::string& name, int k,
+                               const std::string& field, bool single);
+  [[noreturn]] void columnsError(std::string_view fmt, std::string_view header,
+                                 const std::string& name);
   [[noreturn]] void selectionError(const std::string& name);
-  [[noreturn]] void newColumnsError(const std::string& name);
   [[noreturn]] void unknownFormatError();
 
   std::string fileName_;
@@ -171,11 +177,13 @@ void Reader::oldFormatLine(std::string& line) {
   if (len < 5) return;
 
   const int n = list_.nSta;
-  auto field = [&](int k) { return line.substr(static_cast<std::size_t>(21 + 7 * (k - 1)), 7); };
+  auto field = [&](int k) { return columns(line, static_cast<std::size_t>(21 + 7 * (k - 1)), 7); };
   auto readFields = [&](int nField) {
     for (int k = 1; k <= nField; ++k) {
       const std::string f = field(k);
-      if (!readSigma(f, list_.sigma[n][k - 1], false)) oldSigmaError(name, k, f, false);
+      if (!readSigma(f, list_.sigma[n][k - 1], false)) {
+        sigmaError(kOldSigmaHeader, name, k, f, false);
+      }
     }
   };
 
@@ -184,7 +192,7 @@ void Reader::oldFormatLine(std::string& line) {
     store(name);
   } else if ((nSig_ == 1 || nSig_ == 3) && len >= 22 && len <= 28) {
     const std::string f = field(1);
-    if (!readSigma(f, list_.sigma[n][0], false)) oldSigmaError(name, 1, f, true);
+    if (!readSigma(f, list_.sigma[n][0], false)) sigmaError(kOldSigmaHeader, name, 1, f, true);
     if (nSig_ == 3) list_.sigma[n][1] = list_.sigma[n][2] = list_.sigma[n][0];
     store(name);
   } else if (nSig_ == 3 && len >= 36 && len <= 42) {
@@ -198,7 +206,8 @@ void Reader::oldFormatLine(std::string& line) {
     store(name);
   } else if (nSig_ > 0 || len > 21) {
     // Not the expected number of sigma fields (a name alone included).
-    oldColumnsError(name);
+    columnsError("(/,A,2(/,18X,A,A),/,18X,A,I2,/)",
+                 " *** SR READSTSG: Error reading station sigma file (old format).", name);
   } else {
     // No sigma columns could be derived from the file: the name alone.
     store(name);
@@ -210,43 +219,38 @@ void Reader::newFormatLine(std::string& line) {
   starsToNines(line, 16);
   const int n = list_.nSta;
   for (int k = 1; k <= nSig_; ++k) {
-    const std::string f = line.substr(static_cast<std::size_t>(20 + 10 * (k - 1)), 10);
-    if (!readSigma(f, list_.sigma[n][k - 1], true)) newSigmaError(name, k, f);
+    const std::string f = columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10);
+    if (!readSigma(f, list_.sigma[n][k - 1], true)) {
+      sigmaError(" *** SR READSTSG: Error reading sigmas from file", name, k, f, false);
+    }
   }
   const int len = lineLength(line);
   if (nSig_ == 0 && len > 20) selectionError(name);
-  if (nSig_ != 0 && (len < 10 * (nSig_ - 1) + 21 || len > 10 * nSig_ + 20)) newColumnsError(name);
+  if (nSig_ != 0 && (len < 10 * (nSig_ - 1) + 21 || len > 10 * nSig_ + 20)) {
+    columnsError("(/,A,2(/,18X,A,A),/18X,A,I10,/)",
+                 " *** SR READSTSG: Error reading station sigma file.", name);
+  }
   store(name);
 }
 
-void Reader::oldSigmaError(const std::string& name, int k, const std::string& field, bool single) {
+void Reader::sigmaError(std::string_view header, const std::string& name, int k,
+                        const std::string& field, bool single) {
   if (single) {
     rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/,18X,A,A,/)",
-                 {" *** SR READSTSG: Error reading sigmas from file (old format)",
-                  "File name:           ", fileName_, "Station name:        ",
+                 {header, "File name:           ", fileName_, "Station name:        ",
                   rt::trimRight(name), "Sigma in column  1:  ", field});
   } else {
     rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/,18X,A,I2,A,A,/)",
-                 {" *** SR READSTSG: Error reading sigmas from file (old format)",
-                  "File name:           ", fileName_, "Station name:        ",
+                 {header, "File name:           ", fileName_, "Station name:        ",
                   rt::trimRight(name), "Sigma in column ", k, ":  ", field});
   }
   EXITRC(2);
 }
 
-void Reader::oldColumnsError(const std::string& name) {
-  rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/,18X,A,I2,/)",
-               {" *** SR READSTSG: Error reading station sigma file (old format).",
-                "File name:                 ", fileName_, "Station name:              ",
+void Reader::columnsError(std::string_view fmt, std::string_view header, const std::string& name) {
+  rt::writeFmt(LFNMSG, fmt,
+               {header, "File name:                 ", fileName_, "Station name:              ",
                 rt::trimRight(name), "Number of colums expected: ", nSig_});
-  EXITRC(2);
-}
-
-void Reader::newSigmaError(const std::string& name, int k, const std::string& field) {
-  rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/,18X,A,I2,A,A,/)",
-               {" *** SR READSTSG: Error reading sigmas from file", "File name:           ",
-                fileName_, "Station name:        ", rt::trimRight(name), "Sigma in column ", k,
-                ":  ", field});
   EXITRC(2);
 }
 
@@ -255,14 +259,6 @@ void Reader::selectionError(const std::string& name) {
                {" *** SR READSTSG: Error reading station selection file.", "File name:     ",
                 fileName_, "Station name:  ", rt::trimRight(name),
                 "Only the station name is expected on the line."});
-  EXITRC(2);
-}
-
-void Reader::newColumnsError(const std::string& name) {
-  rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/18X,A,I10,/)",
-               {" *** SR READSTSG: Error reading station sigma file.",
-                "File name:                 ", fileName_, "Station name:              ",
-                rt::trimRight(name), "Number of colums expected: ", nSig_});
   EXITRC(2);
 }
 

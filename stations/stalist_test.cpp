@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stations/testdata/station_env.h"
+#include "stations/testsupport.h"
 
 namespace {
 
@@ -29,6 +29,17 @@ class StalistTest : public stationtest::StationEnv {
     t_stalist list;
     EXPECT_EQ(stopStatus([&] { READSTSG(file, nSig, list); }), 1);
     return console();
+  }
+  // A message block: an empty line, the lines ("@" at the end of a line
+  // stands for the file name) and an empty line.
+  static std::string block(const std::string& file, const std::vector<std::string>& lines) {
+    std::vector<std::string> all = {""};
+    for (std::string line : lines) {
+      if (line.back() == '@') line = line.substr(0, line.size() - 1) + file;
+      all.push_back(line);
+    }
+    all.push_back("");
+    return joinLines(all);
   }
 };
 
@@ -164,16 +175,16 @@ TEST_F(StalistTest, NewFormatMessages) {
         "                  File name:                 @",
         "                  Station name:              BRAVO",
         "                  Number of colums expected:          2"}},
+      // More columns than a line can hold: the fields past its end are blank.
+      {"stalist_new_sigma.sig", 30,
+       {" *** SR READSTSG: Error reading station sigma file.",
+        "                  File name:                 @",
+        "                  Station name:              ALPHA",
+        "                  Number of colums expected:         30"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    std::vector<std::string> block = {""};
-    for (std::string line : c.block) {
-      if (line.back() == '@') line = line.substr(0, line.size() - 1) + fixture(c.file);
-      block.push_back(line);
-    }
-    block.push_back("");
-    EXPECT_EQ(failure(fixture(c.file), c.nSig), joinLines(block));
+    EXPECT_EQ(failure(fixture(c.file), c.nSig), block(fixture(c.file), c.block));
   }
 }
 
@@ -207,13 +218,7 @@ TEST_F(StalistTest, OldFormatMessages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    std::vector<std::string> block = {""};
-    for (std::string line : c.block) {
-      if (line.back() == '@') line = line.substr(0, line.size() - 1) + fixture(c.file);
-      block.push_back(line);
-    }
-    block.push_back("");
-    EXPECT_EQ(failure(fixture(c.file), -1), joinLines(block));
+    EXPECT_EQ(failure(fixture(c.file), -1), block(fixture(c.file), c.block));
   }
 }
 

@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <new>
 #include <numeric>
 #include <unordered_map>
 
 #include "frame/constants.h"
-#include "frame/d_inpkey.h"
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
@@ -42,16 +40,6 @@ struct MergedList {
   std::vector<std::string> plate;
   std::vector<std::size_t> staIdx;
 };
-
-template <typename T>
-void allocate(std::vector<T>& v, std::size_t n, const T& init, std::string_view name,
-              std::initializer_list<long long> extents) {
-  try {
-    v.assign(n, init);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, kRoutine);
-  }
-}
 
 // The stations of an existing file.
 struct ExistingFile {
@@ -84,27 +72,25 @@ ExistingFile readExisting(std::string_view keyWord) {
   return old;
 }
 
-// The name of the file that is written: left-adjusted, variable references
-// replaced as the file opening replaces them, a symbolic link followed.
-std::string targetName(const std::string& filePath) {
-  std::string name = rt::leftAdjust(rt::fit(filePath, kNameLen));
-  if (inpKey.readState == 2 && name.find('$') != std::string::npos) RPLENVAR(1, name);
-  name = rt::trimRight(name);
+// The file that a name opened on a unit stands for: a symbolic link is
+// followed, so that it is the file behind it that is replaced.
+std::string linkTarget(const std::string& name) {
   std::error_code ec;
-  if (fs::is_symlink(name, ec)) {
-    const fs::path real = fs::canonical(name, ec);
-    if (!ec) name = real.string();
-  }
-  return name;
+  if (!fs::is_symlink(name, ec)) return name;
+  const fs::path real = fs::canonical(name, ec);
+  return ec ? name : real.string();
 }
 
 // A name for the new file beside the target, not in use, at most 255
-// characters; empty when none fits.
+// characters, preferably without "$" (which the file opening would take
+// for a variable once more); empty when none fits.
 std::string temporaryName(const std::string& target) {
   const std::string tag = "~wt" + std::to_string(::getpid());
   const fs::path parent = fs::path(target).parent_path();
-  const std::string stems[] = {target + "." + tag,
-                               parent.empty() ? tag : (parent / tag).string()};
+  std::vector<std::string> stems = {target + "." + tag,
+                                    parent.empty() ? tag : (parent / tag).string()};
+  std::stable_partition(stems.begin(), stems.end(),
+                        [](const std::string& s) { return s.find('$') == std::string::npos; });
   for (const std::string& stem : stems) {
     for (int k = 0; k < 1000; ++k) {
       const std::string name = k == 0 ? stem : stem + "_" + std::to_string(k);
@@ -130,7 +116,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   const std::string_view oldKey = opt.timCrd ? "COORD" : "VELAPR";
   nStat = std::max(nStat, 0);
 
-  // 1. Output name.
+  // Output name.
   if (rt::isBlank(filePath)) {
     std::string name(kNameLen, ' ');
     int irc = 0;
@@ -140,7 +126,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   }
   if (rt::isBlank(filePath)) return;
 
-  // 2./3. Datum and the existing file.
+  // Datum and the existing file.
   std::string datum = rt::fit(datumName, 16);
   ExistingFile old;
   if (iWrite != 0) old = readExisting(oldKey);
@@ -161,16 +147,17 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     }
   }
 
-  // 4. The merged list: the existing stations first, in file order.
+  // The merged list: the existing stations first, in file order.
   const std::size_t n = static_cast<std::size_t>(nStat + old.nStat - found);
   const long long nn = static_cast<long long>(n);
+  const std::array<double, 3> zero{0.0, 0.0, 0.0};
   MergedList list;
-  allocate(list.staNum, n, 0, "staNumNw", {nn});
-  allocate(list.stName, n, std::string(16, ' '), "stNameNw", {nn});
-  allocate(list.xStat, n, std::array<double, 3>{0.0, 0.0, 0.0}, "xStatNw", {3, nn});
-  allocate(list.staFlg, n, std::string(5, ' '), "staFlgNw", {nn});
-  allocate(list.plate, n, std::string(4, ' '), "plateNw", {nn});
-  allocate(list.staIdx, n, std::size_t{0}, "staIdxNw", {nn});
+  allocChecked(list.staNum, nn, 0, "staNumNw", {nn}, kRoutine);
+  allocChecked(list.stName, nn, std::string(16, ' '), "stNameNw", {nn}, kRoutine);
+  allocChecked(list.xStat, nn, zero, "xStatNw", {3, nn}, kRoutine);
+  allocChecked(list.staFlg, nn, std::string(5, ' '), "staFlgNw", {nn}, kRoutine);
+  allocChecked(list.plate, nn, std::string(4, ' '), "plateNw", {nn}, kRoutine);
+  allocChecked(list.staIdx, nn, std::size_t{0}, "staIdxNw", {nn}, kRoutine);
   std::iota(list.staIdx.begin(), list.staIdx.end(), std::size_t{0});
   for (int i = 0; i < old.nStat; ++i) {
     list.staNum[i] = old.number[i];
@@ -179,7 +166,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     list.plate[i] = old.plate[i];
   }
 
-  // 5. The caller's stations: appended, kept or replaced.
+  // The caller's stations: appended, kept or replaced.
   std::size_t next = static_cast<std::size_t>(old.nStat);
   for (int j = 0; j < nStat; ++j) {
     std::size_t e;
@@ -197,7 +184,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     if (opt.plate) list.plate[e] = rt::fit((*opt.plate)[j], 4);
   }
 
-  // 9./10. Sort by name (equal names keep their merged order) and number.
+  // Sort by name (equal names keep their merged order) and number.
   std::stable_sort(list.staIdx.begin(), list.staIdx.end(), [&](std::size_t a, std::size_t b) {
     return list.stName[a] < list.stName[b];
   });
@@ -208,19 +195,35 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   std::string epoch(19, ' ');
   if (opt.timCrd) TIMST2(1, 1, &*opt.timCrd, epoch);
 
-  // 6. Open a new file beside the target; the target is replaced only
-  // once the new file is written and closed.
-  const std::string target = targetName(filePath);
-  std::error_code ec;
-  if (fs::is_directory(target, ec)) OPNERR(LFNMSG, LFNRD, EISDIR, filePath, kRoutine);
-  const std::string temp = temporaryName(target);
-  if (temp.empty()) OPNERR(LFNMSG, LFNRD, ENAMETOOLONG, filePath, kRoutine);
+  // The output file is opened as every file of the run is (variable
+  // references replaced, a removal at exit registered under the given name
+  // following the replaced one, another unit holding it closed, a failure
+  // reported) but not written: the stations go to a new file beside it,
+  // which replaces it only once written and closed. Where no new file can
+  // be made beside it (a directory that takes none, a name too long), the
+  // file itself is written.
   int iostat = 0;
-  OPNFIL(LFNRD, temp, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+  OPNFIL(LFNRD, filePath, "UNKNOWN", "FORMATTED", " ", " ", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
+  const std::string target = linkTarget(rt::unitName(LFNRD));
+  rt::closeUnit(LFNRD);
+  // A file that may only be read is not replaced: writing it fails as
+  // writing into it in place would.
+  if (::access(target.c_str(), W_OK) != 0) {
+    throw rt::IoFailure(target, "write", "the file is open for reading only");
+  }
+  std::error_code ec;
+  std::string temp = temporaryName(target);
+  iostat = ENAMETOOLONG;
+  if (!temp.empty()) OPNFIL(LFNRD, temp, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+  if (iostat != 0) {
+    temp.clear();
+    OPNFIL(LFNRD, target, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+    OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
+  }
 
   try {
-    // 7. Title and hyphens.
+    // Title and hyphens.
     if (constantsRead == 1) {
       rt::writeFmt(LFNRD, "(A,2X,A,1X,A)",
                    {rt::fit(fileTitle, 63), rt::fit(runDate, 9), rt::fit(runTime, 5)});
@@ -229,7 +232,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     }
     rt::writeFmt(LFNRD, "(A)", {std::string(80, '-')});
 
-    // 8. Datum and header lines.
+    // Datum and header lines.
     if (form == FileForm::Coordinates) {
       rt::writeFmt(LFNRD, "(A,A16,2X,A,A19,//,A,11X,A,10X,A,10X,A,5X,A,/)",
                    {"LOCAL GEODETIC DATUM: ", datum, "EPOCH: ", epoch, "NUM  STATION NAME",
@@ -240,7 +243,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
                     "VZ (M/Y)", "FLAG", "PLATE"});
     }
 
-    // 11. Station lines in name order.
+    // Station lines in name order.
     for (const std::size_t e : list.staIdx) {
       const int num = list.staNum[e] % 1000;
       const auto& x = list.xStat[e];
@@ -260,7 +263,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
       }
     }
 
-    // 12. End of the station block and footer.
+    // End of the station block and footer.
     if (opt.footer) {
       if (opt.footer->empty()) rt::writeFmt(LFNRD, "(A)", {" "});
       for (const std::string& line : *opt.footer) writeLine(line);
@@ -271,17 +274,17 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     }
   } catch (...) {
     rt::closeUnitIostat(LFNRD);
-    fs::remove(temp, ec);
+    if (!temp.empty()) fs::remove(temp, ec);
     throw;
   }
 
-  // 13. Close, then put the new file in place of the target.
+  // Close, then put the new file in place of the target.
   if (rt::closeUnitIostat(LFNRD) != 0) {
-    fs::remove(temp, ec);
+    if (!temp.empty()) fs::remove(temp, ec);
     throw rt::IoFailure(target, "close");
   }
-  const fs::file_status targetStatus = fs::status(target, ec);
-  if (!ec && fs::exists(targetStatus)) fs::permissions(temp, targetStatus.permissions(), ec);
+  if (temp.empty()) return;
+  fs::permissions(temp, fs::status(target, ec).permissions(), ec);
   fs::rename(temp, target, ec);
   if (ec) {
     fs::remove(temp, ec);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -11,7 +13,7 @@
 #include "frame/constants.h"
 #include "frame/runid.h"
 #include "stations/getco3.h"
-#include "stations/testdata/station_env.h"
+#include "stations/testsupport.h"
 
 namespace {
 
@@ -62,6 +64,16 @@ class WtstatTest : public stationtest::StationEnv {
     return a;
   }
 
+  // The file that the merge cases write with replacement.
+  static std::string replacedMerge() {
+    return joinLines(
+        plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
+             {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
+              " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
+              " 13  C                 4100000.10000  1100000.20000  4700000.30000    N", "",
+              "OLD FOOTER"}));
+  }
+
   // Writes the caller's stations of the merge cases in coordinate form.
   void writeMerge(int iWrite, std::string& file, bool withNumbers = true,
                   const std::vector<std::string>* footer = nullptr) {
@@ -76,12 +88,7 @@ TEST_F(WtstatTest, MergeReplacesAndKeepsExistingStations) {
   setKey("COORD", {old});
   std::string out = path("out.crd");
   writeMerge(1, out);
-  EXPECT_EQ(readText(out),
-            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
-                           {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
-                            " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
-                            " 13  C                 4100000.10000  1100000.20000  4700000.30000    N",
-                            "", "OLD FOOTER"})));
+  EXPECT_EQ(readText(out), replacedMerge());
 
   writeMerge(2, out);
   EXPECT_EQ(readText(out),
@@ -124,12 +131,7 @@ TEST_F(WtstatTest, SameFileIsReadAndRewritten) {
   std::string out(32, ' ');  // blank: the name comes from COORDRS
   writeMerge(1, out);
   EXPECT_EQ(rt::trimRight(out), file);
-  EXPECT_EQ(readText(file),
-            joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
-                           {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
-                            " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
-                            " 13  C                 4100000.10000  1100000.20000  4700000.30000    N",
-                            "", "OLD FOOTER"})));
+  EXPECT_EQ(readText(file), replacedMerge());
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
 }
 
@@ -313,6 +315,108 @@ TEST_F(WtstatTest, RoundTripInEachForm) {
       EXPECT_EQ(rPlate[k], f.coords ? "    " : plates[j]);
     }
   }
+}
+
+TEST_F(WtstatTest, SortByCharacterCodeKeepsTheOrderOfEqualNames) {
+  // Blank before letters, upper before lower case, a byte above 127 last;
+  // the two stations named B stay in the caller's order.
+  const std::vector<std::string> names = {"b", "B", "\xC4X", "AB", "A B", "B", " Z"};
+  std::vector<Vec> x;
+  for (int i = 0; i < 7; ++i) x.push_back({1.0 + i, 0.0, 0.0});
+  const std::vector<std::string> flags(7, " ");
+  std::string out = path("sorted.crd");
+  WTSTAT(0, out, "SORTED", "D", 7, names, x, flags, {.timCrd = 0.0});
+  EXPECT_EQ(readText(out),
+            joinLines(plus(coordHead("SORTED", "D", ""),
+                           {"  1   Z                      7.00000        0.00000        0.00000",
+                            "  2  A B                     5.00000        0.00000        0.00000",
+                            "  3  AB                      4.00000        0.00000        0.00000",
+                            "  4  B                       2.00000        0.00000        0.00000",
+                            "  5  B                       6.00000        0.00000        0.00000",
+                            "  6  b                       1.00000        0.00000        0.00000",
+                            "  7  \xC4X                      3.00000        0.00000        0.00000",
+                            " "})));
+
+  // A name given twice that the existing file holds: one entry, the later
+  // values replace the earlier ones.
+  setKey("COORD", {writeLines("old.crd", kExisting)});
+  std::string merged = path("merged.crd");
+  const std::vector<std::string> twice = {"C", "C"};
+  const std::vector<Vec> xTwice = {{8.0, 0.0, 0.0}, {9.0, 0.0, 0.0}};
+  const std::vector<std::string> flagsTwice = {"P", "Q"};
+  WTSTAT(1, merged, "MERGED", "D", 2, twice, xTwice, flagsTwice, {.timCrd = 0.0});
+  EXPECT_EQ(readText(merged),
+            joinLines(plus(coordHead("MERGED", "OLD DATUM", ""),
+                           {"  1  A                 4000000.00000  1000000.00000  4800000.00000",
+                            "  2  C                       9.00000        0.00000        0.00000    Q",
+                            "", "OLD FOOTER"})));
+}
+
+TEST_F(WtstatTest, VariablesInTheOutputName) {
+  // A resolved variable: the file is written under the replaced name, and
+  // a removal at exit registered under the given name follows it.
+  setKey("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
+  const std::string raw = "${DIR}/out.crd";
+  inpKey.delFil = {rt::fit(raw, 255)};
+  inpKey.delCount = 1;
+  std::string out = raw;
+  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  EXPECT_EQ(readText(path("out.crd")), joinLines(plus(coordHead("T", "D", ""), {" "})));
+  EXPECT_EQ(inpKey.delFil[0], rt::fit(path("out.crd"), 255));
+
+  // An unresolved one is warned about once; the name is taken as it is.
+  std::string literal = path("a$Q.crd");
+  WTSTAT(0, literal, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  EXPECT_EQ(console(), joinLines({"", " ### SR RPLENVAR: Variable Q not resolved in: " + literal,
+                                  ""}));
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"a$Q.crd", "out.crd"}));
+}
+
+TEST_F(WtstatTest, NameWithoutRoomForANewFileBesideItIsWrittenDirectly) {
+  // A target of 254 characters: no temporary name of at most 255 fits.
+  const std::size_t base = path("").size();
+  const std::string target = path(std::string(254 - base - 2, 'd') + "/x");
+  ASSERT_EQ(target.size(), 254u);
+  std::filesystem::create_directories(std::filesystem::path(target).parent_path());
+  const Caller c;
+  for (int iWrite : {0, 1}) {
+    SCOPED_TRACE(iWrite);
+    setKey("COORD", {target});
+    std::string out = target;
+    WTSTAT(iWrite, out, "LONG", "D", 1, {c.names[0]}, {c.x[0]}, {c.flags[0]}, {.timCrd = 0.0});
+    EXPECT_EQ(readText(target),
+              joinLines(plus(coordHead("LONG", "D", ""),
+                             {"  1  C                 4100000.10000  1100000.20000  4700000.30000    N",
+                              iWrite == 0 ? " " : ""})));
+    inpKey.keys.clear();
+  }
+  std::vector<std::string> inDir;
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(target).parent_path())) {
+    inDir.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(inDir, (std::vector<std::string>{"x"}));
+}
+
+TEST_F(WtstatTest, PermissionsOfTargetAndDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the super-user";
+  namespace fs = std::filesystem;
+  // A target that may only be read is left as it is.
+  const std::string file = writeLines("ro.crd", kExisting);
+  fs::permissions(file, fs::perms::owner_read);
+  std::string out = file;
+  EXPECT_THROW(writeMerge(0, out), rt::IoFailure);
+  EXPECT_EQ(readText(file), joinLines(kExisting));
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"ro.crd"}));
+
+  // A writable target in a directory that takes no new file is rewritten
+  // in place.
+  const std::string inLocked = writeLines("locked/net.crd", kExisting);
+  fs::permissions(path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+  setKey("COORD", {inLocked});
+  out = inLocked;
+  writeMerge(1, out);
+  fs::permissions(path("locked"), fs::perms::owner_all);
+  EXPECT_EQ(readText(inLocked), replacedMerge());
 }
 
 TEST_F(WtstatTest, TargetThatIsADirectoryStopsBeforeWriting) {
