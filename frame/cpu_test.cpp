@@ -2,16 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "frame/m_vand.h"
-#include "frame/reset.h"
 #include "frame/runid.h"
+#include "frame/testsupport.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -43,46 +38,23 @@ TEST(Cpufmt, DurationTexts) {
   }
 }
 
-class CpuTest : public ::testing::Test {
+class CpuTest : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console);
-  }
-  void TearDown() override {
-    rt::setClockOverride(std::nullopt);
-    rt::setCpuOverride(std::nullopt);
-    resetRunState();
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-  }
-
   static void at(double cpu, const rt::ClockValues& clock) {
     rt::setCpuOverride(cpu);
     rt::setClockOverride(clock);
   }
 
-  // Connects the program output to a file in a fresh directory.
+  // Connects the program output to a file of the temporary directory.
   void outputToFile() {
-    dir = std::filesystem::temp_directory_path() /
-          ("cpu_test_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-    outPath = (dir / "run.out").string();
-    ASSERT_EQ(rt::openUnit(LFNOUF, outPath), 0);
+    ASSERT_EQ(rt::openUnit(LFNOUF, path("run.out")), 0);
     LFNOUT = LFNOUF;
   }
 
   std::string outputFile() {
     rt::closeUnit(LFNOUF);
-    std::ifstream in(outPath, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return frametest::fileContent(path("run.out"));
   }
-
-  std::ostringstream console;
-  std::filesystem::path dir;
-  std::string outPath;
 };
 
 const std::string kRule(65, '-');
@@ -97,14 +69,14 @@ TEST_F(CpuTest, EndReportOnConsoleAndProgramOutputFile) {
                        Case{1, ">>> Program finished successfully"},
                        Case{2, ">>> Program ended with an error"}}) {
     SCOPED_TRACE(c.retCode);
-    console.str("");
+    console_.str("");
     outputToFile();
     programName = rt::fit("XFORM1", 8);
     at(2.0, {2001, 3, 5, 60, 14, 5, 9, 0});
     CPUBEG(-1);
     at(3.5, {2001, 3, 5, 60, 14, 5, 10, 250});
     CPUEND(c.retCode);
-    EXPECT_EQ(console.str(), "\n" + timing + "\n\n");
+    EXPECT_EQ(console_.str(), "\n" + timing + "\n\n");
     EXPECT_EQ(outputFile(), "\n\n" + kRule + "\n" + timing + "\n" + c.verdict + "\n\n");
   }
 }
@@ -117,7 +89,7 @@ TEST_F(CpuTest, ConsoleAsProgramOutputShowsTheTimingLineTwice) {
   at(0.25, {2001, 3, 1, 0, 0, 0, 1, 0});
   CPUEND(0);
   const std::string timing = ">>> CPU/Real time for pgm \"XFORM1\": 0:00:00.250 / 0:00:01.500";
-  EXPECT_EQ(console.str(), "\n" + timing + "\n\n" + "\n\n" + kRule + "\n" + timing + "\n" +
+  EXPECT_EQ(console_.str(), "\n" + timing + "\n\n" + "\n\n" + kRule + "\n" + timing + "\n" +
                                ">>> Program finished successfully\n\n");
 }
 
@@ -128,16 +100,16 @@ TEST_F(CpuTest, LongRunAndClockSetBack) {
   at(7210.0, {2020, 6, 3, 120, 0, 0, 0, 0});
   CPUEND(0);
   const std::string timing = ">>> CPU/Real time for pgm \"XFORM1\": 2:00:00.000 / 36:00:00.000";
-  EXPECT_EQ(console.str(), "\n" + timing + "\n\n" + "\n\n" + kRule + "\n" + timing + "\n" +
+  EXPECT_EQ(console_.str(), "\n" + timing + "\n\n" + "\n\n" + kRule + "\n" + timing + "\n" +
                                ">>> Program finished successfully\n\n");
 
-  console.str("");
+  console_.str("");
   at(1.0, {2020, 10, 25, 60, 2, 30, 0, 0});
   CPUBEG(-1);
   at(1.5, {2020, 10, 25, 0, 2, 0, 0, 0});  // daylight-saving time ended
   CPUEND(0);
-  EXPECT_NE(console.str().find(": 0:00:00.500 / 0:00:00.000\n"), std::string::npos)
-      << console.str();
+  EXPECT_NE(console_.str().find(": 0:00:00.500 / 0:00:00.000\n"), std::string::npos)
+      << console_.str();
 }
 
 TEST_F(CpuTest, NothingPrintedWithoutNameOrWithoutStart) {
@@ -145,7 +117,7 @@ TEST_F(CpuTest, NothingPrintedWithoutNameOrWithoutStart) {
   CPUBEG(-1);
   CPUEND(0);  // programName blank
   CPUMARK("step");
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 
   programName = rt::fit("XFORM1", 8);
   CPUBEG(0);
@@ -153,7 +125,7 @@ TEST_F(CpuTest, NothingPrintedWithoutNameOrWithoutStart) {
   EXPECT_EQ(M_CPU::wallStart, 1.0e20);
   CPUMARK("step");
   CPUEND(2);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(CpuTest, MarksShowTimeSinceStartAndSincePreviousMark) {
@@ -164,7 +136,7 @@ TEST_F(CpuTest, MarksShowTimeSinceStartAndSincePreviousMark) {
   CPUMARK("step one   ");
   at(2.0, {2001, 3, 5, 0, 10, 1, 0, 0});
   CPUMARK("two");
-  EXPECT_EQ(console.str(),
+  EXPECT_EQ(console_.str(),
             "\n>>> CPU/Real time at \"step one\": 0:00:00.250 / 0:00:02.000  "
             "( 0:00:00.250 / 0:00:02.000 )\n\n"
             "\n>>> CPU/Real time at \"two\": 0:00:01.000 / 0:01:00.000  "
@@ -176,11 +148,11 @@ TEST_F(CpuTest, SilentMarkStillMovesTheMark) {
   CPUBEG(-1);
   at(3.0, {2001, 3, 5, 0, 10, 0, 30, 0});
   CPUMARK("quiet");  // programName blank: nothing printed
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
   programName = rt::fit("XFORM1", 8);
   at(4.0, {2001, 3, 5, 0, 10, 1, 0, 0});
   CPUMARK("loud");
-  EXPECT_EQ(console.str(),
+  EXPECT_EQ(console_.str(),
             "\n>>> CPU/Real time at \"loud\": 0:00:03.000 / 0:01:00.000  "
             "( 0:00:01.000 / 0:00:30.000 )\n\n");
 }

@@ -2,38 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "frame/mjd.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
-#include "runtime/units.h"
+#include "frame/testsupport.h"
 
 namespace {
 
+using frametest::exitStatusOf;
+
 const std::string kPad(16, ' ');
 
-class EpochTest : public ::testing::Test {
+class EpochTest : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console);
-  }
-  void TearDown() override { resetRunState(); }
-
-  // Runs a call that must stop the run; returns the exit status (-1 when it
-  // returned).
-  static int stopStatus(const std::function<void()>& call) {
-    try {
-      call();
-    } catch (const rt::ProgramExit& e) {
-      return e.status;
-    }
-    return -1;
-  }
-
   static std::string write(int iForm, double epoch, std::size_t len = 19,
                            std::optional<int> nDec = std::nullopt) {
     std::string text(len, '#');
@@ -46,8 +29,6 @@ class EpochTest : public ::testing::Test {
     ST2TIM(iForm, 1, text, &epoch, nDec);
     return epoch;
   }
-
-  std::ostringstream console;
 };
 
 // MJD of a date and time of day.
@@ -89,7 +70,7 @@ TEST_F(EpochTest, WritesTheThreeForms) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(write(c.form, c.epoch, c.len, c.nDec), c.text);
   }
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(EpochTest, SpecialEpochsWriteBlanksWithoutChecks) {
@@ -99,7 +80,7 @@ TEST_F(EpochTest, SpecialEpochsWriteBlanksWithoutChecks) {
     EXPECT_EQ(write(3, special, 5), std::string(5, ' '));     // no nDec, too short
     EXPECT_EQ(write(4, special, 3), std::string(3, ' '));     // unknown form
   }
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(EpochTest, ReadsTheForms) {
@@ -130,7 +111,7 @@ TEST_F(EpochTest, ReadsTheForms) {
     SCOPED_TRACE(c.text);
     EXPECT_NEAR(read(c.form, c.text, c.nDec), c.epoch, kDayTol);
   }
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(EpochTest, BlankTextReadsAsZeroWithoutChecks) {
@@ -138,7 +119,7 @@ TEST_F(EpochTest, BlankTextReadsAsZeroWithoutChecks) {
   EXPECT_EQ(read(1, "   "), 0.0);
   EXPECT_EQ(read(7, ""), 0.0);
   EXPECT_EQ(read(3, " ", 50), 0.0);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(EpochTest, WrittenTextsReadBackToTheSameInstant) {
@@ -156,72 +137,100 @@ TEST_F(EpochTest, WrittenTextsReadBackToTheSameInstant) {
 TEST_F(EpochTest, St2timStops) {
   struct Case {
     int form;
-    const char* text;
+    int nEpo;
+    std::string text;
     std::optional<int> nDec;
     std::string block;
   };
   const Case cases[] = {
-      {1, "20x0-01-01 00:00:00", {},
+      {1, 1, "20x0-01-01 00:00:00", {},
        "\n *** SR ST2TIM: Cannot extract the datum/time.\n" + kPad +
            "String: \"20x0-01-01 00:00:00\"\n\n"},
-      {3, "2001 05 09 14 05   ", {},
+      {3, 1, "2001 05 09 14 05   ", {},
        "\n *** SR ST2TIM: Cannot extract the datum/time.\n" + kPad +
            "String: \"2001 05 09 14 05\"\n\n"},
-      {3, "2001 05", {},
+      {3, 1, "2001 05", {},
        "\n *** SR ST2TIM: Cannot extract the datum/time.\n" + kPad + "String: \"2001 05\"\n\n"},
-      {1, "2000-01-01 12:00:0", {},
+      {1, 1, "2000-01-01 12:00:0", {},
        "\n *** SR ST2TIM: The input string is too short.\n" + kPad +
            "Current  length of the string:   18\n" + kPad +
            "Required length of the string:   19\n\n"},
-      {3, "2001 05 09 14 05  9.25", 3,
+      {3, 1, "2001 05 09 14 05  9.25", 3,
        "\n *** SR ST2TIM: The input string is too short.\n" + kPad +
            "Current  length of the string:   22\n" + kPad +
            "Required length of the string:   23\n\n"},
-      {4, "2000-01-01 12:00:00", {},
+      {4, 1, "2000-01-01 12:00:00", {},
        "\n *** SR ST2TIM: Unknown format identified:    4\n" + kPad +
            "(only values between 1 and 3 are supported)\n\n"},
+      // Two epochs: the texts of forms 1 and 2 need 40 characters, form 3
+      // 2 * nDec + 42, and only form 3 says so with a colon.
+      {1, 2, std::string(39, '1'), {},
+       "\n *** SR ST2TIM: The input string is too short.\n" + kPad +
+           "Current  length of the string:   39\n" + kPad +
+           "Required length of the string:   40\n\n"},
+      {3, 2, std::string(45, '1'), 2,
+       "\n *** SR ST2TIM: The input string is too short:\n" + kPad +
+           "Current  length of the string:   45\n" + kPad +
+           "Required length of the string:   46\n\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    console.str("");
-    resetRunState();
-    rt::setConsoleOutput(&console);
-    EXPECT_EQ(stopStatus([&] { read(c.form, c.text, c.nDec); }), 1);
-    EXPECT_EQ(console.str(), c.block);
+    restart();
+    double epochs[2] = {0.0, 0.0};
+    EXPECT_EQ(exitStatusOf([&] { ST2TIM(c.form, c.nEpo, c.text, epochs, c.nDec); }), 1);
+    EXPECT_EQ(console_.str(), c.block);
   }
 }
 
 TEST_F(EpochTest, Timst2Stops) {
   struct Case {
     int form;
+    int nEpo;
     std::size_t len;
     std::optional<int> nDec;
     std::string block;
   };
   const Case cases[] = {
-      {1, 18, {},
+      {1, 1, 18, {},
        "\n *** SR TIMST2: The result string is too short.\n" + kPad +
            "Current  length of the string:   18\n" + kPad +
            "Required length of the string:   19\n\n"},
-      {3, 22, 3,
+      {3, 1, 22, 3,
        "\n *** SR TIMST2: The result string is too short.\n" + kPad +
            "Current  length of the string:   22\n" + kPad +
            "Required length of the string:   23\n\n"},
-      {3, 40, {},
+      {3, 1, 40, {},
        "\n *** SR TIMST2: The number of fractionals for the seconds\n" + kPad +
            "in the resulting string is not specified.\n" + kPad +
            "(required optional argument for format type 3)\n\n"},
-      {4, 19, {},
+      {4, 1, 19, {},
        "\n *** SR TIMST2: Unknown format identified:    4\n" + kPad +
+           "(only values between 1 and 3 are supported)\n\n"},
+      // Two epochs: the lengths of the interval texts, a colon after the
+      // sentence for form 3, and the fractionals block indented by 8.
+      {1, 2, 39, {},
+       "\n *** SR TIMST2: The result string is too short.\n" + kPad +
+           "Current  length of the string:   39\n" + kPad +
+           "Required length of the string:   40\n\n"},
+      {3, 2, 45, 2,
+       "\n *** SR TIMST2: The result string is too short:\n" + kPad +
+           "Current  length of the string:   45\n" + kPad +
+           "Required length of the string:   46\n\n"},
+      {3, 2, 60, {},
+       "\n *** SR TIMST2: The number of fractionals for the seconds\n" + std::string(8, ' ') +
+           "in the resulting string is not specified.\n" + std::string(8, ' ') +
+           "(required optional argument for format type 3)\n\n"},
+      {0, 2, 40, {},
+       "\n *** SR TIMST2: Unknown format identified:    0\n" + kPad +
            "(only values between 1 and 3 are supported)\n\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.form);
-    console.str("");
-    resetRunState();
-    rt::setConsoleOutput(&console);
-    EXPECT_EQ(stopStatus([&] { write(c.form, 51544.5, c.len, c.nDec); }), 1);
-    EXPECT_EQ(console.str(), c.block);
+    SCOPED_TRACE(::testing::Message() << "form " << c.form << " nEpo " << c.nEpo);
+    restart();
+    const double epochs[2] = {51544.5, 51545.0};
+    std::string text(c.len, ' ');
+    EXPECT_EQ(exitStatusOf([&] { TIMST2(c.form, c.nEpo, epochs, text, c.nDec); }), 1);
+    EXPECT_EQ(console_.str(), c.block);
   }
 }
 
@@ -254,7 +263,7 @@ TEST_F(EpochTest, ReadsIntervals) {
   ST2TIM(3, 2, "2000 01 01 00 00  0.0 2000 01 01 06 00 30.25", epochs);
   EXPECT_NEAR(epochs[0], 51544.0, kDayTol);
   EXPECT_NEAR(epochs[1], mjdOf(2000, 1, 1, 6, 0, 30.25), kDayTol);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(EpochTest, ReversedIntervalWarnsAndKeepsBothEpochs) {
@@ -263,23 +272,7 @@ TEST_F(EpochTest, ReversedIntervalWarnsAndKeepsBothEpochs) {
   ST2TIM(1, 2, text, epochs);
   EXPECT_NEAR(epochs[0], 51545.0, kDayTol);
   EXPECT_NEAR(epochs[1], 51544.0, kDayTol);
-  EXPECT_EQ(console.str(), "\n ### SR ST2TIM: Illegal time interval:\n" + kPad + text + "\n\n");
-}
-
-TEST_F(EpochTest, IntervalTextTooShortStops) {
-  double epochs[2] = {0.0, 0.0};
-  EXPECT_EQ(stopStatus([&] { ST2TIM(1, 2, std::string(39, '1'), epochs); }), 1);
-  EXPECT_EQ(console.str(), "\n *** SR ST2TIM: The input string is too short.\n" + kPad +
-                               "Current  length of the string:   39\n" + kPad +
-                               "Required length of the string:   40\n\n");
-
-  resetRunState();
-  console.str("");
-  rt::setConsoleOutput(&console);
-  EXPECT_EQ(stopStatus([&] { ST2TIM(3, 2, std::string(45, '1'), epochs, 2); }), 1);
-  EXPECT_EQ(console.str(), "\n *** SR ST2TIM: The input string is too short:\n" + kPad +
-                               "Current  length of the string:   45\n" + kPad +
-                               "Required length of the string:   46\n\n");
+  EXPECT_EQ(console_.str(), "\n ### SR ST2TIM: Illegal time interval:\n" + kPad + text + "\n\n");
 }
 
 TEST_F(EpochTest, WritesIntervals) {
@@ -297,43 +290,7 @@ TEST_F(EpochTest, WritesIntervals) {
   EXPECT_EQ(interval(2, 51544.0, 51545.0, 42), "2000 01 01 00 00 00  2000 01 02 00 00 00  ");
   EXPECT_EQ(interval(3, 51544.5, 51545.25, 46, 2),
             "2000 01 01 12 00  0.00  2000 01 02 06 00  0.00");
-  EXPECT_EQ(console.str(), "");
-}
-
-TEST_F(EpochTest, IntervalWriteStops) {
-  const double epochs[2] = {51544.0, 51545.0};
-  struct Case {
-    int form;
-    std::size_t len;
-    std::optional<int> nDec;
-    std::string block;
-  };
-  const Case cases[] = {
-      {1, 39, {},
-       "\n *** SR TIMST2: The result string is too short.\n" + kPad +
-           "Current  length of the string:   39\n" + kPad +
-           "Required length of the string:   40\n\n"},
-      {3, 45, 2,
-       "\n *** SR TIMST2: The result string is too short:\n" + kPad +
-           "Current  length of the string:   45\n" + kPad +
-           "Required length of the string:   46\n\n"},
-      {3, 60, {},
-       "\n *** SR TIMST2: The number of fractionals for the seconds\n" + std::string(8, ' ') +
-           "in the resulting string is not specified.\n" + std::string(8, ' ') +
-           "(required optional argument for format type 3)\n\n"},
-      {0, 40, {},
-       "\n *** SR TIMST2: Unknown format identified:    0\n" + kPad +
-           "(only values between 1 and 3 are supported)\n\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.form);
-    resetRunState();
-    console.str("");
-    rt::setConsoleOutput(&console);
-    std::string text(c.len, ' ');
-    EXPECT_EQ(stopStatus([&] { TIMST2(c.form, 2, epochs, text, c.nDec); }), 1);
-    EXPECT_EQ(console.str(), c.block);
-  }
+  EXPECT_EQ(console_.str(), "");
 }
 
 }  // namespace

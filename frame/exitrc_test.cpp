@@ -2,21 +2,17 @@
 #include "frame/exitrc.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "frame/cpu.h"
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
 #include "frame/runid.h"
+#include "frame/testsupport.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -25,64 +21,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
-
-Texts linesOf(const std::string& text) {
-  Texts out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using frametest::fileContent;
+using frametest::exitStatusOf;
+using frametest::linesOf;
+using frametest::Texts;
 
 const std::string kTiming = ">>> CPU/Real time for pgm \"XFORM1\": 0:00:00.000 / 0:00:00.000";
 
-class ExitrcTest : public ::testing::Test {
+class ExitrcTest : public frametest::FrameTest {
  protected:
   void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
+    FrameTest::SetUp();
     CPUBEG(0);  // no end-of-run report unless a test starts the timers
-    dir_ = fs::temp_directory_path() /
-           ("exitrc_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    rt::setClockOverride(std::nullopt);
-    rt::setCpuOverride(std::nullopt);
-    resetRunState();
-    fs::remove_all(dir_);
-  }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string p = path(name);
-    std::ofstream(p, std::ios::binary) << text;
-    return p;
   }
 
   void restart() {
-    resetRunState();
-    console_.str("");
-    rt::setConsoleOutput(&console_);
+    FrameTest::restart();
     CPUBEG(0);
   }
 
@@ -98,9 +52,6 @@ class ExitrcTest : public ::testing::Test {
     for (const auto& n : names) inpKey.delFil.push_back(rt::fit(n, 255));
     inpKey.delCount = static_cast<int>(names.size());
   }
-
-  std::ostringstream console_;
-  fs::path dir_;
 };
 
 TEST_F(ExitrcTest, PhaseNotesAndExitStatus) {
@@ -309,7 +260,7 @@ TEST_F(ExitrcTest, OpnerrBlock) {
   ASSERT_EQ(rt::openUnit(LFNERF, messages), 0);
   EXPECT_EQ(exitStatusOf([] { OPNERR(LFNERF, 20, 13, "E.CRD", "GETDAT"); }), 1);
   EXPECT_EQ(console_.str(), "");
-  EXPECT_EQ(contentOf(messages),
+  EXPECT_EQ(fileContent(messages),
             "\n *** SR OPNERR: OPEN FAILED\n"
             "                FILE NAME : E.CRD\n"
             "                PGM./SUBR.:     GETDAT\n"
@@ -343,7 +294,7 @@ TEST_F(ExitrcTest, ReturnCodeLineRewrittenForTovrask) {
     exitStatusOf([&] { EXITRC(c.retCode); });
     std::string expected = kept;
     expected[expected.find("\"D\"") + 1] = c.digit;
-    EXPECT_EQ(contentOf(exitInpFile), expected) << c.retCode;
+    EXPECT_EQ(fileContent(exitInpFile), expected) << c.retCode;
     EXPECT_EQ(console_.str(), "");
   }
 
@@ -353,7 +304,7 @@ TEST_F(ExitrcTest, ReturnCodeLineRewrittenForTovrask) {
   programName = rt::fit("XFORM1", 8);
   inpKey.readState = 2;
   EXPECT_EQ(exitStatusOf([] { EXITRC(2); }), 1);
-  EXPECT_EQ(contentOf(exitInpFile), text);
+  EXPECT_EQ(fileContent(exitInpFile), text);
 
   restart();
   exitInpFile = path("NOT_THERE.INP");

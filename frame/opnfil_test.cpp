@@ -2,19 +2,15 @@
 #include "frame/opnfil.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
 #include "frame/runid.h"
+#include "frame/testsupport.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -23,61 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Texts = std::vector<std::string>;
+using frametest::fileContent;
+using frametest::exitStatusOf;
+using frametest::linesOf;
+using frametest::Texts;
 
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
-
-Texts linesOf(const std::string& text) {
-  Texts out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
-std::string contentOf(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-class OpnfilTest : public ::testing::Test {
+class OpnfilTest : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    dir_ = fs::temp_directory_path() /
-           ("opnfil_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    resetRunState();
-    fs::remove_all(dir_);
-  }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string p = path(name);
-    std::ofstream(p, std::ios::binary) << text;
-    return p;
-  }
-
+  // A keyword of the list, which then counts as read.
   static void add(const std::string& name, const Texts& values) {
-    t_key key;
-    key.keyName = rt::fit(name, 32);
-    for (const auto& v : values) key.value.push_back(rt::fit(v, 255));
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
+    frametest::addKey(name, values);
     inpKey.readState = 2;
   }
 
@@ -86,9 +37,6 @@ class OpnfilTest : public ::testing::Test {
     EXPECT_EQ(rt::readRecord(lfn, record), 0);
     return record;
   }
-
-  std::ostringstream console_;
-  fs::path dir_;
 };
 
 TEST_F(OpnfilTest, LeftjsAndUpperc) {
@@ -210,7 +158,7 @@ TEST_F(OpnfilTest, StatusFormAndActionKeywords) {
     EXPECT_FALSE(inpKey.openBusy);
   }
   rt::closeUnit(20);
-  EXPECT_EQ(contentOf(existing), "kept\n");
+  EXPECT_EQ(fileContent(existing), "kept\n");
 
   int iostat = -1;
   OPNFIL(21, "", "SCRATCH", "", "", "", iostat);
@@ -230,7 +178,7 @@ TEST_F(OpnfilTest, ReadonlyAccess) {
   OPNFIL(20, existing, "OLD", "FORMATTED", "READONLY", "", iostat);
   ASSERT_EQ(iostat, 0);
   EXPECT_THROW(rt::writeRecord(20, "no"), rt::IoFailure);
-  EXPECT_EQ(contentOf(existing), "line\n");
+  EXPECT_EQ(fileContent(existing), "line\n");
 }
 
 TEST_F(OpnfilTest, KeywordOutsideItsListStopsInOpnfil) {
@@ -249,9 +197,7 @@ TEST_F(OpnfilTest, KeywordOutsideItsListStopsInOpnfil) {
       {3, "old", "FORMATTED", "", "old                 "},  // no upper-casing while exiting
   };
   for (const auto& c : cases) {
-    resetRunState();
-    console_.str("");
-    rt::setConsoleOutput(&console_);
+    restart();
     inpKey.readState = c.readState;
     EXPECT_EQ(exitStatusOf([&] {
                 int iostat = 0;

@@ -3,23 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
+#include <utility>
 
 #include "frame/constants.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
-#include "runtime/units.h"
+#include "frame/testsupport.h"
 
 namespace {
 
-class RadgmsTest : public ::testing::Test {
+class RadgmsTest : public frametest::FrameTest {
  protected:
+  // Program start with the constants defined.
   void SetUp() override {
-    resetRunState();
+    FrameTest::SetUp();
     pi = 4.0 * std::atan(1.0);
   }
-  void TearDown() override { resetRunState(); }
 };
 
 struct SplitCase {
@@ -86,22 +84,14 @@ TEST_F(RadgmsTest, IllegalKindStops) {
                                                {-1, "-1"}, {-9, "-9"}, {-10, "**"}, {-25, "**"}};
   for (const auto& [mode, shown] : cases) {
     SCOPED_TRACE(mode);
-    resetRunState();
+    restart();
     pi = 4.0 * std::atan(1.0);
-    std::ostringstream console;
-    rt::setConsoleOutput(&console);
     char sign = ' ';
     int deg = 0;
     int min = 0;
     double sec = 0.0;
-    int status = -1;
-    try {
-      RADGMS(mode, 1.0, sign, deg, min, sec);
-    } catch (const rt::ProgramExit& e) {
-      status = e.status;
-    }
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(console.str(), std::string("\n *** SR RADGMS: ILLEGAL TRANSFORMATION TYPE\n") +
+    EXPECT_EQ(frametest::exitStatusOf([&] { RADGMS(mode, 1.0, sign, deg, min, sec); }), 1);
+    EXPECT_EQ(console_.str(), std::string("\n *** SR RADGMS: ILLEGAL TRANSFORMATION TYPE\n") +
                                  std::string(16, ' ') + "TRANS. TYPE:" + shown + "\n\n");
   }
 }

@@ -2,41 +2,21 @@
 #include "frame/readinpf.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
+#include "frame/testsupport.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
+using frametest::exitStatusOf;
+using frametest::linesOf;
 
 std::string repeat(const std::string& line, int n) {
   std::string out;
@@ -44,29 +24,8 @@ std::string repeat(const std::string& line, int n) {
   return out;
 }
 
-class ReadinpfTest : public ::testing::Test {
+class ReadinpfTest : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    dir_ = fs::temp_directory_path() /
-           ("readinpf_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    resetRunState();
-    rt::setCommandLine(0, nullptr);
-    fs::remove_all(dir_);
-  }
-
-  std::string writeFile(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
   // Writes the keyword input file and reads it into inpKey.
   std::string read(const std::string& text, const std::string& name = "PANEL.INP") {
     const std::string path = writeFile(name, text);
@@ -89,9 +48,6 @@ class ReadinpfTest : public ::testing::Test {
     for (const auto& k : inpKey.keys) out.push_back(k.keyName);
     return out;
   }
-
-  std::ostringstream console_;
-  fs::path dir_;
 };
 
 using Values = std::vector<std::string>;
@@ -234,9 +190,7 @@ TEST_F(ReadinpfTest, SameNameAgainKeepsTheListBlankNameReadsTheCommandLine) {
 TEST_F(ReadinpfTest, UndecodableKeywordLineStopsDuringInitialization) {
   const char* badLines[] = {"ONLYNAME", "KEY abc", "KEY 1.5", "\t\t"};
   for (const char* bad : badLines) {
-    resetRunState();
-    console_.str("");
-    rt::setConsoleOutput(&console_);
+    restart();
     const std::string path = writeFile("BAD.INP", "GOOD 1 x\n" + std::string(bad) + "\nLAST 0\n");
     EXPECT_EQ(exitStatusOf([&] { READINPF(path, inpKey); }), 1) << bad;
     EXPECT_EQ(linesOf(console_.str()),
@@ -262,7 +216,7 @@ TEST_F(ReadinpfTest, UndecodableValueIsAnUncheckedInputFailure) {
       {"A 0\nB 3\n  one\n  two\n", "B 3"}, // the file ends before the third value
   };
   for (const auto& c : cases) {
-    resetRunState();
+    restart();
     const std::string path = writeFile("VAL.INP", c.text);
     try {
       READINPF(path, inpKey);
@@ -277,7 +231,7 @@ TEST_F(ReadinpfTest, UndecodableValueIsAnUncheckedInputFailure) {
 }
 
 TEST_F(ReadinpfTest, MissingFileStopsWithTheOpenFailure) {
-  const std::string path = (dir_ / "MISSING.INP").string();
+  const std::string path = this->path("MISSING.INP");
   EXPECT_EQ(exitStatusOf([&] { READINPF(path, inpKey); }), 1);
   const auto lines = linesOf(console_.str());
   ASSERT_EQ(lines.size(), 10u) << console_.str();

@@ -118,9 +118,10 @@ void DESCRP(std::string_view keyWord, int maxLen, std::string& descr, std::size_
   // No description, or a description keyword without values: blanks.
   if (found == nullptr || found->value.empty()) return;
 
+  // A blank description needs no shortening, whatever maxLen is.
   const std::string& text = found->value[0];
   const long long last = static_cast<long long>(rt::trimLen(text));
-  if (last <= maxLen) {
+  if (last == 0 || last <= maxLen) {
     descr = rt::fit(text, len);
   } else if (maxLen >= 1 && maxLen <= 3) {
     descr = rt::fit(text.substr(0, static_cast<std::size_t>(maxLen)), len);

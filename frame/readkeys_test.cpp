@@ -3,37 +3,21 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
-#include "frame/reset.h"
+#include "frame/testsupport.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
-#include "runtime/units.h"
 
 namespace {
 
-using Texts = std::vector<std::string>;
-
-int exitStatusOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const rt::ProgramExit& e) {
-    return e.status;
-  }
-  return -1;
-}
-
-Texts linesOf(const std::string& text) {
-  Texts out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
+using frametest::exitStatusOf;
+using frametest::linesOf;
+using frametest::Texts;
 
 Texts trimmed(const Texts& values) {
   Texts out;
@@ -46,25 +30,18 @@ Texts trimmed(const Texts& values) {
 
 const std::string kPanel = "/panels/XFORM1.INP";
 
-class ReadkeysTest : public ::testing::Test {
+class ReadkeysTest : public frametest::FrameTest {
  protected:
+  // The keyword list of kPanel, read.
   void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
+    FrameTest::SetUp();
+    listRead();
+  }
+  static void listRead() {
     inpKey.fileName = rt::fit(kPanel, 255);
     inpKey.readState = 2;
   }
-  void TearDown() override { resetRunState(); }
-
-  static void add(const std::string& name, const Texts& values) {
-    t_key key;
-    key.keyName = rt::fit(name, 32);
-    for (const auto& v : values) key.value.push_back(rt::fit(v, 255));
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
-  }
-
-  std::ostringstream console_;
+  static void add(const std::string& name, const Texts& values) { frametest::addKey(name, values); }
 };
 
 TEST_F(ReadkeysTest, ValuesOfAKeyword) {
@@ -216,11 +193,8 @@ TEST_F(ReadkeysTest, GtflnaStopsOnAMissingOrBlankName) {
         ""}},
   };
   for (const auto& c : cases) {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
-    console_.str("");
-    inpKey.fileName = rt::fit(kPanel, 255);
-    inpKey.readState = 2;
+    restart();
+    listRead();
     add("BLANK", {""});
     add("DESCRIBED", {" "});
     add("MSG_DESCRIBED", {"Parameter file of the transformation"});
@@ -267,6 +241,7 @@ TEST_F(ReadkeysTest, DescriptionsShortenedToMaxLen) {
       {"NLIMIT", 80, 20, sixty.substr(0, 20)},  // cut to the length of descr
       {"ELIMIT  ", 45, 20, rt::fit("East limit", 20)},  // the earlier of both forms
       {"EMPTY", 0, 10, std::string(10, ' ')},  // blank: no error even with maxLen 0
+      {"EMPTY", -2, 10, std::string(10, ' ')},  // nor with a negative one
       {"NONE", 10, 10, std::string(10, ' ')},
       {"ULIMIT", 10, 10, std::string(10, ' ')},  // no description
   };
@@ -286,13 +261,17 @@ TEST_F(ReadkeysTest, DescriptionsShortenedToMaxLen) {
   EXPECT_EQ(descr, rt::fit("East limit", 20));
 }
 
-TEST_F(ReadkeysTest, DescriptionTooLongForMaxLenZeroStops) {
-  add("MSG_NLIMIT", {"North limit"});
-  std::string descr;
-  EXPECT_EQ(exitStatusOf([&] { DESCRP("NLIMIT", 0, descr, 50); }), 1);
-  EXPECT_EQ(linesOf(console_.str()),
-            (Texts{"", " *** SR DESCRP: Illegal length of description string:     0",
-                   "                Keyword:  NLIMIT", ""}));
+TEST_F(ReadkeysTest, DescriptionTooLongForMaxLenZeroOrLessStops) {
+  for (const auto& [maxLen, shown] : {std::pair{0, "    0"}, std::pair{-3, "   -3"}}) {
+    restart();
+    listRead();
+    add("MSG_NLIMIT", {"North limit"});
+    std::string descr;
+    EXPECT_EQ(exitStatusOf([&] { DESCRP("NLIMIT", maxLen, descr, 50); }), 1);
+    const std::string header = " *** SR DESCRP: Illegal length of description string: ";
+    EXPECT_EQ(linesOf(console_.str()),
+              (Texts{"", header + shown, "                Keyword:  NLIMIT", ""}));
+  }
 }
 
 }  // namespace

@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "frame/d_inpkey.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
+#include "frame/testsupport.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 
@@ -130,39 +124,13 @@ TEST(Fnsplt, PartsAreCutToTheirLengthOrTakenWholeWhenEmpty) {
   EXPECT_EQ(ver, "");
 }
 
-class LincountTest : public ::testing::Test {
+class LincountTest : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console);
-    dir = std::filesystem::temp_directory_path() /
-          ("lincount_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-  }
-  void TearDown() override {
-    resetRunState();
-    std::filesystem::remove_all(dir);
-  }
-
-  std::string write(const std::string& fileName, const std::string& content) {
-    const std::string path = (dir / fileName).string();
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-
   // A keyword list in read state 2 with one keyword of one value.
   static void keyword(const std::string& name, const std::string& value) {
-    t_key key;
-    key.keyName = rt::fit(name, 32);
-    key.value = {rt::fit(value, 255)};
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
+    frametest::addKey(name, {value});
     inpKey.readState = 2;
   }
-
-  std::ostringstream console;
-  std::filesystem::path dir;
 };
 
 const std::string kFixture = XF_SOURCE_DIR "/frame/testdata/lincount_coordinates.crd";
@@ -177,7 +145,7 @@ TEST_F(LincountTest, CountsStationLinesAndTheRest) {
   // Without a header skip the count stops at the first blank header line.
   EXPECT_EQ(LINCOUNT(kFixture, 0, &nRest), 3);
   EXPECT_EQ(nRest, 17);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(LincountTest, FileNameFromKeyword) {
@@ -189,7 +157,7 @@ TEST_F(LincountTest, FileNameFromKeyword) {
 }
 
 TEST_F(LincountTest, NoBlankLineAndShortFiles) {
-  const std::string noBlank = write("noblank.txt", "H1\nH2\na\nb\nc\n");
+  const std::string noBlank = writeFile("noblank.txt", "H1\nH2\na\nb\nc\n");
   int nRest = -1;
   EXPECT_EQ(LINCOUNT(noBlank, 2, &nRest), 3);
   EXPECT_EQ(nRest, 0);
@@ -201,39 +169,33 @@ TEST_F(LincountTest, NoBlankLineAndShortFiles) {
   EXPECT_EQ(LINCOUNT(noBlank, 5, &nRest), 0);  // exactly the whole file as header
   EXPECT_EQ(nRest, 0);
 
-  const std::string empty = write("empty.txt", "");
+  const std::string empty = writeFile("empty.txt", "");
   EXPECT_EQ(LINCOUNT(empty, 0, &nRest), 0);
   EXPECT_EQ(nRest, 0);
 
   // Blank lines right after the header: nothing counted, all the rest in nRest.
-  const std::string trailing = write("trailing.txt", "H\n\n  \nx\n");
+  const std::string trailing = writeFile("trailing.txt", "H\n\n  \nx\n");
   EXPECT_EQ(LINCOUNT(trailing, 1, &nRest), 0);
   EXPECT_EQ(nRest, 3);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(LincountTest, NeitherKeywordNorFileGivesZero) {
   int nRest = -1;
-  EXPECT_EQ(LINCOUNT((dir / "missing.crd").string(), 0, &nRest), 0);
+  EXPECT_EQ(LINCOUNT(path("missing.crd"), 0, &nRest), 0);
   EXPECT_EQ(nRest, 0);
   keyword("COORD", "");  // a blank file name
   EXPECT_EQ(LINCOUNT("COORD", 0, &nRest), 0);
-  EXPECT_EQ(console.str(), "");
+  EXPECT_EQ(console_.str(), "");
   EXPECT_FALSE(rt::unitOpened(999));
 }
 
 TEST_F(LincountTest, KeywordNamingAMissingFileStops) {
-  const std::string missing = (dir / "missing.crd").string();
+  const std::string missing = path("missing.crd");
   keyword("COORD", missing);
-  int status = -1;
-  try {
-    LINCOUNT("COORD", 6);
-  } catch (const rt::ProgramExit& e) {
-    status = e.status;
-  }
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(frametest::exitStatusOf([] { LINCOUNT("COORD", 6); }), 1);
   const std::string pad(16, ' ');
-  EXPECT_EQ(console.str(), "\n *** SR OPNERR: OPEN FAILED\n" + pad + "FILE NAME : " + missing +
+  EXPECT_EQ(console_.str(), "\n *** SR OPNERR: OPEN FAILED\n" + pad + "FILE NAME : " + missing +
                                "\n" + pad + "PGM./SUBR.:   linCount\n" + pad +
                                "IOSTAT    :      2\n" + pad + "FILE UNIT :    999\n\n");
 }

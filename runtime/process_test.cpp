@@ -1,7 +1,6 @@
 #include "runtime/process.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "runtime/testsupport.h"
 #include "runtime/units.h"
 
 namespace fs = std::filesystem;
@@ -108,11 +108,7 @@ TEST(Process, ClockAndCpuOverrides) {
 class RunProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("process_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = rttest::freshTempDir("process_test");
     oldErr_ = std::cerr.rdbuf(err_.rdbuf());
     rt::setConsoleOutput(&out_);
   }
@@ -130,12 +126,7 @@ class RunProgram : public ::testing::Test {
     rt::writeRecord(20, "record");
   }
   std::string file() const { return (dir_ / "out.txt").string(); }
-  std::string content() const {
-    std::ifstream in(file());
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string content() const { return rttest::fileContent(file()); }
   int run(const std::function<void()>& body) {
     const char* argv[] = {"xform1", "run.inp"};
     return rt::runProgram(2, argv, body);

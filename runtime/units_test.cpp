@@ -1,7 +1,6 @@
 #include "runtime/units.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/testsupport.h"
 
 namespace fs = std::filesystem;
 
@@ -20,13 +20,7 @@ namespace {
 
 class Units : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("units_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = rttest::freshTempDir("units_test"); }
   void TearDown() override {
     rt::resetUnits();
     rt::setConsoleOutput(nullptr);
@@ -37,12 +31,7 @@ class Units : public ::testing::Test {
   void put(const std::string& name, const std::string& content) const {
     std::ofstream(path(name), std::ios::binary) << content;
   }
-  std::string get(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  std::string get(const std::string& name) const { return rttest::fileContent(path(name)); }
   std::vector<std::string> readAll(int unit) const {
     std::vector<std::string> records;
     std::string rec;

@@ -2,51 +2,34 @@
 // DELETE_FILES at the end of the run, and stops with the right exit status.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "e2e_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class DeleteFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("delete_files_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directories(dir_ / "work"); }
 
-  void writeFile(const std::string& name, const std::string& text) const {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
+  void writeFile(const std::string& name, const std::string& text) const { dir_.put(name, text); }
 
   // Runs the probe in the temporary directory with the given arguments;
   // returns its exit status.
   int run(const std::string& args) const {
-    const std::string command = "cd '" + dir_.string() + "' && '" + XF_FRAME_PROBE + "' " +
-                                args + " > stdout.txt 2> stderr.txt";
+    const std::string command = "cd '" + dir_.path().string() + "' && '" + XF_FRAME_PROBE +
+                                "' " + args + " > stdout.txt 2> stderr.txt";
     const int rc = std::system(command.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   }
 
-  std::string out() const { return contentOf(dir_ / "stdout.txt"); }
-  std::string err() const { return contentOf(dir_ / "stderr.txt"); }
+  std::string out() const { return dir_.text("stdout.txt"); }
+  std::string err() const { return dir_.text("stderr.txt"); }
 
   // Registered: two files the probe opens (one named through a variable),
   // an existing closed file, an existing file whose name keeps its variable,
@@ -77,7 +60,7 @@ class DeleteFilesTest : public ::testing::Test {
     writeFile("keep.dat", "keep\n");
   }
 
-  fs::path dir_;
+  e2e::RunDir dir_{"delete_files"};
 };
 
 TEST_F(DeleteFilesTest, RegisteredFilesAreRemovedAtTheEnd) {
