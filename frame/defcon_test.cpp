@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,10 +31,9 @@ class DefconTest : public SysFilesTest {
   // The keyword list holds CONST naming `path`.
   void useConstantsFile(const std::string& path) const { setKeys({{"CONST", {path}}}); }
 
+  // Writes a file of the long directory; returns its path.
   std::string writeFile(const std::string& name, const std::string& text) const {
-    std::string path = (longDir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
+    return FrameTest::writeFile((longDir_.filename() / name).string(), text);
   }
 
   std::string copyFixture(const std::string& name) const {
@@ -192,7 +190,7 @@ TEST_F(DefconTest, UndecodableValueWritesBlockAndStops) {
       " FREQ1    ABC             ",
       "",
   };
-  EXPECT_EQ(lines(console_.str()), want);
+  EXPECT_EQ(linesOf(console_.str()), want);
   EXPECT_EQ(constantsRead, 0);
 }
 
@@ -209,7 +207,7 @@ TEST_F(DefconTest, MissingFileStopsWithOpenFailure) {
       "                FILE UNIT :    999",
       "",
   };
-  EXPECT_EQ(lines(console_.str()), want);
+  EXPECT_EQ(linesOf(console_.str()), want);
 }
 
 TEST_F(DefconTest, MissingConstKeywordStops) {
@@ -225,7 +223,7 @@ TEST_F(DefconTest, MissingConstKeywordStops) {
       "                Keyword:  CONST",
       "",
   };
-  EXPECT_EQ(lines(console_.str()), want);
+  EXPECT_EQ(linesOf(console_.str()), want);
 }
 
 TEST_F(DefconTest, KnownKeyWithBlankValueIsAnUncheckedFailure) {

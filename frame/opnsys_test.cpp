@@ -147,7 +147,7 @@ TEST_F(OpnsysTest, UnitsAndFilesByKeywords) {
     writeAndClose();
     for (const auto& [name, text] : c.files) {
       EXPECT_TRUE(fs::exists(dir_ / name)) << name;
-      EXPECT_EQ(readFile(dir_ / name), text) << name;
+      EXPECT_EQ(fileContent(dir_ / name), text) << name;
     }
     for (const std::string& name : c.absent) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
     EXPECT_EQ(console_.str(), c.console);
@@ -187,7 +187,7 @@ TEST_F(OpnsysTest, DefaultNameWarning) {
     want.push_back("result");
     want.push_back("message");
     const fs::path out = LFNOUT == 6 ? fs::path() : fs::path(rt::trimRight(inpKey.keys[0].value[0]));
-    EXPECT_EQ(lines(out.empty() ? console_.str() : readFile(out)), want);
+    EXPECT_EQ(linesOf(out.empty() ? console_.str() : fileContent(out)), want);
   }
 }
 
@@ -200,7 +200,7 @@ TEST_F(OpnsysTest, MergeWithoutMessageFileNameStops) {
       "                Keyword:  SYSERR",
       "",
   };
-  EXPECT_EQ(lines(console_.str()), want);
+  EXPECT_EQ(linesOf(console_.str()), want);
 }
 
 TEST_F(OpnsysTest, BadCheckBoxRunsRemainingStepsThenStops) {
@@ -217,7 +217,7 @@ TEST_F(OpnsysTest, BadCheckBoxRunsRemainingStepsThenStops) {
       "                Valid range: (            0 <= value <=            1 )",
       " ",
   };
-  EXPECT_EQ(lines(console_.str()), block);
+  EXPECT_EQ(linesOf(console_.str()), block);
   // The default-name check still ran, on the program output by then.
   const std::vector<std::string> out = {
       "",
@@ -225,7 +225,7 @@ TEST_F(OpnsysTest, BadCheckBoxRunsRemainingStepsThenStops) {
       "                Program output: " + (dir_ / "XFORM107").string(),
       "",
   };
-  EXPECT_EQ(lines(readFile(dir_ / "XFORM107")), out);
+  EXPECT_EQ(linesOf(fileContent(dir_ / "XFORM107")), out);
 }
 
 TEST_F(OpnsysTest, SystemInput) {
@@ -276,7 +276,7 @@ TEST_F(OpnsysTest, OpenFailures) {
         std::string("                FILE UNIT : ") + c.unit,
         "",
     };
-    EXPECT_EQ(lines(console_.str()), want);
+    EXPECT_EQ(linesOf(console_.str()), want);
   }
 }
 

@@ -35,7 +35,7 @@ class PrititTest : public SysFilesTest {
 
   // The banner line that starts with `label`, or "" when there is none.
   std::string lineWith(const std::string& label) const {
-    for (const std::string& l : lines(console_.str())) {
+    for (const std::string& l : linesOf(console_.str())) {
       if (l.rfind(label, 0) == 0) return l;
     }
     return "";
@@ -67,7 +67,7 @@ TEST_F(PrititTest, BannerAtWidths) {
     freshRun();
     setKeys(fullKeys());
     PRITIT("XFORM1", "Estimates the Helmert transformation", c.width);
-    EXPECT_EQ(lines(console_.str()), c.banner);
+    EXPECT_EQ(linesOf(console_.str()), c.banner);
     EXPECT_EQ(programName, "XFORM1  ");
     EXPECT_EQ(programPurpose, rt::fit("Estimates the Helmert transformation", 80));
     EXPECT_EQ(runTitle, std::string(kTitle).substr(0, 64) + " 05-MAR-01 14:05");
@@ -118,14 +118,14 @@ TEST_F(PrititTest, MissingTitleAndDescriptionWarnOnMessageUnit) {
       " ### SR PRITIT: There should be a short description of the program.",
       "",
   };
-  EXPECT_EQ(lines(console_.str()), messages);
+  EXPECT_EQ(linesOf(console_.str()), messages);
   rt::closeUnit(998);
   const std::vector<std::string> banner = {
       "", rule('=', 79), " Vandrel GNSS Software, Version 5.2", rule('-', 79),
       " Program        : XFORM1", rule('-', 79), " Campaign       : EXAMPLE",
       " Default session: unknown", " Date           : 05-Mar-2001 14:05:09",
       " User name      : ${USER}", rule('=', 79), "", ""};
-  EXPECT_EQ(lines(readFile(out)), banner);
+  EXPECT_EQ(linesOf(fileContent(out)), banner);
   EXPECT_EQ(runTitle, std::string(64, ' ') + " 05-MAR-01 14:05");
   EXPECT_EQ(programPurpose, std::string(80, ' '));
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "frame/d_inpkey.h"
@@ -63,15 +64,19 @@ class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
     restart();
-    dir_ = rttest::freshTempDir("frame");
+    dir_ = newTempDir();
   }
   void TearDown() override {
     rt::setClockOverride(std::nullopt);
     rt::setCpuOverride(std::nullopt);
     rt::setCommandLine(0, nullptr);
     resetRunState();
-    fs::remove_all(dir_);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
   }
+
+  // The empty directory of the test; named after the running test.
+  virtual fs::path newTempDir() const { return rttest::freshTempDir("frame"); }
 
   // Program start again: run state reset, console captured and empty.
   void restart() {
@@ -82,9 +87,11 @@ class FrameTest : public ::testing::Test {
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-  // Writes a file of the temporary directory; returns its path.
+  // Writes a file of the temporary directory, making the directories the
+  // name holds; returns its path.
   std::string writeFile(const std::string& name, const std::string& text) const {
     const std::string p = path(name);
+    fs::create_directories(fs::path(p).parent_path());
     std::ofstream(p, std::ios::binary) << text;
     return p;
   }

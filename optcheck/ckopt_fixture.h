@@ -1,46 +1,35 @@
-// Test support for the option checks: a keyword list in memory, the message
-// unit captured from the console, and helpers for expected records.
+// Test support for the option checks: the run frame's fixture with a
+// keyword list in memory, the message unit read back from the console, and
+// helpers for expected records.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "frame/d_inpkey.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
+#include "frame/testsupport.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 
 using Lines = std::vector<std::string>;
 
-class OptCheckTest : public ::testing::Test {
+// A keyword of the input file with its value lines.
+using frametest::addKey;
+
+class OptCheckTest : public frametest::FrameTest {
  protected:
   static constexpr const char* kInputFile = "/data/run/XFORM1.INP";
 
   void SetUp() override {
-    resetRunState();
-    rt::setConsoleOutput(&console_);
+    FrameTest::SetUp();
     inpKey.fileName = rt::fit(kInputFile, 255);
     inpKey.readState = 2;
   }
-  void TearDown() override { resetRunState(); }
 
  public:
-  // A keyword of the input file with its value lines.
-  static void addKey(std::string_view name, std::initializer_list<std::string_view> values) {
-    t_key key;
-    key.keyName = rt::fit(name, 32);
-    for (std::string_view v : values) key.value.push_back(rt::fit(v, 255));
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
-  }
-
   // Values as READKEYS returns them: 255 characters each.
   static std::vector<std::string> vals(std::initializer_list<std::string_view> values) {
     std::vector<std::string> out;
@@ -51,9 +40,7 @@ class OptCheckTest : public ::testing::Test {
   // The records written to the console since the last call.
   Lines records() {
     rt::flushAll();
-    Lines out;
-    std::istringstream in(console_.str());
-    for (std::string line; std::getline(in, line);) out.push_back(line);
+    Lines out = frametest::linesOf(console_.str());
     console_.str("");
     return out;
   }
@@ -61,12 +48,7 @@ class OptCheckTest : public ::testing::Test {
   // Runs f and returns the exit status of the stop it makes (-1: none);
   // the keyword list is then readable again, as before the stop.
   static int exitStatus(const std::function<void()>& f) {
-    int status = -1;
-    try {
-      f();
-    } catch (const rt::ProgramExit& e) {
-      status = e.status;
-    }
+    const int status = frametest::exitStatusOf(f);
     inpKey.readState = 2;
     return status;
   }
@@ -89,6 +71,4 @@ class OptCheckTest : public ::testing::Test {
     for (const Lines& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
   }
-
-  std::ostringstream console_;
 };

@@ -7,6 +7,7 @@
 namespace {
 
 using stationtest::fixture;
+using stationtest::exitStatusOf;
 using stationtest::joinLines;
 
 class Getco3Test : public stationtest::StationEnv {};
@@ -172,7 +173,7 @@ TEST_F(Getco3Test, HeaderError) {
   const std::string file = fixture("getco3_short_header.crd");
   int nStat = 0;
   std::vector<std::string> names;
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading header of coordinate file",
                                   "                File name:  " + file, ""}));
 }
@@ -183,14 +184,14 @@ TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   std::vector<std::string> names;
   std::vector<int> num;
   // BRAVO has no flag and is not taken: the failing line is the second taken.
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num}); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num}); }), 1);
   EXPECT_EQ(console(),
             joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
                        "                File name:   " + file,
                        "                Line number:      2", ""}));
 
   // Without station numbers the same line reads without complaint.
-  freshRun();
+  restart();
   std::vector<std::array<double, 3>> x;
   GETCO3(file, 1, {"#"}, nStat, names, {.xstat = &x});
   EXPECT_EQ(nStat, 2);
@@ -203,7 +204,7 @@ TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
   int nStat = 0;
   std::vector<std::string> names;
   std::vector<std::array<double, 3>> x;
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names, {.xstat = &x}); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names, {.xstat = &x}); }), 1);
   EXPECT_EQ(console(),
             joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
                        "                File name:   " + file,
@@ -215,7 +216,7 @@ TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
   const std::string file = fixture("getco3_duplicate.crd");
   int nStat = 0;
   std::vector<std::string> names;
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: More than one entry for station \"ALPHA\"",
                                   "                found in file: " + file,
                                   "                Processing is stopped.", ""}));
@@ -228,14 +229,14 @@ TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
   GETCO3(file, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 1);
   EXPECT_EQ(console(), "");
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
 }
 
 TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
   const std::string file = path("absent.crd");
   int nStat = 0;
   std::vector<std::string> names;
-  EXPECT_EQ(stopStatus([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR OPNERR: OPEN FAILED",
                                   "                FILE NAME : " + file,
                                   "                PGM./SUBR.:     getco3",
@@ -245,7 +246,7 @@ TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
 
 TEST_F(Getco3Test, LongFileNameIsUsedWhole) {
   const std::string name = std::string(120, 'd') + "/" + std::string(60, 'f') + ".crd";
-  const std::string file = writeFile(name, stationtest::readText(fixture("getco3_coord.crd")));
+  const std::string file = writeFile(name, stationtest::fileContent(fixture("getco3_coord.crd")));
   ASSERT_GT(file.size(), 180u);
   int nStat = 0;
   std::vector<std::string> names;

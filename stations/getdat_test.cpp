@@ -11,6 +11,7 @@
 namespace {
 
 using stationtest::fixture;
+using stationtest::exitStatusOf;
 using stationtest::joinLines;
 using Vec = std::array<double, 3>;
 
@@ -79,15 +80,15 @@ TEST_F(GetdatTest, BlankFrameTypeStopsWhenAskedFor) {
   // it is longer.
   const std::string longName = fixture("getdat_datums.dat");
   ASSERT_GT(longName.size(), 32u);
-  const std::string shortName = writeFile("d", stationtest::readText(longName));
+  const std::string shortName = writeFile("d", stationtest::fileContent(longName));
   ASSERT_LT(shortName.size(), 32u);
   for (const std::string& file : {shortName, longName}) {
     SCOPED_TRACE(file);
     const std::string field = rt::fit(file, std::max<std::size_t>(32, file.size()));
-    freshRun();
+    restart();
     setKey("DATUM", {file});
     std::string frame;
-    EXPECT_EQ(stopStatus([&] { lookup("BLANKS", &frame); }), 1);
+    EXPECT_EQ(exitStatusOf([&] { lookup("BLANKS", &frame); }), 1);
     EXPECT_EQ(console(), joinLines({"", " *** SR GETDAT: FRAME TYPE (GLOBAL/REGIONAL/LOCAL)",
                                     "                HAS TO BE SPECIFIED",
                                     "                FILE  : " + field,
@@ -98,28 +99,28 @@ TEST_F(GetdatTest, BlankFrameTypeStopsWhenAskedFor) {
 TEST_F(GetdatTest, NamesCompareExactlyOverSixteenColumns) {
   for (const char* name : {"wgs 84", "ITRF2014", "WGS84", "CH1903 X"}) {
     SCOPED_TRACE(name);
-    freshRun();
+    restart();
     arcsecPerRad = 206264.8;
     setKey("DATUM", {fixture("getdat_datums.dat")});
-    EXPECT_EQ(stopStatus([&] { lookup(name); }), 1);
+    EXPECT_EQ(exitStatusOf([&] { lookup(name); }), 1);
     EXPECT_EQ(console(), notFound(name));
   }
 }
 
 TEST_F(GetdatTest, LastEntryCutOff) {
-  const std::string head = stationtest::readText(fixture("getdat_datums.dat"));
+  const std::string head = stationtest::fileContent(fixture("getdat_datums.dat"));
   const std::vector<std::string> target = {
       "TARGET                  6378137.000             1.0000           0.0000",
       "GLOBAL                  298.2572236             2.0000           0.0000",
       "                         0.0000D+00             3.0000           0.0000", ""};
   for (std::size_t kept = 1; kept <= 4; ++kept) {
     SCOPED_TRACE(kept);
-    freshRun();
+    restart();
     arcsecPerRad = 206264.8;
     const std::vector<std::string> part(target.begin(), target.begin() + kept);
     setKey("DATUM", {writeFile("cut.dat", head + joinLines(part))});
     if (kept < 4) {
-      EXPECT_EQ(stopStatus([&] { lookup("TARGET"); }), 1);
+      EXPECT_EQ(exitStatusOf([&] { lookup("TARGET"); }), 1);
       EXPECT_EQ(console(), notFound("TARGET"));
     } else {
       const Datum d = lookup("TARGET");
@@ -130,7 +131,7 @@ TEST_F(GetdatTest, LastEntryCutOff) {
 
 TEST_F(GetdatTest, LongFileNameIsNotCut) {
   const std::string file = writeFile(std::string(90, 'p') + "/" + std::string(90, 'q') + ".dat",
-                                     stationtest::readText(fixture("getdat_datums.dat")));
+                                     stationtest::fileContent(fixture("getdat_datums.dat")));
   setKey("DATUM", {file});
   EXPECT_NEAR(lookup("CH1903").a, 6377397.155, 1e-9);
 }
@@ -138,16 +139,16 @@ TEST_F(GetdatTest, LongFileNameIsNotCut) {
 TEST_F(GetdatTest, MissingOrBrokenFile) {
   // No DATUM name: the file-name lookup stops the run.
   setKey("DATUM", {""});
-  EXPECT_EQ(stopStatus([&] { lookup("WGS 84"); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { lookup("WGS 84"); }), 1);
   EXPECT_NE(console().find("DATUM"), std::string::npos);
 
   // Fewer than four header lines, or an unreadable field, are unchecked
   // input/output failures.
-  freshRun();
+  restart();
   setKey("DATUM", {writeFile("short.dat", "ONE\nTWO\n")});
   EXPECT_THROW(lookup("WGS 84"), rt::IoFailure);
 
-  freshRun();
+  restart();
   setKey("DATUM", {writeFile("bad.dat", joinLines({"H", "H", "H", "H",
       "OTHER                   6378137.000             1.0000           0.0000",
       "GLOBAL                  298.25x2236             2.0000           0.0000",

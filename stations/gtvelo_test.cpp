@@ -10,6 +10,7 @@
 namespace {
 
 using stationtest::fixture;
+using stationtest::exitStatusOf;
 using stationtest::joinLines;
 using Vec = std::array<double, 3>;
 
@@ -88,13 +89,13 @@ TEST_F(GtveloTest, ComponentAboveTenMetresPerYearInSizeStops) {
   const Vec cases[] = {{10.5, 0.0, 0.0}, {0.0, -10.5, 0.0}, {0.0, 0.0, -15.0}, {0.01, 10.00001, 0.0}};
   for (const Vec& v : cases) {
     SCOPED_TRACE(testing::PrintToString(v));
-    freshRun();
+    restart();
     auto lines = velocityHeader();
     lines.push_back(velocityLine(1, "ALPHA", {0.0, 0.0, 0.0}, "A", "EURA"));
     lines.push_back(velocityLine(2, "BRAVO STATION", v, "A", "EURA"));
     lines.push_back(" ");
     setKey("VELAPR", {writeLines("limit.vel", lines)});
-    EXPECT_EQ(stopStatus([&] { run("VELAPR", 0, {"@"}, {"ALPHA", "BRAVO STATION"}); }), 1);
+    EXPECT_EQ(exitStatusOf([&] { run("VELAPR", 0, {"@"}, {"ALPHA", "BRAVO STATION"}); }), 1);
     EXPECT_EQ(console(), joinLines({"", " *** SR GTVELO: ERROR: VELOCITY ",
                                     "                LARGER 10 M (!) FOUND FOR STATION: "
                                     "BRAVO STATION   ",
@@ -164,7 +165,7 @@ TEST_F(GtveloTest, PlateCodeNotInTheTableStops) {
   lines.push_back(plateLine(2, "BRAVO", "eura"));
   lines.push_back(" ");
   setKey("VELTRN", {writeLines("bad.plt", lines)});
-  EXPECT_EQ(stopStatus([&] {
+  EXPECT_EQ(exitStatusOf([&] {
               run("", 0, {"@"}, {"ALPHA", "BRAVO"}, {{4.0E6, 1.0E6, 5.0E6}, {4.0E6, 1.0E6, 5.0E6}});
             }),
             1);
@@ -175,7 +176,7 @@ TEST_F(GtveloTest, PlateCodeNotInTheTableStops) {
 
 TEST_F(GtveloTest, LongVelocityFileNameIsNotCut) {
   const std::string name = std::string(100, 'v') + "/" + std::string(100, 'w') + ".vel";
-  const std::string file = writeFile(name, stationtest::readText(fixture("gtvelo_velocities.vel")));
+  const std::string file = writeFile(name, stationtest::fileContent(fixture("gtvelo_velocities.vel")));
   // A file cut at 32 characters must not be the one that is read.
   writeFile(file.substr(0, 32), "");
   setKey("VELAPR", {file});
@@ -220,8 +221,8 @@ TEST_F(CrdvelTest, ZeroEpochs) {
   for (const Case& c : {Case{55197.0, 0.0, " *** SR CRDVEL: REFERENCE EPOCH IS ZERO"},
                         Case{0.0, 55197.0, " *** SR CRDVEL: INPUT EPOCH IS ZERO"}}) {
     SCOPED_TRACE(c.text);
-    freshRun();
-    EXPECT_EQ(stopStatus([&] { CRDVEL(1, x, v, found, c.epochIn, c.epochRef); }), 1);
+    restart();
+    EXPECT_EQ(exitStatusOf([&] { CRDVEL(1, x, v, found, c.epochIn, c.epochRef); }), 1);
     EXPECT_EQ(console(), joinLines({"", c.text, ""}));
     EXPECT_EQ(x[0], (Vec{1.0, 2.0, 3.0}));
   }

@@ -7,6 +7,7 @@
 namespace {
 
 using stationtest::fixture;
+using stationtest::exitStatusOf;
 using stationtest::joinLines;
 
 class StalistTest : public stationtest::StationEnv {
@@ -25,9 +26,9 @@ class StalistTest : public stationtest::StationEnv {
   }
   // The message block of a failed read.
   std::string failure(const std::string& file, int nSig) {
-    freshRun();
+    restart();
     t_stalist list;
-    EXPECT_EQ(stopStatus([&] { READSTSG(file, nSig, list); }), 1);
+    EXPECT_EQ(exitStatusOf([&] { READSTSG(file, nSig, list); }), 1);
     return console();
   }
   // A message block: an empty line, the lines ("@" at the end of a line
@@ -236,7 +237,7 @@ TEST_F(StalistTest, UnknownFormat) {
 TEST_F(StalistTest, MissingFileStops) {
   t_stalist list;
   int nSig = 0;
-  EXPECT_EQ(stopStatus([&] { READSTSG(path("absent.sel"), nSig, list); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { READSTSG(path("absent.sel"), nSig, list); }), 1);
   EXPECT_NE(console().find("readstsg"), std::string::npos);
 }
 

@@ -1,29 +1,24 @@
-// Common ground of the station-data tests: a fresh run state, a temporary
-// directory, keywords, captured console and file helpers.
+// Common ground of the station-data tests: the run frame's fixture with a
+// short temporary directory, fixture files, station files written from
+// lines, and keywords set for the readers.
 #pragma once
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "frame/d_inpkey.h"
-#include "frame/reset.h"
-#include "runtime/process.h"
-#include "runtime/text.h"
-#include "runtime/units.h"
+#include "frame/testsupport.h"
 
 namespace stationtest {
 
 namespace fs = std::filesystem;
+
+using frametest::exitStatusOf;
+using frametest::fileContent;
 
 // A fixture file of this folder.
 inline std::string fixture(const std::string& name) {
@@ -37,74 +32,31 @@ inline std::string joinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-inline std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class StationEnv : public ::testing::Test {
+class StationEnv : public frametest::FrameTest {
  protected:
-  void SetUp() override {
-    resetRunState();
+  // A short directory name, so that long file names below it still fit in
+  // a keyword value.
+  fs::path newTempDir() const override {
     static std::atomic<int> serial{0};
-    dir_ = fs::temp_directory_path() /
-           ("xf-stations-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    rt::setConsoleOutput(&console_);
-  }
-  void TearDown() override {
-    resetRunState();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    const fs::path dir = fs::temp_directory_path() /
+                         ("xf-stations-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
   }
 
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string writeFile(const std::string& name, const std::string& text) const {
-    const std::string p = path(name);
-    fs::create_directories(fs::path(p).parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-    return p;
-  }
   std::string writeLines(const std::string& name, const std::vector<std::string>& lines) const {
     return writeFile(name, joinLines(lines));
   }
 
-  // A keyword of the keyword list with its values; the list counts as read.
+  // A keyword of the keyword list with its values (one blank value when it
+  // has none); the list counts as read.
   static void setKey(const std::string& name, const std::vector<std::string>& values) {
-    t_key key;
-    key.keyName = rt::fit(name, 32);
-    for (const auto& v : values) key.value.push_back(rt::fit(v, 255));
-    if (key.value.empty()) key.value.push_back(std::string(255, ' '));
-    inpKey.keys.push_back(key);
-    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
+    frametest::addKey(name, values.empty() ? std::vector<std::string>{""} : values);
     inpKey.readState = 2;
   }
 
-  // Runs `body`; the exit status when it stops the run, -1 when it returns.
-  static int stopStatus(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const rt::ProgramExit& e) {
-      return e.status;
-    }
-    return -1;
-  }
-
-  // A new run after a stop: state back to program start, console captured
-  // afresh. Keywords must be set again.
-  void freshRun() {
-    resetRunState();
-    console_.str("");
-    rt::setConsoleOutput(&console_);
-  }
-
   std::string console() const { return console_.str(); }
-  void clearConsole() { console_.str(""); }
 
   // Names of the files in the temporary directory.
   std::vector<std::string> filesInDir() const {
@@ -113,9 +65,6 @@ class StationEnv : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  fs::path dir_;
-  std::ostringstream console_;
 };
 
 }  // namespace stationtest

@@ -17,8 +17,9 @@
 
 namespace {
 
+using stationtest::exitStatusOf;
 using stationtest::joinLines;
-using stationtest::readText;
+using stationtest::fileContent;
 using Vec = std::array<double, 3>;
 
 const std::string kHyphens(80, '-');
@@ -88,16 +89,16 @@ TEST_F(WtstatTest, MergeReplacesAndKeepsExistingStations) {
   setKey("COORD", {old});
   std::string out = path("out.crd");
   writeMerge(1, out);
-  EXPECT_EQ(readText(out), replacedMerge());
+  EXPECT_EQ(fileContent(out), replacedMerge());
 
   writeMerge(2, out);
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
                            {" 11  A                 4000000.00000  1000000.00000  4800000.00000",
                             " 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
                             " 13  C                 4100000.00000  1100000.00000  4700000.00000",
                             "", "OLD FOOTER"})));
-  EXPECT_EQ(readText(old), joinLines(kExisting));
+  EXPECT_EQ(fileContent(old), joinLines(kExisting));
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.crd", "out.crd"}));
 }
 
@@ -105,7 +106,7 @@ TEST_F(WtstatTest, WriteOnlyDoesNotReadTheExistingFile) {
   setKey("COORD", {writeLines("old.crd", kExisting)});
   std::string out = path("out.crd");
   writeMerge(0, out);
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("MERGED TITLE", "NEW DATUM", "2010-01-01 00:00:00"),
                            {" 22  B                 4050000.50000  1050000.50000  4750000.50000    M",
                             " 23  C                 4100000.10000  1100000.20000  4700000.30000    N",
@@ -116,7 +117,7 @@ TEST_F(WtstatTest, WithoutNumbersStationsAreNumberedInNameOrder) {
   setKey("COORD", {writeLines("old.crd", kExisting)});
   std::string out = path("out.crd");
   writeMerge(1, out, false);
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("MERGED TITLE", "OLD DATUM", "2010-01-01 00:00:00"),
                            {"  1  A                 4000000.00000  1000000.00000  4800000.00000",
                             "  2  B                 4050000.50000  1050000.50000  4750000.50000    M",
@@ -131,7 +132,7 @@ TEST_F(WtstatTest, SameFileIsReadAndRewritten) {
   std::string out(32, ' ');  // blank: the name comes from COORDRS
   writeMerge(1, out);
   EXPECT_EQ(rt::trimRight(out), file);
-  EXPECT_EQ(readText(file), replacedMerge());
+  EXPECT_EQ(fileContent(file), replacedMerge());
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
 }
 
@@ -162,7 +163,7 @@ TEST_F(WtstatTest, FooterRules) {
     writeMerge(1, out, true, c.footer);
     const std::vector<std::string> a = {
         " 11  A                 4000000.00000  1000000.00000  4800000.00000"};
-    EXPECT_EQ(readText(out),
+    EXPECT_EQ(fileContent(out),
               joinLines(plus(plus(plus(coordHead("MERGED TITLE", "OLD DATUM",
                                                  "2010-01-01 00:00:00"),
                                        a),
@@ -179,7 +180,7 @@ TEST_F(WtstatTest, NumbersModuloOneThousandAndFlagsLeftAdjusted) {
   const std::vector<int> num = {1005, -3, -1100, 999};
   const std::vector<std::string> flags = {" M", "ABCDEFG", "", "  "};
   WTSTAT(0, out, "NUMBERS", "D", 4, names, x, flags, {.stanum = &num, .timCrd = 0.0});
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("NUMBERS", "D", ""),
                            {"  5  N1                      1.00000       -2.00000        0.00000    M",
                             " -3  N2                      1.00000       -2.00000        0.00000    ABCDE",
@@ -198,7 +199,7 @@ TEST_F(WtstatTest, VelocityAndPlateOnlyForms) {
                                          kVelocityHeader, ""};
   std::string vel = path("net.vel");
   WTSTAT(0, vel, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates});
-  EXPECT_EQ(readText(vel),
+  EXPECT_EQ(fileContent(vel),
             joinLines(plus(head,
                            {"  1  ALPHA                   0.01000       -0.02000        0.00300    VELO EURA",
                             "  2  BRAVO                   0.10000        0.20000        0.30000         NOAM",
@@ -206,7 +207,7 @@ TEST_F(WtstatTest, VelocityAndPlateOnlyForms) {
 
   std::string plt = path("net.plt");
   WTSTAT(0, plt, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates, .pltOnly = true});
-  EXPECT_EQ(readText(plt),
+  EXPECT_EQ(fileContent(plt),
             joinLines(plus(head,
                            {"  1  ALPHA                                                                 EURA",
                             "  2  BRAVO                                                                 NOAM",
@@ -225,7 +226,7 @@ TEST_F(WtstatTest, VelocityFormMergesWithTheVelocityKeyword) {
   const std::vector<Vec> v = {{0.1, 0.2, 0.3}};
   const std::vector<std::string> flags = {"F"};
   WTSTAT(1, out, "NEW", "NDATUM", 1, names, v, flags);
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines({rt::fit("NEW", 80), kHyphens, "LOCAL GEODETIC DATUM: VDATUM          ", "",
                        kVelocityHeader, "",
                        "  1  ALPHA                   0.01000       -0.02000        0.00300         EURA",
@@ -240,7 +241,7 @@ TEST_F(WtstatTest, DatedTitleOnceTheConstantsAreRead) {
   const std::string title = "A TITLE OF SEVENTY CHARACTERS ......................................X";
   std::string out = path("dated.crd");
   WTSTAT(0, out, title, "D", 0, {}, {}, {}, {.timCrd = 0.0});
-  const std::string text = readText(out);
+  const std::string text = fileContent(out);
   EXPECT_EQ(text.substr(0, text.find('\n')), title.substr(0, 63) + "  05-MAR-24 14:07");
 }
 
@@ -248,7 +249,7 @@ TEST_F(WtstatTest, NoStationsAndNoExistingFile) {
   setKey("COORD", {path("absent.crd")});
   std::string out = path("empty.crd");
   WTSTAT(1, out, "EMPTY", "D", 0, {}, {}, {}, {.timCrd = 51544.5});
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("EMPTY", "D", "2000-01-01 12:00:00"), {" "})));
 }
 
@@ -326,7 +327,7 @@ TEST_F(WtstatTest, SortByCharacterCodeKeepsTheOrderOfEqualNames) {
   const std::vector<std::string> flags(7, " ");
   std::string out = path("sorted.crd");
   WTSTAT(0, out, "SORTED", "D", 7, names, x, flags, {.timCrd = 0.0});
-  EXPECT_EQ(readText(out),
+  EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("SORTED", "D", ""),
                            {"  1   Z                      7.00000        0.00000        0.00000",
                             "  2  A B                     5.00000        0.00000        0.00000",
@@ -345,7 +346,7 @@ TEST_F(WtstatTest, SortByCharacterCodeKeepsTheOrderOfEqualNames) {
   const std::vector<Vec> xTwice = {{8.0, 0.0, 0.0}, {9.0, 0.0, 0.0}};
   const std::vector<std::string> flagsTwice = {"P", "Q"};
   WTSTAT(1, merged, "MERGED", "D", 2, twice, xTwice, flagsTwice, {.timCrd = 0.0});
-  EXPECT_EQ(readText(merged),
+  EXPECT_EQ(fileContent(merged),
             joinLines(plus(coordHead("MERGED", "OLD DATUM", ""),
                            {"  1  A                 4000000.00000  1000000.00000  4800000.00000",
                             "  2  C                       9.00000        0.00000        0.00000    Q",
@@ -361,7 +362,7 @@ TEST_F(WtstatTest, VariablesInTheOutputName) {
   inpKey.delCount = 1;
   std::string out = raw;
   WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
-  EXPECT_EQ(readText(path("out.crd")), joinLines(plus(coordHead("T", "D", ""), {" "})));
+  EXPECT_EQ(fileContent(path("out.crd")), joinLines(plus(coordHead("T", "D", ""), {" "})));
   EXPECT_EQ(inpKey.delFil[0], rt::fit(path("out.crd"), 255));
 
   // An unresolved one is warned about once; the name is taken as it is.
@@ -384,7 +385,7 @@ TEST_F(WtstatTest, NameWithoutRoomForANewFileBesideItIsWrittenDirectly) {
     setKey("COORD", {target});
     std::string out = target;
     WTSTAT(iWrite, out, "LONG", "D", 1, {c.names[0]}, {c.x[0]}, {c.flags[0]}, {.timCrd = 0.0});
-    EXPECT_EQ(readText(target),
+    EXPECT_EQ(fileContent(target),
               joinLines(plus(coordHead("LONG", "D", ""),
                              {"  1  C                 4100000.10000  1100000.20000  4700000.30000    N",
                               iWrite == 0 ? " " : ""})));
@@ -405,7 +406,7 @@ TEST_F(WtstatTest, PermissionsOfTargetAndDirectory) {
   fs::permissions(file, fs::perms::owner_read);
   std::string out = file;
   EXPECT_THROW(writeMerge(0, out), rt::IoFailure);
-  EXPECT_EQ(readText(file), joinLines(kExisting));
+  EXPECT_EQ(fileContent(file), joinLines(kExisting));
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"ro.crd"}));
 
   // A writable target in a directory that takes no new file is rewritten
@@ -416,13 +417,13 @@ TEST_F(WtstatTest, PermissionsOfTargetAndDirectory) {
   out = inLocked;
   writeMerge(1, out);
   fs::permissions(path("locked"), fs::perms::owner_all);
-  EXPECT_EQ(readText(inLocked), replacedMerge());
+  EXPECT_EQ(fileContent(inLocked), replacedMerge());
 }
 
 TEST_F(WtstatTest, TargetThatIsADirectoryStopsBeforeWriting) {
   std::filesystem::create_directories(path("subdir"));
   std::string out = path("subdir");
-  EXPECT_EQ(stopStatus([&] { WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0}); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0}); }), 1);
   EXPECT_NE(console().find(" *** SR OPNERR: OPEN FAILED"), std::string::npos);
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"subdir"}));
 }
@@ -439,7 +440,7 @@ TEST_F(WtstatTest, FailedWriteKeepsTheFileThatWasMergedInto) {
   }
   existing.push_back(" ");
   const std::string file = writeLines("net.crd", existing);
-  const std::string before = readText(file);
+  const std::string before = fileContent(file);
   setKey("COORD", {file});
 
   rlimit saved{};
@@ -461,7 +462,7 @@ TEST_F(WtstatTest, FailedWriteKeepsTheFileThatWasMergedInto) {
   std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_TRUE(failed);
-  EXPECT_EQ(readText(file), before);
+  EXPECT_EQ(fileContent(file), before);
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
 }
 
@@ -494,7 +495,7 @@ TEST_F(WtstatTest, HundredThousandStationsReadAndWrittenQuickly) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 5.0);
 
-  const std::string written = readText(out);
+  const std::string written = fileContent(out);
   EXPECT_NE(written.find("\n  0  ST000000"), std::string::npos);
   EXPECT_NE(written.find("ST099999"), std::string::npos);
   EXPECT_LT(written.find("ST000001"), written.find("ST000002"));
