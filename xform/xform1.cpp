@@ -1,11 +1,334 @@
-// Main driver of the Helmert transformation program.
+// Main driver of the Helmert transformation program: reads both coordinate
+// sets, checks their datums, applies velocities, pairs the stations, reads
+// the options, runs the estimator and writes the result files.
 #include "xform/xform1.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <array>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "frame/constants.h"
+#include "frame/cpu.h"
+#include "frame/d_inpkey.h"
+#include "frame/defcon.h"
 #include "frame/exitrc.h"
+#include "frame/m_vand.h"
+#include "frame/mjd.h"
+#include "frame/opnfil.h"
+#include "frame/opnsys.h"
+#include "frame/pritit.h"
+#include "frame/readinpf.h"
+#include "frame/readkeys.h"
+#include "frame/runid.h"
+#include "frame/textutil.h"
+#include "runtime/format.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+#include "stations/getco3.h"
+#include "stations/getdat.h"
+#include "stations/gtvelo.h"
+#include "stations/wtstat.h"
+#include "xform/helmtr.h"
+#include "xform/hminpi.h"
+
+namespace {
+
+constexpr std::string_view kRoutine = "XFORM1";
+// Every file name the driver takes from a keyword is held in 255 characters.
+constexpr std::size_t kPathLen = 255;
+constexpr std::size_t kNameLen = 16;
+constexpr std::size_t kTitleLen = 80;
+// Width of the name field of a rebuilt title.
+constexpr std::size_t kTitleNameLen = 32;
+
+using Xyz = std::array<double, 3>;
+
+// One station coordinate file as the driver keeps it.
+struct StationSet {
+  std::string file = std::string(kPathLen, ' ');
+  int nstat = 0;
+  std::vector<std::string> stname;
+  std::vector<int> stanum;
+  std::vector<Xyz> xstat;
+  std::vector<std::string> staflg;
+  std::string title = std::string(kTitleLen, ' ');
+  std::string datum = std::string(kNameLen, ' ');
+  double epoch = 0.0;
+};
+
+// Allocates `v` at n elements of `init`; a failure is reported under the
+// array's name and extents and stops the run.
+template <typename T>
+void allocate(std::vector<T>& v, std::size_t n, const T& init, std::string_view name,
+              std::initializer_list<long long> extents) {
+  try {
+    v.assign(n, init);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, name, extents, kRoutine);
+  }
+}
+
+// Reads one coordinate file, taking the stations with a non-blank flag.
+void readSet(StationSet& set) {
+  GETCO3(set.file, 1, {"#"}, set.nstat, set.stname,
+         {.fileTitle = &set.title,
+          .datumName = &set.datum,
+          .timCrd = &set.epoch,
+          .stanum = &set.stanum,
+          .xstat = &set.xstat,
+          .staflg = &set.staflg});
+}
+
+// The file's title becomes "NAME.EXT: " followed by the old title, 80
+// characters in all; a name that does not split keeps the title as read.
+// The file name is left-adjusted in place.
+void rebuildTitle(StationSet& set) {
+  std::string node, device, dir, name, ext, ver;
+  for (std::string* part : {&node, &device, &dir, &name, &ext, &ver})
+    part->assign(kPathLen, ' ');
+  int irc = 0;
+  FNSPLT(0, set.file, node, device, dir, name, ext, ver, irc);
+  if (irc != 0) return;
+  const std::string field = rt::fit(rt::trimRight(name) + "." + rt::trimRight(ext), kTitleNameLen);
+  const std::size_t len = static_cast<std::size_t>(LENTR1(field));
+  const std::string oldTitle = set.title;
+  set.title = rt::fit(field.substr(0, len) + ": " + oldTitle.substr(0, 78 - len), kTitleLen);
+}
+
+// File name of an optional result file; false when the keyword is missing
+// or blank.
+bool resultFile(std::string_view keyWord, std::string& name) {
+  name.assign(kPathLen, ' ');
+  int irc = 0;
+  GTFLNA(0, keyWord, name, irc, kPathLen);
+  return irc == 0;
+}
+
+void openResultFile(const std::string& name) {
+  int iostat = 0;
+  OPNFIL(LFNAUX, name, "UNKNOWN", "FORMATTED", "", "", iostat);
+  OPNERR(LFNMSG, LFNAUX, iostat, name, kRoutine);
+}
+
+// The parameter file: the epoch as a decimal year, translations (cm),
+// scale (ppb) and rotations (mas), their rates (zero) and formal errors.
+void writeParameterFile(const std::string& name, const std::string& crdFile1,
+                        const std::string& crdFile2, double epoch2,
+                        const std::array<double, 7>& param, const std::array<double, 7>& rmsPar) {
+  openResultFile(name);
+  int year = 0;
+  int month = 0;
+  double day = 0.0;
+  MJDCAL(epoch2, year, month, day);
+  const double january = CALMJD(year, 1, 1.0);
+  const double decYear = year + (epoch2 - january + 1.0) * (1.0 / 365.25);
+
+  const auto values = [](const std::array<double, 7>& p, bool errors) {
+    const double scale = errors ? p[6] : p[6] - 1.0;
+    return rt::FItems{p[0] * 100.0,
+                      p[1] * 100.0,
+                      p[2] * 100.0,
+                      scale * 1.0e9,
+                      p[3] * arcsecPerRad * 1000.0,
+                      p[4] * arcsecPerRad * 1000.0,
+                      p[5] * arcsecPerRad * 1000.0};
+  };
+  const std::string file1 = rt::fit(crdFile1, kPathLen);
+  const std::string file2 = rt::fit(crdFile2, kPathLen);
+  rt::writeFmt(LFNAUX, "('APRIO',9X,A6,2X,A3)", {file1.substr(16, 6), file2.substr(16, 3)});
+  rt::FItems record2{decYear};
+  for (const rt::FItem& v : values(param, false)) record2.push_back(v);
+  rt::writeFmt(LFNAUX, "(8F10.5,'    cm(T_XYZ),ppb(SC),mas(R_XYZ)')", record2);
+  rt::writeFmt(LFNAUX, "(10X,7F10.5,'    cm(T_XYZ_rates),ppb(SC_rate),mas/y(R_XYZ_rates)')",
+               {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
+  rt::writeFmt(LFNAUX, "(10X,7F10.5,'    cm(T_XYZ_sig),ppb(SC_sig),mas(R_XYZ_sig)')",
+               values(rmsPar, true));
+  rt::closeUnit(LFNAUX);
+}
+
+// The list of accepted stations, in the new format of a station selection
+// file. The unit is closed by the exit sequence.
+void writeAcceptedStations(const std::string& name, int nPair,
+                           const std::vector<std::string>& STNAME, const std::vector<int>& ITYP) {
+  openResultFile(name);
+  rt::writeFmt(LFNAUX, "(A80,/,80('-'),/,/,A,/,A)", {runTitle, "Station name", std::string(16, '*')});
+  for (int i = 0; i < nPair; ++i)
+    if (ITYP[i] == 0) rt::writeFmt(LFNAUX, "(A16)", {STNAME[i]});
+  rt::writeFmt(LFNAUX, "(1X)");
+}
+
+}  // namespace
 
 void XFORM1() {
-  std::puts(" The transformation driver is not built yet.");
-  EXITRC(2);
+  // Start of the run: timers, keyword list, system files, constants, banner.
+  CPUBEG(-1);
+  INPKINIT(inpKey);
+  READINPF("", inpKey);
+  OPNSYS();
+  DEFCON(1);
+  PRITIT("XFORM1", "Helmert Transformation");
+
+  // The two coordinate sets: the first is the target system, the second is
+  // transformed. The second file is read first.
+  StationSet set1;
+  StationSet set2;
+  int irc = 0;
+  GTFLNA(1, "COORD1", set1.file, irc, kPathLen);
+  GTFLNA(1, "COORD2", set2.file, irc, kPathLen);
+  readSet(set2);
+  readSet(set1);
+  const std::size_t nstat1 = static_cast<std::size_t>(std::max(set1.nstat, 0));
+  const std::size_t nstat2 = static_cast<std::size_t>(std::max(set2.nstat, 0));
+
+  if (rt::fit(set1.datum, kNameLen) != rt::fit(set2.datum, kNameLen)) {
+    rt::writeFmt(LFNMSG, "(/,A,2(/,16X,A,A),/)",
+                 {" ### PG XFORM1: DIFFERENT GEODETIC DATES FOUND", "FIRST  DATUM: ",
+                  rt::trimRight(set1.datum), "SECOND DATUM: ", rt::trimRight(set2.datum)});
+  }
+  double aEll = 0.0;
+  double bEll = 0.0;
+  double scEll = 0.0;
+  std::array<double, 3> dxEll{};
+  std::array<double, 3> drEll{};
+  GETDAT(set1.datum, aEll, bEll, dxEll, drEll, scEll);
+
+  rebuildTitle(set1);
+  rebuildTitle(set2);
+
+  // Velocities of the first set; with a velocity file the first set moves
+  // to the epoch of the second.
+  const long long n1 = static_cast<long long>(nstat1);
+  std::vector<Xyz> XVEL;
+  std::vector<std::string> VELFLG;
+  std::vector<bool> VFOUND;
+  allocate(XVEL, nstat1, Xyz{0.0, 0.0, 0.0}, "XVEL", {3, n1});
+  allocate(VELFLG, nstat1, std::string(" "), "VELFLG", {n1});
+  try {
+    VFOUND.assign(nstat1, false);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, "VFOUND", {n1}, kRoutine);
+  }
+  GTVELO("VELAPR", 0, 1, {"@"}, set1.nstat, set1.xstat, set1.stname, XVEL, VELFLG, VFOUND, irc);
+  if (irc == 0) CRDVEL(set1.nstat, set1.xstat, XVEL, VFOUND, set2.epoch, set1.epoch);
+
+  // Pairing by name, in the first file's order; of several stations of the
+  // second file with one name the first is the partner.
+  const std::size_t maxsta = std::max(nstat1, nstat2);
+  const long long nMax = static_cast<long long>(maxsta);
+  std::vector<std::string> STNAME;
+  std::vector<int> STANUM;
+  std::vector<char> STAFLG;
+  std::vector<double> XSTA1;
+  std::vector<double> XSTA2;
+  std::vector<int> ITYP;
+  std::vector<Xyz> XSTNEW;
+  allocate(STNAME, maxsta, std::string(kNameLen, ' '), "STNAME", {nMax});
+  allocate(STANUM, maxsta, 0, "STANUM", {nMax});
+  allocate(STAFLG, 2 * maxsta, ' ', "STAFLG", {2, nMax});
+  allocate(XSTA1, 3 * maxsta, 0.0, "XSTA1", {3, nMax});
+  allocate(XSTA2, 3 * maxsta, 0.0, "XSTA2", {3, nMax});
+  allocate(ITYP, maxsta, 0, "ITYP", {nMax});
+  allocate(XSTNEW, maxsta, Xyz{0.0, 0.0, 0.0}, "XSTNEW", {3, nMax});
+
+  std::unordered_map<std::string, std::size_t> partner;
+  partner.reserve(nstat2);
+  for (std::size_t j = 0; j < nstat2; ++j) partner.emplace(rt::fit(set2.stname[j], kNameLen), j);
+  int nPair = 0;
+  for (std::size_t i = 0; i < nstat1; ++i) {
+    const auto it = partner.find(rt::fit(set1.stname[i], kNameLen));
+    if (it == partner.end()) continue;
+    const std::size_t j = it->second;
+    const std::size_t p = static_cast<std::size_t>(nPair++);
+    STNAME[p] = set1.stname[i];
+    STANUM[p] = set1.stanum[i];
+    STAFLG[2 * p] = set1.staflg[i].empty() ? ' ' : set1.staflg[i][0];
+    STAFLG[2 * p + 1] = set2.staflg[j].empty() ? ' ' : set2.staflg[j][0];
+    for (std::size_t k = 0; k < 3; ++k) {
+      XSTA1[3 * p + k] = set1.xstat[i][k];
+      XSTA2[3 * p + k] = set2.xstat[j][k];
+    }
+  }
+  const std::size_t np = static_cast<std::size_t>(nPair);
+
+  // Options and handling codes of the paired stations.
+  int resTyp = 0;
+  int resUnt = 0;
+  int iRej = 0;
+  int errCount = 0;
+  std::array<int, 7> iPar{};
+  std::array<double, 3> rLimit{};
+  HMINPI(nPair, std::span<const std::string>(STNAME.data(), np),
+         std::span<const int>(STANUM.data(), np), std::span<const char>(STAFLG.data(), 2 * np),
+         std::span<int>(ITYP.data(), np), resTyp, iPar, resUnt, iRej, rLimit, errCount);
+
+  int nPar = 0;
+  for (int flag : iPar)
+    if (flag == 1) ++nPar;
+  const int nUsed = static_cast<int>(std::count(ITYP.begin(), ITYP.begin() + nPair, 0));
+
+  // Estimation with the report on the program output.
+  std::array<double, 7> param{};
+  std::array<double, 7> rmsPar{};
+  std::array<double, 3> rmsCmp{};
+  const std::array<double, 3> aux{0.0, 0.0, 0.0};
+  double rmsTrn = 0.0;
+  int nDof = 0;
+  HELMTR(set1.title, set2.title, nPair, std::span<const std::string>(STNAME.data(), np),
+         std::span<const int>(STANUM.data(), np), std::span<const char>(STAFLG.data(), 2 * np),
+         std::span<const double>(XSTA2.data(), 3 * np),
+         std::span<const double>(XSTA1.data(), 3 * np), aux, std::span<int>(ITYP.data(), np),
+         iPar, resTyp, resUnt, set1.datum, aEll, bEll, dxEll, drEll, scEll, LFNOUT, 2, iRej,
+         rLimit, param, rmsPar, rmsTrn, nDof, rmsCmp);
+
+  // Fewer coordinates than parameters: nothing was estimated, so no result
+  // file is written.
+  if (3 * nUsed < nPar) {
+    rt::writeFmt(LFNMSG,
+                 "(/,A,/,16X,A,I7,/,16X,A,I7,/,16X,A,/)",
+                 {" *** PGM XFORM1: NO TRANSFORMATION ESTIMATED: TOO FEW COORDINATES",
+                  "NUMBER OF PARAMETERS:", nPar, "NUMBER OF STATIONS  :", nUsed,
+                  "NO RESULT FILE WRITTEN"});
+    EXITRC(2);
+  }
+
+  std::string name;
+  if (resultFile("TRNFIL", name))
+    writeParameterFile(name, set1.file, set2.file, set2.epoch, param, rmsPar);
+
+  if (resTyp == 2) {
+    // X' = t + s M X with the rotations to first order.
+    const double s = param[6];
+    const double rx = param[3];
+    const double ry = param[4];
+    const double rz = param[5];
+    const double m[3][3] = {{1.0, rz, -ry}, {-rz, 1.0, rx}, {ry, -rx, 1.0}};
+    for (std::size_t i = 0; i < nstat2; ++i) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < 3; ++j) sum += m[k][j] * set2.xstat[i][j];
+        XSTNEW[i][k] = s * sum + param[k];
+      }
+    }
+    std::string outFile(kPathLen, ' ');
+    WTSTAT(1, outFile, set2.title, set1.datum, set2.nstat, set2.stname, XSTNEW, set2.staflg,
+           {.stanum = &set2.stanum, .timCrd = set2.epoch});
+  } else if (resultFile("COORDRS", name)) {
+    rt::writeFmt(LFNMSG, "(/,A,A,/,16X,A,A,/)",
+                 {" ### PG XFORM1: COORDINATE OUTPUT FILE NOT ", "CREATED",
+                  "TRANSFORMATION MUST BE DONE IN X/Y/Z, NOT N/E/U ", "SYSTEM"});
+  }
+
+  if (resultFile("OKSTA", name)) {
+    if (nDof < 1) {
+      rt::writeFmt(LFNMSG, "(/,A,A,/)",
+                   {" *** PGM XFORM1: NO REDUNDANCY. ", "NO VERIFICATION OF SITES POSSIBLE"});
+      EXITRC(2);
+    }
+    writeAcceptedStations(name, nPair, STNAME, ITYP);
+  }
+
+  EXITRC(0);
 }

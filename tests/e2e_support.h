@@ -1,0 +1,190 @@
+// Support for the end-to-end tests: a fresh run directory, keyword input
+// files, running the built program there, reading its files back with the
+// clock masked.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+// The test fixtures in the source tree.
+inline fs::path dataDir() { return fs::path(XF_SOURCE_DIR) / "tests" / "data"; }
+
+inline std::string readFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + file.string());
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void writeFile(const fs::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary);
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+  out << text;
+}
+
+// A fresh, empty directory under the system's temporary directory, removed
+// with everything in it at the end of the test.
+class RunDir {
+ public:
+  explicit RunDir(const std::string& tag) {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("xform1_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~RunDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  RunDir(const RunDir&) = delete;
+  RunDir& operator=(const RunDir&) = delete;
+
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  void put(const std::string& name, const std::string& text) const {
+    const fs::path file = path_ / name;
+    if (file.has_parent_path()) fs::create_directories(file.parent_path());
+    writeFile(file, text);
+  }
+  // Copies a fixture of tests/data under the given name.
+  void copy(const std::string& fixture, const std::string& name) const {
+    put(name, readFile(dataDir() / fixture));
+  }
+  std::string text(const std::string& name) const { return readFile(path_ / name); }
+  bool exists(const std::string& name) const { return fs::exists(path_ / name); }
+
+  // Every regular file in the directory and below, relative names.
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(path_))
+      if (entry.is_regular_file()) names.insert(fs::relative(entry.path(), path_).string());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Keywords of a keyword input file, in file order.
+class Keywords {
+ public:
+  using Entry = std::pair<std::string, std::vector<std::string>>;
+
+  Keywords() = default;
+  Keywords(std::initializer_list<Entry> entries) : entries_(entries) {}
+
+  // Replaces the values of a keyword (appended when it is not there yet).
+  Keywords& set(const std::string& key, std::vector<std::string> values) {
+    for (Entry& e : entries_)
+      if (e.first == key) {
+        e.second = std::move(values);
+        return *this;
+      }
+    entries_.emplace_back(key, std::move(values));
+    return *this;
+  }
+  Keywords& remove(const std::string& key) {
+    std::erase_if(entries_, [&key](const Entry& e) { return e.first == key; });
+    return *this;
+  }
+
+  // The file: one keyword line with its count, a single value on the
+  // keyword line, several values on lines of their own. A value without
+  // double quotes is written between them; one holding them is written as
+  // it stands (a table line of quoted cells).
+  std::string text() const {
+    std::string out = "! Keyword input file of an end-to-end test run\n";
+    for (const Entry& e : entries_) {
+      const auto quoted = [](const std::string& v) {
+        return v.find('"') != std::string::npos ? v : "\"" + v + "\"";
+      };
+      out += e.first + " " + std::to_string(e.second.size());
+      if (e.second.size() == 1) {
+        out += " " + quoted(e.second[0]) + "\n";
+      } else {
+        out += "\n";
+        for (const std::string& v : e.second) out += "  " + quoted(v) + "\n";
+      }
+    }
+    return out;
+  }
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+struct RunResult {
+  int status = -1;   // exit status of the process
+  std::string out;   // standard output
+  std::string err;   // standard error
+};
+
+// Runs the built program in the directory with the given arguments.
+inline RunResult run(const RunDir& dir, const std::vector<std::string>& args) {
+  const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".stdout");
+  const fs::path errFile = dir.path().parent_path() / (dir.path().filename().string() + ".stderr");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(126);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> argv;
+    std::string program = XF_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(126);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  RunResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = readFile(outFile);
+  result.err = readFile(errFile);
+  fs::remove(outFile);
+  fs::remove(errFile);
+  return result;
+}
+
+// The texts that depend on the clock, replaced by fixed ones: the run date
+// and time ("05-MAR-01 14:05"), the banner's date ("05-Mar-2001 14:05:09")
+// and the times of the timing lines.
+inline std::string maskClock(const std::string& text) {
+  static const std::regex runDate(R"(\d\d-[A-Z]{3}-\d\d \d\d:\d\d)");
+  static const std::regex bannerDate(R"(\d\d-[A-Z][a-z]{2}-[ \d]{4} \d\d:\d\d:\d\d)");
+  static const std::regex timing(R"((>>> CPU/Real time for pgm "[^"]*": ).*)");
+  std::string masked = std::regex_replace(text, timing, "$1H:MM:SS.SSS / H:MM:SS.SSS");
+  masked = std::regex_replace(masked, bannerDate, "DD-Mmm-YYYY HH:MM:SS");
+  masked = std::regex_replace(masked, runDate, "DD-MMM-YY HH:MM");
+  return masked;
+}
+
+}  // namespace e2e

@@ -1,0 +1,112 @@
+// The bundled example: its input files are what the generator makes, and
+// the program recovers the generating transformation within the noise and
+// rejects exactly the two outliers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::RunDir;
+
+const e2e::fs::path kExamples = e2e::fs::path(XF_SOURCE_DIR) / "examples";
+const std::vector<std::string> kInputs = {"XFORM1.INP", "DATUM.",       "REF_2020.CRD",
+                                          "LOC_2022.CRD", "REF_2020.VEL", "GENERATED.PAR"};
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// The numbers of a record of the parameter file: ten columns each, after
+// the first `skip` columns.
+std::vector<double> columns(const std::string& record, std::size_t skip, int count) {
+  std::vector<double> out;
+  for (int k = 0; k < count; ++k) out.push_back(std::stod(record.substr(skip + 10 * k, 10)));
+  return out;
+}
+
+TEST(Xform1Example, GeneratorMakesTheCommittedInputFiles) {
+  if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  RunDir dir("example_generator");
+  dir.put("make_example.py", e2e::readFile(kExamples / "make_example.py"));
+  const std::string command = "cd '" + dir.path().string() + "' && python3 make_example.py";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (const std::string& name : kInputs) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(dir.text(name), e2e::readFile(kExamples / name));
+  }
+}
+
+TEST(Xform1Example, RecoversTheGeneratingTransformation) {
+  RunDir dir("example_run");
+  for (const std::string& name : kInputs) dir.put(name, e2e::readFile(kExamples / name));
+  dir.put("CONST.", e2e::readFile(kExamples / "CONST."));
+
+  const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});
+  ASSERT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(result.err, "");
+
+  // Generating values (cm, ppb, mas in the order of the parameter file) and
+  // the outliers.
+  std::map<std::string, double> truth;
+  std::vector<std::string> outliers;
+  for (const std::string& line : lines(dir.text("GENERATED.PAR"))) {
+    if (line.empty() || line[0] == '!') continue;
+    std::istringstream in(line);
+    std::string key;
+    in >> key;
+    if (key == "OUTLIER") {
+      std::string rest;
+      std::getline(in, rest);
+      outliers.push_back(rest.substr(1));
+    } else {
+      in >> truth[key];
+    }
+  }
+  ASSERT_EQ(outliers.size(), 2u);
+
+  const std::vector<std::string> trn = lines(dir.text("XFORM1.TRN"));
+  ASSERT_EQ(trn.size(), 4u);
+  const std::vector<double> value = columns(trn[1], 10, 7);
+  const std::vector<double> sigma = columns(trn[3], 10, 7);
+  EXPECT_NEAR(columns(trn[1], 0, 1)[0], 2022.49966, 1e-9);  // 2022-07-01 12:00
+  const char* keys[] = {"TX", "TY", "TZ", "SC", "RX", "RY", "RZ"};
+  for (int k = 0; k < 7; ++k) {
+    SCOPED_TRACE(keys[k]);
+    // Formal errors of the millimetre noise: a few hundredths of cm, ppb or mas.
+    EXPECT_GT(sigma[k], 0.005);
+    EXPECT_LT(sigma[k], 0.1);
+    EXPECT_NEAR(value[k], truth[keys[k]], 3.0 * sigma[k]);
+  }
+
+  // The two outliers are rejected and left out of the accepted stations.
+  const std::vector<std::string> rejected = lines(dir.text("REJECTED.LST"));
+  std::vector<std::string> listed;
+  const std::regex row(R"(^ (\S{4} \d{5}M\d{3}) +-?\d+\.\d\d .*)");
+  for (const std::string& line : rejected) {
+    std::smatch m;
+    if (std::regex_match(line, m, row)) listed.push_back(m[1]);
+  }
+  EXPECT_EQ(listed, outliers);
+  const std::vector<std::string> accepted = lines(dir.text("ACCEPTED.FIL"));
+  ASSERT_EQ(accepted.size(), 5u + 28u + 1u);
+  for (std::size_t i = 5; i + 1 < accepted.size(); ++i)
+    for (const std::string& name : outliers) EXPECT_NE(accepted[i].substr(0, 14), name);
+
+  // Every station of the second set is in the transformed file.
+  const std::vector<std::string> transformed = lines(dir.text("TRANSFORMED.CRD"));
+  EXPECT_EQ(transformed.size(), 6u + 30u + 1u);
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+// Whole runs of the program on the test network: the report on the program
+// output and every result file are compared byte for byte with the expected
+// files of tests/data/expected/<case>/ (the clock masked), and the run
+// directory must hold exactly the input files and the expected results.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::Keywords;
+using e2e::RunDir;
+
+// A table line of the manual station selection: name, two unused cells, flag.
+std::string tableLine(const std::string& name, const std::string& flag) {
+  return "\"" + name + "\" \"\" \"\" \"" + flag + "\"";
+}
+
+// The options of every run; each case changes some of them.
+Keywords baseKeywords() {
+  return Keywords{
+      {"CONST", {"CONST.TST"}},
+      {"DATUM", {"DATUM.TST"}},
+      {"TITLE", {"Helmert transformation of the test network"}},
+      {"COORD1", {"NET_A.CRD"}},
+      {"COORD2", {"NET_B.CRD"}},
+      {"VELAPR", {""}},
+      {"COORD", {""}},
+      {"RADIO_1", {"1"}},
+      {"RADIO_2", {"0"}},
+      {"USESTA", {""}},
+      {"OTHSTA", {"MARK"}},
+      {"STASELECT", {tableLine("ALFA 10001M001", "")}},
+      {"RESIDTYPE", {"XYZ"}},
+      {"RESIDUNIT", {"M"}},
+      {"HLM_1", {"1"}},
+      {"HLM_2", {"1"}},
+      {"HLM_3", {"1"}},
+      {"HLM_4", {"1"}},
+      {"HLM_5", {"1"}},
+      {"HLM_6", {"1"}},
+      {"HLM_7", {"1"}},
+      {"REJECT", {"0"}},
+      {"NLIMIT", {"10"}},
+      {"ELIMIT", {"10"}},
+      {"ULIMIT", {"20"}},
+      {"LISTFIL", {"REJECT.LST"}},
+      {"TRNFIL", {""}},
+      {"COORDRS", {""}},
+      {"OKSTA", {""}},
+  };
+}
+
+// Keywords with their new values.
+using Options = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+struct Copy {
+  std::string fixture;
+  std::string name;
+};
+
+struct Case {
+  std::string name = {};
+  Options options = {};                        // changed keywords
+  std::vector<std::string> removed = {};       // keywords left out
+  std::vector<Copy> extra = {};                // fixtures besides the constants, datums and both sets
+  std::vector<Copy> before = {};               // files that exist before the run (from tests/data)
+  int status = 0;                              // exit status
+  std::vector<std::string> results = {};       // result files written by the run
+  std::vector<std::string> kept = {};          // files of `before` that must survive unchanged
+};
+
+// Test names show the case's name only.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+// File names longer than 32 characters.
+const std::string kLongName1 = "first_solution_of_the_test_network_2020.CRD";
+const std::string kLongName2 = "second_solution_of_the_test_network_2020.CRD";
+const std::string kLongParam = "transformation_parameters_of_the_test_network.TRN";
+const std::string kLongList = "rejected_stations_of_the_test_network_2020.LST";
+const std::string kLongAccepted = "accepted_stations_of_the_test_network_2020.FIL";
+
+std::vector<Case> cases() {
+  const std::vector<std::string> onlyTranslations = {"1", "1", "1", "0", "0", "0", "0"};
+  auto params = [](const std::vector<std::string>& flags) {
+    Options out;
+    for (std::size_t k = 0; k < flags.size(); ++k)
+      out.push_back({"HLM_" + std::to_string(k + 1), {flags[k]}});
+    return out;
+  };
+  auto with = [](Options a, const Options& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const Options byTable = {{"RADIO_1", {"0"}}, {"RADIO_2", {"1"}}};
+  return {
+      // X/Y/Z in metres, all seven parameters, no rejection; file names
+      // longer than 32 characters; an old list of rejected stations stays
+      // when rejection is off.
+      {.name = "xyz_metres",
+       .options = {{"COORD1", {kLongName1}},
+                   {"COORD2", {kLongName2}},
+                   {"TRNFIL", {kLongParam}},
+                   {"COORDRS", {"TRANSF.CRD"}},
+                   {"OKSTA", {"ACCEPT.FIL"}}},
+       .extra = {{"NET_A.CRD", kLongName1}, {"NET_B.CRD", kLongName2}},
+       .before = {{"OLD_REJECT.LST", "REJECT.LST"}},
+       .results = {kLongParam, "TRANSF.CRD", "ACCEPT.FIL"},
+       .kept = {"REJECT.LST"}},
+      // X/Y/Z in millimetres with rejection: the outlier is rejected and
+      // listed, and left out of the accepted stations (both lists under
+      // names longer than 32 characters).
+      {.name = "xyz_millimetres_rejection",
+       .options = {{"RESIDUNIT", {"MM"}},
+                   {"REJECT", {"1"}},
+                   {"LISTFIL", {kLongList}},
+                   {"TRNFIL", {"PARAM.TRN"}},
+                   {"OKSTA", {kLongAccepted}}},
+       .results = {kLongList, "PARAM.TRN", kLongAccepted}},
+      // North/east/up in metres with rejection; a transformed coordinate
+      // file cannot be written in the local system (warning only).
+      {.name = "neu_metres_rejection",
+       .options = {{"RESIDTYPE", {"NEU"}},
+                   {"REJECT", {"1"}},
+                   {"COORDRS", {"TRANSF.CRD"}},
+                   {"OKSTA", {"ACCEPT.FIL"}}},
+       .results = {"REJECT.LST", "ACCEPT.FIL"}},
+      // North/east/up in millimetres, rotations and scale only (both sets
+      // reduced to their barycentres).
+      {.name = "neu_millimetres_rotations_scale",
+       .options = with({{"RESIDTYPE", {"NEU"}}, {"RESIDUNIT", {"MM"}}, {"TRNFIL", {"PARAM.TRN"}}},
+                       params({"0", "0", "0", "1", "1", "1", "1"})),
+       .results = {"PARAM.TRN"}},
+      // Selection by a station file: the unlisted stations are marked ...
+      {.name = "select_file_mark",
+       .options = {{"USESTA", {"SEL.FIL"}}, {"OTHSTA", {"MARK"}}, {"OKSTA", {"ACCEPT.FIL"}}},
+       .extra = {{"SEL.FIL", "SEL.FIL"}},
+       .results = {"ACCEPT.FIL"}},
+      // ... or excluded.
+      {.name = "select_file_exclude",
+       .options = {{"USESTA", {"SEL.FIL"}}, {"OTHSTA", {"EXCLUDE"}}, {"OKSTA", {"ACCEPT.FIL"}}},
+       .extra = {{"SEL.FIL", "SEL.FIL"}},
+       .results = {"ACCEPT.FIL"}},
+      // Selection by the table: used, marked, excluded, a station on no line
+      // (excluded), a line for a station that is not paired, and two lines
+      // for one station of which the last decides.
+      {.name = "select_table",
+       .options = with(byTable, {{"STASELECT",
+                                  {tableLine("ALFA 10001M001", ""), tableLine("BETA 10002M001", "M"),
+                                   tableLine("GAMA 10003M001", "E"), tableLine("DLTA 10004M001", "m"),
+                                   tableLine("EPSI 10005M001", ""), tableLine("XXXX 10099M001", "e"),
+                                   tableLine("DLTA 10004M001", "")}},
+                                 {"OKSTA", {"ACCEPT.FIL"}}}),
+       .results = {"ACCEPT.FIL"}},
+      // Velocities: the first set (2020-01-01) is moved to the second set's
+      // epoch (2021-07-02 12:00); one station has no velocity and stays.
+      {.name = "velocities",
+       .options = {{"COORD2", {"NET_B_2021.CRD"}},
+                   {"VELAPR", {"NET.VEL"}},
+                   {"TRNFIL", {"PARAM.TRN"}},
+                   {"COORDRS", {"TRANSF.CRD"}}},
+       .extra = {{"NET_B_2021.CRD", "NET_B_2021.CRD"}, {"NET.VEL", "NET.VEL"}},
+       .results = {"PARAM.TRN", "TRANSF.CRD"}},
+      // The transformed coordinates merged with an existing coordinate file.
+      {.name = "merge_coord",
+       .options = {{"COORD", {"OLD.CRD"}}, {"COORDRS", {"MERGED.CRD"}}},
+       .extra = {{"OLD.CRD", "OLD.CRD"}},
+       .results = {"MERGED.CRD"}},
+      // Different datum names: a warning, and the first file's datum is
+      // the datum of the run and of the transformed coordinates.
+      {.name = "different_datums",
+       .options = {{"COORD2", {"NET_B_ITRF2014.CRD"}}, {"COORDRS", {"TRANSF.CRD"}}},
+       .extra = {{"NET_B_ITRF2014.CRD", "NET_B_ITRF2014.CRD"}},
+       .results = {"TRANSF.CRD"}},
+      // Rejection on without an outlier: the old list file is removed.
+      {.name = "old_listfil_removed",
+       .options = {{"REJECT", {"1"}}, {"NLIMIT", {"100"}}, {"ELIMIT", {"100"}}, {"ULIMIT", {""}}},
+       .before = {{"OLD_REJECT.LST", "REJECT.LST"}}},
+      // Two used stations for seven parameters: nothing is estimated and no
+      // result file is written.
+      {.name = "too_few_coordinates",
+       .options = with(byTable, {{"STASELECT",
+                                  {tableLine("ALFA 10001M001", ""), tableLine("BETA 10002M001", "")}},
+                                 {"TRNFIL", {"PARAM.TRN"}},
+                                 {"COORDRS", {"TRANSF.CRD"}},
+                                 {"OKSTA", {"ACCEPT.FIL"}}}),
+       .status = 1},
+      // One station, three translations: no degree of freedom, so the list
+      // of accepted stations stops the run after the other result files.
+      {.name = "no_redundancy",
+       .options = with(with(byTable, {{"STASELECT", {tableLine("ALFA 10001M001", "")}},
+                                      {"TRNFIL", {"PARAM.TRN"}},
+                                      {"COORDRS", {"TRANSF.CRD"}},
+                                      {"OKSTA", {"ACCEPT.FIL"}}}),
+                       params(onlyTranslations)),
+       .status = 1,
+       .results = {"PARAM.TRN", "TRANSF.CRD"}},
+      // One station, two translations: one degree of freedom is enough.
+      {.name = "one_degree_of_freedom",
+       .options = with(with(byTable, {{"STASELECT", {tableLine("ALFA 10001M001", "")}},
+                                      {"OKSTA", {"ACCEPT.FIL"}}}),
+                       params({"1", "1", "0", "0", "0", "0", "0"})),
+       .results = {"ACCEPT.FIL"}},
+      // Errors that stop the run: their blocks, exit status 1, no result.
+      {.name = "missing_coord1", .removed = {"COORD1"}, .status = 1},
+      {.name = "unknown_datum",
+       .options = {{"DATUM", {"DATUM_ED50.TST"}}},
+       .extra = {{"DATUM_ED50.TST", "DATUM_ED50.TST"}},
+       .status = 1},
+      {.name = "duplicate_station",
+       .options = {{"COORD2", {"DUP.CRD"}}},
+       .extra = {{"DUP.CRD", "DUP.CRD"}},
+       .status = 1},
+      {.name = "bad_option_values",
+       .options = {{"RESIDUNIT", {"mm"}}, {"NLIMIT", {"-5"}}, {"TRNFIL", {"PARAM.TRN"}}},
+       .status = 1},
+  };
+}
+
+class Xform1Run : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Xform1Run, ReportAndResultFiles) {
+  const Case& c = GetParam();
+  const e2e::fs::path expected = e2e::dataDir() / "expected" / c.name;
+  RunDir dir(c.name);
+
+  Keywords keywords = baseKeywords();
+  for (const auto& [key, values] : c.options) keywords.set(key, values);
+  for (const std::string& key : c.removed) keywords.remove(key);
+  dir.put("XFORM1.INP", keywords.text());
+  std::set<std::string> inputs = {"XFORM1.INP"};
+  std::vector<Copy> copies = {{"CONST.TST", "CONST.TST"},
+                              {"DATUM.TST", "DATUM.TST"},
+                              {"NET_A.CRD", "NET_A.CRD"},
+                              {"NET_B.CRD", "NET_B.CRD"}};
+  copies.insert(copies.end(), c.extra.begin(), c.extra.end());
+  copies.insert(copies.end(), c.before.begin(), c.before.end());
+  for (const Copy& copy : copies) {
+    dir.copy(copy.fixture, copy.name);
+    inputs.insert(copy.name);
+  }
+  for (const Copy& copy : c.before) inputs.erase(copy.name);
+
+  const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});
+
+  // Where asked, the actual files are kept for inspection.
+  if (const char* keep = std::getenv("XF_E2E_ACTUAL_DIR")) {
+    const e2e::fs::path out = e2e::fs::path(keep) / c.name;
+    e2e::fs::create_directories(out);
+    e2e::writeFile(out / "REPORT", e2e::maskClock(result.out));
+    for (const std::string& name : c.results)
+      if (dir.exists(name)) e2e::writeFile(out / name, e2e::maskClock(dir.text(name)));
+  }
+
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(e2e::maskClock(result.out), e2e::readFile(expected / "REPORT"));
+  for (const std::string& name : c.results) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(dir.exists(name));
+    EXPECT_EQ(e2e::maskClock(dir.text(name)), e2e::readFile(expected / name));
+  }
+  for (const Copy& copy : c.before) {
+    const bool keep = std::find(c.kept.begin(), c.kept.end(), copy.name) != c.kept.end();
+    EXPECT_EQ(dir.exists(copy.name), keep) << copy.name;
+    if (keep) {
+      EXPECT_EQ(dir.text(copy.name), e2e::readFile(e2e::dataDir() / copy.fixture));
+    }
+  }
+
+  // Nothing else was written, and nothing of the input was removed.
+  std::set<std::string> want = inputs;
+  want.insert(c.results.begin(), c.results.end());
+  want.insert(c.kept.begin(), c.kept.end());
+  EXPECT_EQ(dir.files(), want);
+}
+
+// Without an argument there is no keyword input file to open.
+TEST(Xform1Run, NoArgument) {
+  RunDir dir("no_argument");
+  const e2e::RunResult result = e2e::run(dir, {});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(e2e::maskClock(result.out),
+            e2e::readFile(e2e::dataDir() / "expected" / "no_argument" / "REPORT"));
+  EXPECT_TRUE(dir.files().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Xform1Run, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+}  // namespace

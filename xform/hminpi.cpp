@@ -1,0 +1,179 @@
+// Option reader of the Helmert transformation program.
+#include "xform/hminpi.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "frame/exitrc.h"
+#include "frame/readkeys.h"
+#include "optcheck/ckopt.h"
+#include "runtime/text.h"
+#include "stations/stalist.h"
+
+namespace {
+
+constexpr std::string_view kRoutine = "hminpi";
+constexpr std::size_t kNameLen = 16;
+constexpr std::size_t kPathLen = 255;
+
+// Station names compare over all 16 characters.
+std::string nameKey(std::string_view name) { return rt::fit(name, kNameLen); }
+
+// Selection by a station file: listed stations are used, the others get the
+// code of OTHSTA (1 marked, 2 excluded). No file, or an empty one: all used.
+void selectByFile(int nStat, std::span<const std::string> STNAME, std::span<int> ITYP,
+                  int& errCount) {
+  t_stalist staList;
+  STALINIT(staList);
+  staList.nSta = 0;
+  std::string staFile(kPathLen, ' ');
+  int irc = 0;
+  GTFLNA(0, "USESTA", staFile, irc, kPathLen);
+  if (irc == 0) {
+    int nSig = 0;
+    READSTSG(staFile, nSig, staList);
+  }
+
+  if (staList.nSta == 0) {
+    std::fill(ITYP.begin(), ITYP.begin() + nStat, 0);
+    return;
+  }
+
+  std::vector<std::string> keyValue;
+  READKEYS("OTHSTA", keyValue, irc);
+  const std::vector<int> codes = {1, 2};
+  int others = 2;
+  CKOPTC(1, "OTHSTA", keyValue, {"MARK", "EXCLUDE"}, kRoutine,
+         "Handling of stations not in file list", irc, errCount,
+         {.maxVal = 1, .valueList = std::span<const int>(codes), .error = 2, .result1 = &others});
+  std::fill(ITYP.begin(), ITYP.begin() + nStat, others);
+
+  std::unordered_set<std::string> listed;
+  for (int k = 0; k < staList.nSta; ++k) listed.insert(nameKey(staList.staNam[k]));
+  for (int i = 0; i < nStat; ++i)
+    if (listed.count(nameKey(STNAME[i])) != 0) ITYP[i] = 0;
+}
+
+// Selection by the manual table STASELECT: one line per station with the
+// station name in column 1 and the flag in column 4. A station on no line
+// is excluded; of several lines for one station the last decides.
+void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int> ITYP,
+                   int& errCount) {
+  std::vector<std::string> keyValue;
+  int irc = 0;
+  READKEYS("STASELECT", keyValue, irc);
+  const std::size_t n = keyValue.size();
+  const long long extent = static_cast<long long>(n);
+
+  t_colTexts hlpStr;
+  try {
+    hlpStr.assign(4, std::vector<std::string>(n, std::string(kPathLen, ' ')));
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, "hlpStr", {4, extent}, kRoutine);
+  }
+  const int before = errCount;
+  CKOPTU(1, "STASELECT", keyValue, kRoutine, "Manual station selection", irc, errCount, 4,
+         {.result2 = &hlpStr});
+  // A table that could not be split counts as a failed lookup for its columns.
+  const int ircColumns = errCount - before;
+
+  t_stalist staList;
+  STALINIT(staList);
+  try {
+    staList.staNam.assign(n, std::string(kNameLen, ' '));
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, "staList%staNam", {extent}, kRoutine);
+  }
+  CKOPTL(1, "STASELECT", hlpStr[0], kRoutine, "Manual station selection", ircColumns, errCount,
+         {.column = "Station name",
+          .init = "XXERR",
+          .error = "XXERR",
+          .result2 = std::span<std::string>(staList.staNam)});
+  staList.nSta = static_cast<int>(n);
+
+  std::vector<int> whatToDo;
+  try {
+    whatToDo.assign(n, 0);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, "whatToDo", {extent}, kRoutine);
+  }
+  const std::vector<int> codes = {1, 1, 2, 2, 0};
+  CKOPTC(1, "STASELECT", hlpStr[3], {"M", "m", "E", "e", " "}, kRoutine,
+         "Manual station selection", ircColumns, errCount,
+         {.column = "Station selection",
+          .valueList = std::span<const int>(codes),
+          .result2 = std::span<int>(whatToDo)});
+
+  // The last line that names a station decides its code.
+  std::unordered_map<std::string, int> lastCode;
+  for (std::size_t j = 0; j < n; ++j) lastCode[nameKey(staList.staNam[j])] = whatToDo[j];
+  for (int i = 0; i < nStat; ++i) {
+    const auto it = lastCode.find(nameKey(STNAME[i]));
+    ITYP[i] = it == lastCode.end() ? 2 : it->second;
+  }
+}
+
+// One residual limit in millimetres; blank or 0 means no limit.
+double readLimit(std::string_view keyWord, std::string_view descr, int& errCount) {
+  std::vector<std::string> keyValue;
+  int irc = 0;
+  READKEYS(keyWord, keyValue, irc);
+  double limit = 0.0;
+  CKOPTR(1, keyWord, keyValue, kRoutine, descr, irc, errCount,
+         {.empty = 9.0e9, .ge = 0.0, .maxVal = 1, .result1 = &limit});
+  if (limit == 0.0) limit = 9.0e9;
+  return limit;
+}
+
+}  // namespace
+
+void HMINPI(int nStat, std::span<const std::string> STNAME, std::span<const int> STANUM,
+            std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
+            int& resUnt, int& iRej, std::span<double> rLimit, int& errCount) {
+  (void)STANUM;
+  (void)STAFLG;
+  nStat = std::max(nStat, 0);
+  errCount = 0;
+
+  // Type of station selection: 1 by file, 2 by table (an invalid set is
+  // taken as selection by file).
+  int selection = 1;
+  CKOPTB(1, {"RADIO_1", "RADIO_2"}, kRoutine, "Type of station selection", errCount,
+         {.error = 1, .result1 = &selection});
+  if (selection == 2)
+    selectByTable(nStat, STNAME, ITYP, errCount);
+  else
+    selectByFile(nStat, STNAME, ITYP, errCount);
+
+  std::vector<std::string> keyValue;
+  int irc = 0;
+  READKEYS("RESIDTYPE", keyValue, irc);
+  CKOPTC(1, "RESIDTYPE", keyValue, {"NEU", "XYZ"}, kRoutine, "Type of residuals", irc, errCount,
+         {.maxVal = 1, .result1 = &resTyp});
+  READKEYS("RESIDUNIT", keyValue, irc);
+  CKOPTC(1, "RESIDUNIT", keyValue, {"M", "MM"}, kRoutine, "Unit of residuals", irc, errCount,
+         {.maxVal = 1, .result1 = &resUnt});
+
+  static const std::array<std::string_view, 7> labels = {
+      "shift in X",   "shift in Y",   "shift in Z", "rot around X",
+      "rot around Y", "rot around Z", "scale"};
+  for (std::size_t k = 0; k < labels.size(); ++k) {
+    const std::string key = "HLM_" + std::to_string(k + 1);
+    const std::string descr = "Parameter to be compute (" + std::string(labels[k]) + ")";
+    iPar[k] = 0;
+    CKOPTB(1, {key}, kRoutine, descr, errCount, {.error = 0, .result1 = &iPar[k]});
+  }
+  iRej = 0;
+  CKOPTB(1, {"REJECT"}, kRoutine, "Outlier rejection", errCount, {.error = 0, .result1 = &iRej});
+
+  rLimit[0] = readLimit("NLIMIT", "Maximum residuum in N", errCount);
+  rLimit[1] = readLimit("ELIMIT", "Maximum residuum in E", errCount);
+  rLimit[2] = readLimit("ULIMIT", "Maximum residuum in U", errCount);
+  for (int k = 0; k < 3; ++k) rLimit[k] *= 0.001;
+
+  if (errCount != 0) EXITRC(2);
+}

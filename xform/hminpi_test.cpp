@@ -1,0 +1,244 @@
+// The option reader: handling codes of the paired stations, the decoded
+// options and the stop after the last option when any option was bad.
+#include "xform/hminpi.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "frame/d_inpkey.h"
+#include "frame/reset.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+#include "runtime/units.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class HminpiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetRunState();
+    rt::setConsoleOutput(&console_);
+    dir_ = fs::temp_directory_path() / ("hminpi_test_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    inpKey.fileName = rt::fit("XFORM1.INP", 255);
+    inpKey.readState = 2;
+    // Options every test starts from; a test replaces some of them.
+    set("RADIO_1", {"1"});
+    set("RADIO_2", {"0"});
+    set("USESTA", {""});
+    set("OTHSTA", {"MARK"});
+    set("STASELECT", {"'AAAA' '' '' ''"});
+    set("RESIDTYPE", {"XYZ"});
+    set("RESIDUNIT", {"M"});
+    for (int k = 1; k <= 7; ++k) set("HLM_" + std::to_string(k), {"1"});
+    set("REJECT", {"0"});
+    set("NLIMIT", {"10"});
+    set("ELIMIT", {"10"});
+    set("ULIMIT", {"20"});
+  }
+  void TearDown() override {
+    resetRunState();
+    fs::remove_all(dir_);
+  }
+
+  // Replaces (or adds) a keyword of the list.
+  static void set(const std::string& name, std::initializer_list<std::string> values) {
+    t_key key;
+    key.keyName = rt::fit(name, 32);
+    for (const std::string& v : values) key.value.push_back(rt::fit(v, 255));
+    for (t_key& k : inpKey.keys)
+      if (k.keyName == key.keyName) {
+        k = key;
+        return;
+      }
+    inpKey.keys.push_back(key);
+    inpKey.keyCount = static_cast<int>(inpKey.keys.size());
+  }
+
+  // A station selection file of the new format in the test directory.
+  std::string selectionFile(const std::vector<std::string>& names) const {
+    const fs::path file = dir_ / "SELECT.FIL";
+    std::ofstream out(file);
+    out << "SELECTED STATIONS\n" << std::string(80, '-') << "\n\nStation name\n"
+        << std::string(16, '*') << "\n";
+    for (const std::string& n : names) out << n << "\n";
+    out << " \n";
+    return file.string();
+  }
+
+  // Runs the option reader on the stations; the exit status of its stop,
+  // or -1 when it returns.
+  int read(const std::vector<std::string>& names) {
+    for (const std::string& n : names) stname_.push_back(rt::fit(n, 16));
+    stanum_.assign(names.size(), 0);
+    staflg_.assign(2 * names.size(), ' ');
+    ityp_.assign(names.size(), -9);
+    try {
+      HMINPI(static_cast<int>(names.size()), stname_, stanum_, staflg_, ityp_, resTyp_, iPar_,
+             resUnt_, iRej_, rLimit_, errCount_);
+    } catch (const rt::ProgramExit& e) {
+      return e.status;
+    }
+    return -1;
+  }
+
+  // The records written on the console so far.
+  std::vector<std::string> records() {
+    rt::flushAll();
+    std::vector<std::string> out;
+    std::istringstream in(console_.str());
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+
+  // The first record of every message block (" *** SR ..." or " ### SR ...").
+  std::vector<std::string> headers() {
+    std::vector<std::string> out;
+    for (const std::string& r : records())
+      if (r.rfind(" *** ", 0) == 0 || r.rfind(" ### ", 0) == 0) out.push_back(r);
+    return out;
+  }
+
+  std::ostringstream console_;
+  fs::path dir_;
+  std::vector<std::string> stname_;
+  std::vector<int> stanum_;
+  std::vector<char> staflg_;
+  std::vector<int> ityp_;
+  int resTyp_ = 0;
+  int resUnt_ = 0;
+  int iRej_ = -1;
+  int errCount_ = -1;
+  std::array<int, 7> iPar_{};
+  std::array<double, 3> rLimit_{};
+};
+
+TEST_F(HminpiTest, DecodesTheOptionsAndLimits) {
+  set("RESIDTYPE", {"NEU"});
+  set("RESIDUNIT", {"MM"});
+  set("HLM_2", {"0"});
+  set("HLM_7", {"0"});
+  set("REJECT", {"1"});
+  set("NLIMIT", {""});
+  set("ELIMIT", {"0"});
+  set("ULIMIT", {"5"});
+  EXPECT_EQ(read({"AAAA", "BBBB"}), -1);
+  EXPECT_EQ(errCount_, 0);
+  EXPECT_EQ(resTyp_, 1);
+  EXPECT_EQ(resUnt_, 2);
+  EXPECT_EQ(iPar_, (std::array<int, 7>{1, 0, 1, 1, 1, 1, 0}));
+  EXPECT_EQ(iRej_, 1);
+  // Limits in metres; blank and zero mean none (9.0e9 mm).
+  EXPECT_NEAR(rLimit_[0], 9.0e6, 1e-6);
+  EXPECT_NEAR(rLimit_[1], 9.0e6, 1e-6);
+  EXPECT_NEAR(rLimit_[2], 0.005, 1e-15);
+  EXPECT_EQ(ityp_, (std::vector<int>{0, 0}));
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(HminpiTest, WithoutSelectionFileEveryStationIsUsedAndOthstaIsNotRead) {
+  set("OTHSTA", {"BOGUS"});
+  EXPECT_EQ(read({"AAAA", "BBBB", "CCCC"}), -1);
+  EXPECT_EQ(ityp_, (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(errCount_, 0);
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(HminpiTest, SelectionFileMarksOrExcludesTheUnlistedStations) {
+  struct Row {
+    std::string othsta;
+    std::vector<std::string> listed;
+    std::vector<int> codes;
+  };
+  const std::vector<Row> rows = {
+      {"MARK", {"BBBB", "ZZZZ"}, {1, 0, 1}},
+      {"EXCLUDE", {"BBBB", "CCCC"}, {2, 0, 0}},
+      // A list naming none of the paired stations leaves none in use.
+      {"EXCLUDE", {"ZZZZ"}, {2, 2, 2}},
+      // Names compare over all 16 characters, case-sensitive.
+      {"MARK", {"aaaa", "BBBB X"}, {1, 1, 1}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.othsta + " " + row.listed[0]);
+    set("USESTA", {selectionFile(row.listed)});
+    set("OTHSTA", {row.othsta});
+    stname_.clear();
+    EXPECT_EQ(read({"AAAA", "BBBB", "CCCC"}), -1);
+    EXPECT_EQ(ityp_, row.codes);
+  }
+}
+
+TEST_F(HminpiTest, TableGivesEachStationTheCodeOfItsLastLine) {
+  set("RADIO_1", {"0"});
+  set("RADIO_2", {"1"});
+  set("STASELECT", {"'AAAA' 'x' 'y' ''", "'BBBB' '' '' 'M'", "'CCCC' '' '' 'e'", "'DDDD' '' '' 'm'",
+                    "'ZZZZ' '' '' 'E'", "'DDDD' '' '' ''", "'EEEE' '' '' 'E'", "'EEEE' '' '' 'M'"});
+  // FFFF is on no line: excluded; ZZZZ is not paired: no effect.
+  EXPECT_EQ(read({"AAAA", "BBBB", "CCCC", "DDDD", "EEEE", "FFFF"}), -1);
+  EXPECT_EQ(ityp_, (std::vector<int>{0, 1, 2, 0, 1, 2}));
+  EXPECT_EQ(errCount_, 0);
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(HminpiTest, EveryBadOptionIsReportedBeforeTheStop) {
+  struct Row {
+    std::vector<std::string> table;
+    std::vector<std::string> tableBlocks;
+  };
+  const std::vector<Row> rows = {
+      // A line of three columns: the columns are not checked any further.
+      {{"'AAAA' '' ''", "'BBBBBBBBBBBBBBBBB' '' '' 'X'"},
+       {" *** SR CKOPTU: A set of string is expected for keyword \"STASELECT\""}},
+      // A name of 17 characters and a flag X.
+      {{"'BBBBBBBBBBBBBBBBB' '' '' ''", "'CCCC' '' '' 'X'"},
+       {" *** SR CKOPTL: The input string for keyword \"STASELECT\" is too long.",
+        " *** SR CKOPTC: The input string for keyword \"STASELECT\" is invalid."}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.table[0]);
+    console_.str("");
+    stname_.clear();
+    set("RADIO_1", {"0"});
+    set("RADIO_2", {"1"});
+    t_key table;
+    table.keyName = rt::fit("STASELECT", 32);
+    for (const std::string& v : row.table) table.value.push_back(rt::fit(v, 255));
+    for (t_key& k : inpKey.keys)
+      if (k.keyName == table.keyName) k = table;
+    set("RESIDTYPE", {"neu"});
+    set("RESIDUNIT", {"mm"});
+    set("HLM_3", {"2"});
+    set("NLIMIT", {"-1"});
+    EXPECT_EQ(read({"AAAA", "BBBB"}), 1);
+    std::vector<std::string> want = row.tableBlocks;
+    for (const char* h : {" *** SR CKOPTC: The input string for keyword \"RESIDTYPE\" is invalid.",
+                          " *** SR CKOPTC: The input string for keyword \"RESIDUNIT\" is invalid.",
+                          " *** SR CKOPTI: The value for keyword \"HLM_3\" exceeds the range.",
+                          " *** SR CKOPTR: The value for keyword \"NLIMIT\" exceeds the range."})
+      want.push_back(h);
+    EXPECT_EQ(headers(), want);
+    inpKey.readState = 2;
+  }
+}
+
+TEST_F(HminpiTest, RadioSetWithTwoButtonsIsAnErrorAndReadsTheFileSelection) {
+  set("RADIO_2", {"1"});
+  set("OTHSTA", {"BOGUS"});
+  EXPECT_EQ(read({"AAAA"}), 1);
+  const std::vector<std::string> h = headers();
+  ASSERT_EQ(h.size(), 1u);
+  EXPECT_EQ(h[0], " *** SR CKOPTB: More than one item was selected for a set of radiobottons.");
+  EXPECT_EQ(ityp_, (std::vector<int>{0}));
+}
+
+}  // namespace
