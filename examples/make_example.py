@@ -191,18 +191,32 @@ INPUT_FILE = r"""! Keyword input file of the example: the second coordinate set,
 ! ---- Run frame --------------------------------------------------------
 ! Title of the run: shown in the banner and on line 1 of the lists.
 TITLE 1 "Example: local solution 2022 into the reference frame 2020"
-! Campaign named in the banner.
+! Campaign named in the banner; session and year, when both are given,
+! form the banner's session line ("unknown" otherwise).
 CAMPAIGN 1 "EXAMPLE"
+SES_INFO 1 ""
+YR4_INFO 1 ""
 ! Variables for file names and the banner, one "NAME value" per line.
 ENVIRONMENT 1 "USER example"
-! Program output and message file; blank: the console. "SYSOUT" as message
-! file sends the messages to the program output.
+! System input file (this program reads nothing from it); blank: none.
+SYSINP 1 ""
+! Program output file; blank: the console.
 SYSOUT 1 ""
+! Check box: the SYSOUT name is a default name; 0 with a SYSOUT name that
+! ends in two digits gives a warning.
+SYSODEF 1 "0"
+! Check box: 1 merges the messages into the program output; 0 sends them
+! to the file of SYSERR ("SYSOUT": the program output), which must then be
+! named. Without ERRMRG a blank SYSERR means the program output.
+ERRMRG 1 "1"
 SYSERR 1 ""
 ! Constants file (physical constants of the suite).
 CONST 1 "CONST."
 ! Geodetic datum file: the datum of the first set must be in it.
 DATUM 1 "DATUM."
+! Keywords whose files are removed at the end of the run, one per line
+! (none here).
+DELETE_FILES 0
 
 ! ---- Coordinate sets ----------------------------------------------------
 ! First set: the target system of the transformation.

@@ -3,6 +3,7 @@
 // rejects exactly the two outliers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -48,12 +49,21 @@ TEST(Xform1Example, GeneratorMakesTheCommittedInputFiles) {
   }
 }
 
-TEST(Xform1Example, RecoversTheGeneratingTransformation) {
-  RunDir dir("example_run");
+// Runs the program on a copy of the example's input files.
+e2e::RunResult runExample(const RunDir& dir) {
   for (const std::string& name : kInputs) dir.put(name, e2e::readFile(kExamples / name));
   dir.put("CONST.", e2e::readFile(kExamples / "CONST."));
+  return e2e::run(dir, {"XFORM1.INP"});
+}
 
-  const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});
+std::string trimRight(std::string text) {
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+TEST(Xform1Example, RecoversTheGeneratingTransformation) {
+  RunDir dir("example_run");
+  const e2e::RunResult result = runExample(dir);
   ASSERT_EQ(result.status, 0) << result.out;
   EXPECT_EQ(result.err, "");
 
@@ -107,6 +117,44 @@ TEST(Xform1Example, RecoversTheGeneratingTransformation) {
   // Every station of the second set is in the transformed file.
   const std::vector<std::string> transformed = lines(dir.text("TRANSFORMED.CRD"));
   EXPECT_EQ(transformed.size(), 6u + 30u + 1u);
+}
+
+// The report excerpt of the README is what the example run prints: its
+// lines in order (without trailing blanks, the clock masked), where a line
+// "..." stands for lines left out.
+TEST(Xform1Example, ReadmeShowsTheReportAsPrinted) {
+  RunDir dir("example_readme");
+  const e2e::RunResult result = runExample(dir);
+  ASSERT_EQ(result.status, 0) << result.out;
+  std::vector<std::string> report;
+  for (const std::string& line : lines(e2e::maskClock(result.out)))
+    report.push_back(trimRight(line));
+
+  const std::vector<std::string> readme =
+      lines(e2e::readFile(e2e::fs::path(XF_SOURCE_DIR) / "README.md"));
+  const auto heading = std::find(readme.begin(), readme.end(), "## The report");
+  ASSERT_NE(heading, readme.end());
+  const auto open = std::find(heading, readme.end(), "```");
+  ASSERT_NE(open, readme.end());
+  const auto close = std::find(open + 1, readme.end(), "```");
+  ASSERT_NE(close, readme.end());
+  ASSERT_GT(close - open, 10);
+
+  std::size_t next = 0;
+  bool skip = true;  // the excerpt may start anywhere
+  for (auto it = open + 1; it != close; ++it) {
+    const std::string line = e2e::maskClock(*it);
+    if (trimRight(line) == " ...") {
+      skip = true;
+      continue;
+    }
+    if (skip)
+      while (next < report.size() && report[next] != line) ++next;
+    ASSERT_LT(next, report.size()) << "README line not in the report: " << line;
+    EXPECT_EQ(report[next], line);
+    ++next;
+    skip = false;
+  }
 }
 
 }  // namespace

@@ -86,6 +86,10 @@ const std::string kLongName2 = "second_solution_of_the_test_network_2020.CRD";
 const std::string kLongParam = "transformation_parameters_of_the_test_network.TRN";
 const std::string kLongList = "rejected_stations_of_the_test_network_2020.LST";
 const std::string kLongAccepted = "accepted_stations_of_the_test_network_2020.FIL";
+const std::string kLongTransformed = "transformed_coordinates_of_the_test_network.CRD";
+const std::string kLongExisting = "existing_coordinates_of_the_test_network_2020.CRD";
+const std::string kLongSelection = "stations_of_the_datum_definition_of_the_network.FIL";
+const std::string kLongVelocities = "velocities_of_the_first_solution_of_the_network.VEL";
 
 std::vector<Case> cases() {
   const std::vector<std::string> onlyTranslations = {"1", "1", "1", "0", "0", "0", "0"};
@@ -108,11 +112,11 @@ std::vector<Case> cases() {
        .options = {{"COORD1", {kLongName1}},
                    {"COORD2", {kLongName2}},
                    {"TRNFIL", {kLongParam}},
-                   {"COORDRS", {"TRANSF.CRD"}},
+                   {"COORDRS", {kLongTransformed}},
                    {"OKSTA", {"ACCEPT.FIL"}}},
        .extra = {{"NET_A.CRD", kLongName1}, {"NET_B.CRD", kLongName2}},
        .before = {{"OLD_REJECT.LST", "REJECT.LST"}},
-       .results = {kLongParam, "TRANSF.CRD", "ACCEPT.FIL"},
+       .results = {kLongParam, kLongTransformed, "ACCEPT.FIL"},
        .kept = {"REJECT.LST"}},
       // X/Y/Z in millimetres with rejection: the outlier is rejected and
       // listed, and left out of the accepted stations (both lists under
@@ -138,10 +142,11 @@ std::vector<Case> cases() {
        .options = with({{"RESIDTYPE", {"NEU"}}, {"RESIDUNIT", {"MM"}}, {"TRNFIL", {"PARAM.TRN"}}},
                        params({"0", "0", "0", "1", "1", "1", "1"})),
        .results = {"PARAM.TRN"}},
-      // Selection by a station file: the unlisted stations are marked ...
+      // Selection by a station file (its name longer than 32 characters):
+      // the unlisted stations are marked ...
       {.name = "select_file_mark",
-       .options = {{"USESTA", {"SEL.FIL"}}, {"OTHSTA", {"MARK"}}, {"OKSTA", {"ACCEPT.FIL"}}},
-       .extra = {{"SEL.FIL", "SEL.FIL"}},
+       .options = {{"USESTA", {kLongSelection}}, {"OTHSTA", {"MARK"}}, {"OKSTA", {"ACCEPT.FIL"}}},
+       .extra = {{"SEL.FIL", kLongSelection}},
        .results = {"ACCEPT.FIL"}},
       // ... or excluded.
       {.name = "select_file_exclude",
@@ -163,16 +168,22 @@ std::vector<Case> cases() {
       // epoch (2021-07-02 12:00); one station has no velocity and stays.
       {.name = "velocities",
        .options = {{"COORD2", {"NET_B_2021.CRD"}},
-                   {"VELAPR", {"NET.VEL"}},
+                   {"VELAPR", {kLongVelocities}},
                    {"TRNFIL", {"PARAM.TRN"}},
                    {"COORDRS", {"TRANSF.CRD"}}},
-       .extra = {{"NET_B_2021.CRD", "NET_B_2021.CRD"}, {"NET.VEL", "NET.VEL"}},
+       .extra = {{"NET_B_2021.CRD", "NET_B_2021.CRD"}, {"NET.VEL", kLongVelocities}},
        .results = {"PARAM.TRN", "TRANSF.CRD"}},
       // The transformed coordinates merged with an existing coordinate file.
       {.name = "merge_coord",
-       .options = {{"COORD", {"OLD.CRD"}}, {"COORDRS", {"MERGED.CRD"}}},
-       .extra = {{"OLD.CRD", "OLD.CRD"}},
+       .options = {{"COORD", {kLongExisting}}, {"COORDRS", {"MERGED.CRD"}}},
+       .extra = {{"OLD.CRD", kLongExisting}},
        .results = {"MERGED.CRD"}},
+      // A second file name without extension: its title begins with the
+      // name and a lone dot, in the report and on the transformed file.
+      {.name = "name_without_extension",
+       .options = {{"COORD2", {"NETWORKB"}}, {"COORDRS", {"TRANSF.CRD"}}},
+       .extra = {{"NET_B.CRD", "NETWORKB"}},
+       .results = {"TRANSF.CRD"}},
       // Different datum names: a warning, and the first file's datum is
       // the datum of the run and of the transformed coordinates.
       {.name = "different_datums",

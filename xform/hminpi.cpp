@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <new>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "frame/readkeys.h"
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
+#include "stations/getco3.h"
 #include "stations/stalist.h"
 
 namespace {
@@ -69,12 +69,11 @@ void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int
   const std::size_t n = keyValue.size();
   const long long extent = static_cast<long long>(n);
 
+  // The four columns of every line.
   t_colTexts hlpStr;
-  try {
-    hlpStr.assign(4, std::vector<std::string>(n, std::string(kPathLen, ' ')));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "hlpStr", {4, extent}, kRoutine);
-  }
+  allocChecked(hlpStr, 4, std::vector<std::string>(), "hlpStr", {4, extent}, kRoutine);
+  for (std::vector<std::string>& column : hlpStr)
+    allocChecked(column, extent, std::string(kPathLen, ' '), "hlpStr", {4, extent}, kRoutine);
   const int before = errCount;
   CKOPTU(1, "STASELECT", keyValue, kRoutine, "Manual station selection", irc, errCount, 4,
          {.result2 = &hlpStr});
@@ -83,11 +82,8 @@ void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int
 
   t_stalist staList;
   STALINIT(staList);
-  try {
-    staList.staNam.assign(n, std::string(kNameLen, ' '));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "staList%staNam", {extent}, kRoutine);
-  }
+  allocChecked(staList.staNam, extent, std::string(kNameLen, ' '), "staList%staNam", {extent},
+               kRoutine);
   CKOPTL(1, "STASELECT", hlpStr[0], kRoutine, "Manual station selection", ircColumns, errCount,
          {.column = "Station name",
           .init = "XXERR",
@@ -96,11 +92,7 @@ void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int
   staList.nSta = static_cast<int>(n);
 
   std::vector<int> whatToDo;
-  try {
-    whatToDo.assign(n, 0);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "whatToDo", {extent}, kRoutine);
-  }
+  allocChecked(whatToDo, extent, 0, "whatToDo", {extent}, kRoutine);
   const std::vector<int> codes = {1, 1, 2, 2, 0};
   CKOPTC(1, "STASELECT", hlpStr[3], {"M", "m", "E", "e", " "}, kRoutine,
          "Manual station selection", ircColumns, errCount,

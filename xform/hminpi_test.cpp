@@ -231,6 +231,87 @@ TEST_F(HminpiTest, EveryBadOptionIsReportedBeforeTheStop) {
   }
 }
 
+// Every check names its keyword, the caller and the option's description
+// (and the table column), in the order in which the options are read.
+TEST_F(HminpiTest, EachCheckNamesItsOptionInTheOrderOfReading) {
+  // The header, "Called by:", "Option:" and "Column:" records of every block.
+  const auto labels = [this]() {
+    std::vector<std::string> out;
+    for (const std::string& r : records())
+      if (r.rfind(" *** ", 0) == 0 || r.rfind("                Called by:", 0) == 0 ||
+          r.rfind("                Option:", 0) == 0 || r.rfind("                Column:", 0) == 0)
+        out.push_back(r);
+    return out;
+  };
+  const auto block = [](const std::string& header, const std::string& option,
+                        const std::string& column = "") {
+    std::vector<std::string> out = {" *** SR " + header, "                Called by:   hminpi",
+                                    "                Option:      " + option};
+    if (!column.empty()) out.push_back("                Column:      " + column);
+    return out;
+  };
+  // The options after the station selection, each with a bad value.
+  set("RESIDTYPE", {"UVW"});
+  set("RESIDUNIT", {"CM"});
+  for (int k = 1; k <= 7; ++k) set("HLM_" + std::to_string(k), {"2"});
+  set("REJECT", {"2"});
+  set("NLIMIT", {"-1"});
+  set("ELIMIT", {"-2"});
+  set("ULIMIT", {"-3"});
+  std::vector<std::string> rest;
+  const auto add = [&rest](const std::vector<std::string>& lines) {
+    rest.insert(rest.end(), lines.begin(), lines.end());
+  };
+  add(block("CKOPTC: The input string for keyword \"RESIDTYPE\" is invalid.", "Type of residuals"));
+  add(block("CKOPTC: The input string for keyword \"RESIDUNIT\" is invalid.", "Unit of residuals"));
+  const char* parameters[] = {"shift in X",   "shift in Y",   "shift in Z", "rot around X",
+                              "rot around Y", "rot around Z", "scale"};
+  for (int k = 0; k < 7; ++k)
+    add(block("CKOPTI: The value for keyword \"HLM_" + std::to_string(k + 1) +
+                  "\" exceeds the range.",
+              std::string("Parameter to be compute (") + parameters[k] + ")"));
+  add(block("CKOPTI: The value for keyword \"REJECT\" exceeds the range.", "Outlier rejection"));
+  for (const char* c : {"N", "E", "U"})
+    add(block(std::string("CKOPTR: The value for keyword \"") + c + "LIMIT\" exceeds the range.",
+              std::string("Maximum residuum in ") + c));
+
+  // Selection by file with a bad OTHSTA: the unlisted stations are excluded.
+  set("USESTA", {selectionFile({"BBBB"})});
+  set("OTHSTA", {"OTHER"});
+  EXPECT_EQ(read({"AAAA", "BBBB"}), 1);
+  EXPECT_EQ(ityp_, (std::vector<int>{2, 0}));
+  std::vector<std::string> want =
+      block("CKOPTC: The input string for keyword \"OTHSTA\" is invalid.",
+            "Handling of stations not in file list");
+  want.insert(want.end(), rest.begin(), rest.end());
+  EXPECT_EQ(labels(), want);
+
+  // No radio button set; then the table with a bad name and a bad flag.
+  console_.str("");
+  stname_.clear();
+  inpKey.readState = 2;
+  set("RADIO_1", {"0"});
+  set("RADIO_2", {"0"});
+  EXPECT_EQ(read({"AAAA"}), 1);
+  EXPECT_EQ(labels().front(), " *** SR CKOPTB: No item was selected for a set of radiobottons.");
+  EXPECT_EQ(labels()[2], "                Option:      Type of station selection");
+
+  console_.str("");
+  stname_.clear();
+  inpKey.readState = 2;
+  set("RADIO_2", {"1"});
+  set("STASELECT", {"'AAAAAAAAAAAAAAAAA' '' '' 'X'"});
+  EXPECT_EQ(read({"AAAA"}), 1);
+  want = block("CKOPTL: The input string for keyword \"STASELECT\" is too long.",
+               "Manual station selection", "Station name");
+  const std::vector<std::string> flag = block(
+      "CKOPTC: The input string for keyword \"STASELECT\" is invalid.", "Manual station selection",
+      "Station selection");
+  want.insert(want.end(), flag.begin(), flag.end());
+  want.insert(want.end(), rest.begin(), rest.end());
+  EXPECT_EQ(labels(), want);
+}
+
 TEST_F(HminpiTest, RadioSetWithTwoButtonsIsAnErrorAndReadsTheFileSelection) {
   set("RADIO_2", {"1"});
   set("OTHSTA", {"BOGUS"});

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <array>
-#include <new>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -58,18 +58,6 @@ struct StationSet {
   std::string datum = std::string(kNameLen, ' ');
   double epoch = 0.0;
 };
-
-// Allocates `v` at n elements of `init`; a failure is reported under the
-// array's name and extents and stops the run.
-template <typename T>
-void allocate(std::vector<T>& v, std::size_t n, const T& init, std::string_view name,
-              std::initializer_list<long long> extents) {
-  try {
-    v.assign(n, init);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, kRoutine);
-  }
-}
 
 // Reads one coordinate file, taking the stations with a non-blank flag.
 void readSet(StationSet& set) {
@@ -151,11 +139,11 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
 
 // The list of accepted stations, in the new format of a station selection
 // file. The unit is closed by the exit sequence.
-void writeAcceptedStations(const std::string& name, int nPair,
-                           const std::vector<std::string>& STNAME, const std::vector<int>& ITYP) {
+void writeAcceptedStations(const std::string& name, std::span<const std::string> STNAME,
+                           std::span<const int> ITYP) {
   openResultFile(name);
   rt::writeFmt(LFNAUX, "(A80,/,80('-'),/,/,A,/,A)", {runTitle, "Station name", std::string(16, '*')});
-  for (int i = 0; i < nPair; ++i)
+  for (std::size_t i = 0; i < STNAME.size(); ++i)
     if (ITYP[i] == 0) rt::writeFmt(LFNAUX, "(A16)", {STNAME[i]});
   rt::writeFmt(LFNAUX, "(1X)");
 }
@@ -204,13 +192,9 @@ void XFORM1() {
   std::vector<Xyz> XVEL;
   std::vector<std::string> VELFLG;
   std::vector<bool> VFOUND;
-  allocate(XVEL, nstat1, Xyz{0.0, 0.0, 0.0}, "XVEL", {3, n1});
-  allocate(VELFLG, nstat1, std::string(" "), "VELFLG", {n1});
-  try {
-    VFOUND.assign(nstat1, false);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "VFOUND", {n1}, kRoutine);
-  }
+  allocChecked(XVEL, n1, Xyz{0.0, 0.0, 0.0}, "XVEL", {3, n1}, kRoutine);
+  allocChecked(VELFLG, n1, std::string(" "), "VELFLG", {n1}, kRoutine);
+  allocChecked(VFOUND, n1, false, "VFOUND", {n1}, kRoutine);
   GTVELO("VELAPR", 0, 1, {"@"}, set1.nstat, set1.xstat, set1.stname, XVEL, VELFLG, VFOUND, irc);
   if (irc == 0) CRDVEL(set1.nstat, set1.xstat, XVEL, VFOUND, set2.epoch, set1.epoch);
 
@@ -225,13 +209,13 @@ void XFORM1() {
   std::vector<double> XSTA2;
   std::vector<int> ITYP;
   std::vector<Xyz> XSTNEW;
-  allocate(STNAME, maxsta, std::string(kNameLen, ' '), "STNAME", {nMax});
-  allocate(STANUM, maxsta, 0, "STANUM", {nMax});
-  allocate(STAFLG, 2 * maxsta, ' ', "STAFLG", {2, nMax});
-  allocate(XSTA1, 3 * maxsta, 0.0, "XSTA1", {3, nMax});
-  allocate(XSTA2, 3 * maxsta, 0.0, "XSTA2", {3, nMax});
-  allocate(ITYP, maxsta, 0, "ITYP", {nMax});
-  allocate(XSTNEW, maxsta, Xyz{0.0, 0.0, 0.0}, "XSTNEW", {3, nMax});
+  allocChecked(STNAME, nMax, std::string(kNameLen, ' '), "STNAME", {nMax}, kRoutine);
+  allocChecked(STANUM, nMax, 0, "STANUM", {nMax}, kRoutine);
+  allocChecked(STAFLG, 2 * nMax, ' ', "STAFLG", {2, nMax}, kRoutine);
+  allocChecked(XSTA1, 3 * nMax, 0.0, "XSTA1", {3, nMax}, kRoutine);
+  allocChecked(XSTA2, 3 * nMax, 0.0, "XSTA2", {3, nMax}, kRoutine);
+  allocChecked(ITYP, nMax, 0, "ITYP", {nMax}, kRoutine);
+  allocChecked(XSTNEW, nMax, Xyz{0.0, 0.0, 0.0}, "XSTNEW", {3, nMax}, kRoutine);
 
   std::unordered_map<std::string, std::size_t> partner;
   partner.reserve(nstat2);
@@ -251,7 +235,12 @@ void XFORM1() {
       XSTA2[3 * p + k] = set2.xstat[j][k];
     }
   }
+  // The paired entries of the arrays.
   const std::size_t np = static_cast<std::size_t>(nPair);
+  const std::span<const std::string> pairName(STNAME.data(), np);
+  const std::span<const int> pairNum(STANUM.data(), np);
+  const std::span<const char> pairFlg(STAFLG.data(), 2 * np);
+  const std::span<int> pairTyp(ITYP.data(), np);
 
   // Options and handling codes of the paired stations.
   int resTyp = 0;
@@ -260,14 +249,12 @@ void XFORM1() {
   int errCount = 0;
   std::array<int, 7> iPar{};
   std::array<double, 3> rLimit{};
-  HMINPI(nPair, std::span<const std::string>(STNAME.data(), np),
-         std::span<const int>(STANUM.data(), np), std::span<const char>(STAFLG.data(), 2 * np),
-         std::span<int>(ITYP.data(), np), resTyp, iPar, resUnt, iRej, rLimit, errCount);
+  HMINPI(nPair, pairName, pairNum, pairFlg, pairTyp, resTyp, iPar, resUnt, iRej, rLimit, errCount);
 
   int nPar = 0;
   for (int flag : iPar)
     if (flag == 1) ++nPar;
-  const int nUsed = static_cast<int>(std::count(ITYP.begin(), ITYP.begin() + nPair, 0));
+  const int nUsed = static_cast<int>(std::count(pairTyp.begin(), pairTyp.end(), 0));
 
   // Estimation with the report on the program output.
   std::array<double, 7> param{};
@@ -276,12 +263,12 @@ void XFORM1() {
   const std::array<double, 3> aux{0.0, 0.0, 0.0};
   double rmsTrn = 0.0;
   int nDof = 0;
-  HELMTR(set1.title, set2.title, nPair, std::span<const std::string>(STNAME.data(), np),
-         std::span<const int>(STANUM.data(), np), std::span<const char>(STAFLG.data(), 2 * np),
+  // The second set's coordinates come first, the first set's second.
+  HELMTR(set1.title, set2.title, nPair, pairName, pairNum, pairFlg,
          std::span<const double>(XSTA2.data(), 3 * np),
-         std::span<const double>(XSTA1.data(), 3 * np), aux, std::span<int>(ITYP.data(), np),
-         iPar, resTyp, resUnt, set1.datum, aEll, bEll, dxEll, drEll, scEll, LFNOUT, 2, iRej,
-         rLimit, param, rmsPar, rmsTrn, nDof, rmsCmp);
+         std::span<const double>(XSTA1.data(), 3 * np), aux, pairTyp, iPar, resTyp, resUnt,
+         set1.datum, aEll, bEll, dxEll, drEll, scEll, LFNOUT, 2, iRej, rLimit, param, rmsPar,
+         rmsTrn, nDof, rmsCmp);
 
   // Fewer coordinates than parameters: nothing was estimated, so no result
   // file is written.
@@ -327,7 +314,7 @@ void XFORM1() {
                    {" *** PGM XFORM1: NO REDUNDANCY. ", "NO VERIFICATION OF SITES POSSIBLE"});
       EXITRC(2);
     }
-    writeAcceptedStations(name, nPair, STNAME, ITYP);
+    writeAcceptedStations(name, pairName, pairTyp);
   }
 
   EXITRC(0);
