@@ -46,7 +46,7 @@ struct SplitCase {
   int irc;
 };
 
-TEST(Fnsplt, SplitsFileSpecifications) {
+TEST(Fnsplt, SplitsFileNamesIntoTheirParts) {
   const SplitCase cases[] = {
       {0, "C:\\DATA\\TEST.CRD", "C", "\\DATA", "TEST", "CRD", 0},
       {1, "C:\\DATA\\TEST.CRD", "C:", "\\DATA\\", "TEST.", "CRD", 0},
@@ -90,7 +90,7 @@ TEST(Fnsplt, SplitsFileSpecifications) {
   }
 }
 
-TEST(Fnsplt, BlankSpecificationAndLeadingBlanks) {
+TEST(Fnsplt, BlankNameAndLeadingBlanks) {
   std::string node(4, 'x'), device(4, 'x'), dir(4, 'x'), name(4, 'x'), ext(4, 'x'), ver(4, 'x');
   int irc = -1;
   std::string blank(20, ' ');
