@@ -77,6 +77,14 @@ void RPLENVAR(int iMode, std::string& string) {
   std::string text = string;
   if (rt::trimLen(text) < 2) return;
 
+  // Mode 1 warns, mode 2 stops the run, any other mode is silent.
+  const auto report = [iMode](const std::string& what) {
+    if (iMode != 1 && iMode != 2) return;
+    const char* head = iMode == 1 ? " ### SR RPLENVAR: " : " *** SR RPLENVAR: ";
+    rt::writeFmt(LFNMSG, "(/,A,/)", {head + what});
+    if (iMode == 2) EXITRC(2);
+  };
+
   std::size_t p = 0;  // scan position, from 0
   for (;;) {
     const std::size_t d = text.find('$', p);
@@ -89,11 +97,8 @@ void RPLENVAR(int iMode, std::string& string) {
       if (e != std::string::npos) {
         name = text.substr(d + 2, e - d - 2);
         refEnd = e;
-      } else if (iMode == 1 || iMode == 2) {
-        const char* head = iMode == 1 ? " ### SR RPLENVAR: " : " *** SR RPLENVAR: ";
-        rt::writeFmt(LFNMSG, "(/,A,/)",
-                     {std::string(head) + "\"}\" is missing in: " + rt::trimRight(text)});
-        if (iMode == 2) EXITRC(2);
+      } else {
+        report("\"}\" is missing in: " + rt::trimRight(text));
       }
     } else if (d + 1 < text.size()) {
       name = text.substr(d + 1, 1);
@@ -108,12 +113,8 @@ void RPLENVAR(int iMode, std::string& string) {
         text = text.substr(0, d) + rt::trimRight(value) + rest;
         if (text.size() > kNameLen) text.resize(kNameLen);
         replaced = true;
-      } else if (iMode == 1 || iMode == 2) {
-        const char* head = iMode == 1 ? " ### SR RPLENVAR: " : " *** SR RPLENVAR: ";
-        rt::writeFmt(LFNMSG, "(/,A,/)",
-                     {std::string(head) + "Variable " + rt::trimRight(name) +
-                      " not resolved in: " + rt::trimRight(text)});
-        if (iMode == 2) EXITRC(2);
+      } else {
+        report("Variable " + rt::trimRight(name) + " not resolved in: " + rt::trimRight(text));
       }
     }
 
@@ -217,7 +218,8 @@ void INQUIRE(const InquireArgs& args) {
   std::string name = rt::fit(*args.file, kNameLen);
   RPLENVAR(2, name);
   const std::string path = rt::trimRight(name);
-  if (args.exist != nullptr) *args.exist = rt::inquireFile(path).exist;
-  if (args.opened != nullptr) *args.opened = rt::inquireFile(path).opened;
-  if (args.number != nullptr) *args.number = rt::inquireFile(path).unit;
+  const rt::FileInquiry file = rt::inquireFile(path);
+  if (args.exist != nullptr) *args.exist = file.exist;
+  if (args.opened != nullptr) *args.opened = file.opened;
+  if (args.number != nullptr) *args.number = file.unit;
 }

@@ -28,6 +28,16 @@ bool fileExists(const std::string& name) {
   return exist;
 }
 
+// Opens `name` on lfn as a new, empty file: a file of that name is removed
+// first.
+void openEmpty(int msgUnit, int lfn, const std::string& name) {
+  if (fileExists(name)) {
+    openChecked(msgUnit, lfn, name, "UNKNOWN");
+    rt::closeUnit(lfn, rt::Disp::Delete);
+  }
+  openChecked(msgUnit, lfn, name, "NEW");
+}
+
 // True when `name` is the file that is already open as the program output.
 // The message unit then shares the program-output unit: opening the file
 // again on the message unit would leave the program output without a file.
@@ -50,14 +60,11 @@ void openMessageFile(const std::string& name, bool removeOldFirst) {
   const int previous = LFNMSG;
   LFNMSG = LFNERF;
   if (removeOldFirst) {
-    if (fileExists(name)) {
-      openChecked(previous, LFNMSG, name, "UNKNOWN");
-      rt::closeUnit(LFNMSG, rt::Disp::Delete);
-    }
-  } else {
-    openChecked(previous, LFNMSG, name, "NEW");
-    rt::closeUnit(LFNMSG, rt::Disp::Delete);
+    openEmpty(previous, LFNMSG, name);
+    return;
   }
+  openChecked(previous, LFNMSG, name, "NEW");
+  rt::closeUnit(LFNMSG, rt::Disp::Delete);
   openChecked(previous, LFNMSG, name, "NEW");
 }
 
@@ -78,11 +85,7 @@ void OPNSYS() {
   GTFLNA(0, "SYSOUT", outName, ircOut);
   if (ircOut == 0) {
     LFNOUT = LFNOUF;
-    if (fileExists(outName)) {
-      openChecked(LFNMSG, LFNOUT, outName, "UNKNOWN");
-      rt::closeUnit(LFNOUT, rt::Disp::Delete);
-    }
-    openChecked(LFNMSG, LFNOUT, outName, "NEW");
+    openEmpty(LFNMSG, LFNOUT, outName);
   }
 
   // Message unit.

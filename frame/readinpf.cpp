@@ -228,9 +228,8 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
       ALCERR(1, "inpKey%keys(ikey)%value", {std::max(count, 1)}, "readkeys");
     }
 
-    for (std::string& value : key.value) {
-      if (count >= 1) cleanValue(value);
-    }
+    if (count >= 1)
+      for (std::string& value : key.value) cleanValue(value);
 
     if (rt::eqPadded(key.keyName, "DELETE_FILES")) {
       try {

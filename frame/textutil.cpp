@@ -95,10 +95,7 @@ int LINCOUNT(std::string_view filKey, int nSkip, int* nRest) {
   GTFLNA(0, filKey, fileName, irc, 255);
   if (irc != 0 || rt::isBlank(fileName)) {
     bool exist = false;
-    InquireArgs query;
-    query.file = rt::trimRight(filKey);
-    query.exist = &exist;
-    INQUIRE(query);
+    INQUIRE({.file = rt::trimRight(filKey), .exist = &exist});
     if (!exist) return 0;
     fileName = rt::fit(filKey, 255);
   }

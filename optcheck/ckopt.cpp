@@ -15,10 +15,14 @@
 
 namespace ckopt_frame {
 
+namespace {
+
+// " ### SR CKOPTI: " (mode 0) or " *** SR CKOPTI: " (any other mode).
 std::string prefix(const t_member& m, int mode) {
   return std::string(mode == 0 ? " ### SR " : " *** SR ") + std::string(m.name) + ": ";
 }
 
+// Trimmed name of the keyword input file (blank before the list is read).
 std::string inputFileName() {
   std::vector<std::string> value;
   int irc = 0;
@@ -27,6 +31,8 @@ std::string inputFileName() {
   return rt::trimRight(value[0]);
 }
 
+// Trimmed description for the "Option:" record: the option's own
+// description (at most 45 characters) or, when it has none, descr cut to 45.
 std::string optionText(std::string_view keyWord, std::string_view descr) {
   std::string text;
   DESCRP(keyWord, 45, text, 45);
@@ -34,17 +40,23 @@ std::string optionText(std::string_view keyWord, std::string_view descr) {
   return rt::trimRight(text);
 }
 
+// Position text of value i (from 0) of several: "in line" and the position in
+// free form, trimmed on the right (twenty characters).
+std::string positionText(std::size_t i) {
+  return "in line" + freeInt(static_cast<long long>(i + 1));
+}
+
+}  // namespace
+
+std::string freeInt(long long v) { return rt::trimRight(rt::freeText({rt::FItem(v)})); }
+
 std::pair<std::string, std::string> alignedPair(long long a, long long b) {
-  std::string ta = rt::trimRight(rt::freeText({rt::FItem(a)}));
-  std::string tb = rt::trimRight(rt::freeText({rt::FItem(b)}));
+  std::string ta = freeInt(a);
+  std::string tb = freeInt(b);
   std::size_t width = std::max<std::size_t>({ta.size(), tb.size(), 5});
   ta.insert(0, width - ta.size(), ' ');
   tb.insert(0, width - tb.size(), ' ');
   return {ta, tb};
-}
-
-std::string positionText(std::size_t i) {
-  return "in line" + rt::trimRight(rt::freeText({rt::FItem(static_cast<long long>(i + 1))}));
 }
 
 void descrCheck(const t_member& m, std::string_view descr, std::string_view keyLabel,

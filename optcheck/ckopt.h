@@ -192,23 +192,12 @@ struct t_member {
   std::string_view p2Word;  // "than" or "that": the word before "the" in the maxVal block
 };
 
-// " ### SR CKOPTI: " (mode 0) or " *** SR CKOPTI: " (any other mode).
-std::string prefix(const t_member& m, int mode);
-
-// Trimmed name of the keyword input file (blank before the list is read).
-std::string inputFileName();
-
-// Trimmed description for the "Option:" record: the option's own
-// description (at most 45 characters) or, when it has none, descr cut to 45.
-std::string optionText(std::string_view keyWord, std::string_view descr);
+// An integer written in free form (13 characters), trimmed on the right.
+std::string freeInt(long long v);
 
 // Two numbers written in free form, trimmed, blank-filled in front to one
 // length and to at least 5 characters.
 std::pair<std::string, std::string> alignedPair(long long a, long long b);
-
-// Position text of value i (from 0) of several: "in line" and the position in
-// free form, trimmed on the right (twenty characters).
-std::string positionText(std::size_t i);
 
 // Writes the warning for a description longer than 45 characters (when it
 // is), with keyLabel ("Keyword:  " or "Keyword 1: ") and the keyword.
@@ -386,7 +375,6 @@ class t_typed_values : public t_member_values {
     has_[i] = 1;
   }
   const T& converted(std::size_t i) const { return conv_[i]; }
-  bool hasConverted(std::size_t i) const { return has_[i] != 0; }
 
   std::optional<T> init_;
   std::optional<T> error_;

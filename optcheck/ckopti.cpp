@@ -3,15 +3,12 @@
 
 #include "frame/m_vand.h"
 #include "optcheck/ckopt.h"
-#include "runtime/freeform.h"
-#include "runtime/text.h"
 
 namespace {
 
 const ckopt_frame::t_member member{"CKOPTI", "ckopti", "than"};
 
-// An integer written in free form (13 characters), trimmed on the right.
-std::string freeInt(int v) { return rt::trimRight(rt::freeText({rt::FItem(v)})); }
+using ckopt_frame::freeInt;
 
 class t_intValues : public ckopt_frame::t_number_values<int> {
  public:

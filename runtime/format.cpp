@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 #include <unordered_map>
 
 #include "runtime/text.h"
@@ -567,59 +568,6 @@ void putItem(std::string& out, const Format& f, const Step& s, const FItem& item
 }
 
 // ---------------------------------------------------------------------------
-// Writer engine: hands each finished record to `emit`, which returns false to
-// stop early.
-
-template <typename Emit>
-void writeRecords(const Format& f, const FItems& items, Emit&& emit) {
-  std::string rec;
-  rec.reserve(128);
-  std::size_t item = 0;
-  std::size_t pc = 0;
-  GroupStack groups;
-  const std::size_t n = f.steps.size();
-  for (;;) {
-    if (pc == n) {
-      if (item == items.size()) {
-        emit(rec);
-        return;
-      }
-      if (!f.restartHasData)
-        throw std::logic_error("format \"" + f.source + "\" has no descriptor for the remaining items");
-      if (!emit(rec)) return;
-      rec.clear();
-      pc = f.restart;
-      continue;
-    }
-    const Step& s = f.steps[pc];
-    switch (s.op) {
-      case Op::Open:
-        groups.open(s);
-        ++pc;
-        continue;
-      case Op::Close: pc = groups.close(s, pc); continue;
-      case Op::Skip: rec.append(static_cast<std::size_t>(s.w), ' '); break;
-      case Op::Literal: rec += s.text; break;
-      case Op::Slash:
-        for (int i = 0; i < s.w; ++i) {
-          if (!emit(rec)) return;
-          rec.clear();
-        }
-        break;
-      default:
-        if (item == items.size()) {
-          emit(rec);
-          return;
-        }
-        putItem(rec, f, s, items[item], item);
-        ++item;
-        break;
-    }
-    ++pc;
-  }
-}
-
-// ---------------------------------------------------------------------------
 // Numbers on input
 
 struct FieldScan {
@@ -759,25 +707,24 @@ int readField(const Format& f, const Step& s, std::string_view rec, std::size_t&
 }
 
 // ---------------------------------------------------------------------------
-// Reader engine: `next(rec)` supplies the next record (0, kIoEnd or an error
-// status).
+// Walking a format, the same for writing and reading: the groups, "/" and the
+// start again at the end of the list are run here; the engine (a record
+// writer or reader) does the rest. It tells whether items are left (`left`),
+// ends the transfer (`finish`), goes on with a new record (`newRecord`, false
+// stops), and handles n X (`skip`), a literal (`literal`) and a data
+// descriptor (`data`, false stops).
 
-template <typename Next>
-int readRecords(const Format& f, const FTargets& targets, Next&& next) {
-  std::string_view rec;
-  if (int st = next(rec)) return st;
-  std::size_t col = 0;
-  std::size_t target = 0;
+template <typename Engine>
+void walkFormat(const Format& f, Engine& e) {
   std::size_t pc = 0;
   GroupStack groups;
   const std::size_t n = f.steps.size();
   for (;;) {
     if (pc == n) {
-      if (target == targets.size()) return 0;
+      if (!e.left()) return e.finish();
       if (!f.restartHasData)
-        throw std::logic_error("format \"" + f.source + "\" has no descriptor for the remaining targets");
-      if (int st = next(rec)) return st;
-      col = 0;
+        throw std::logic_error("format \"" + f.source + "\" has no descriptor for the remaining " + Engine::kItems);
+      if (!e.newRecord()) return;
       pc = f.restart;
       continue;
     }
@@ -788,23 +735,94 @@ int readRecords(const Format& f, const FTargets& targets, Next&& next) {
         ++pc;
         continue;
       case Op::Close: pc = groups.close(s, pc); continue;
-      case Op::Skip: col += static_cast<std::size_t>(s.w); break;
-      case Op::Literal:
-        throw std::logic_error("format \"" + f.source + "\": a literal cannot be read");
+      case Op::Skip: e.skip(static_cast<std::size_t>(s.w)); break;
+      case Op::Literal: e.literal(s.text); break;
       case Op::Slash:
-        for (int i = 0; i < s.w; ++i) {
-          if (int st = next(rec)) return st;
-          col = 0;
-        }
+        for (int i = 0; i < s.w; ++i)
+          if (!e.newRecord()) return;
         break;
       default:
-        if (target == targets.size()) return 0;
-        if (int st = readField(f, s, rec, col, targets[target], target)) return st;
-        ++target;
+        if (!e.left()) return e.finish();
+        if (!e.data(s)) return;
         break;
     }
     ++pc;
   }
+}
+
+// Writer engine: hands each finished record to `emit`, which returns false to
+// stop early.
+template <typename Emit>
+struct RecordWriter {
+  static constexpr const char* kItems = "items";
+  const Format& f;
+  const FItems& items;
+  Emit& emit;
+  std::string rec{};
+  std::size_t item = 0;
+
+  bool left() const { return item < items.size(); }
+  void finish() { emit(rec); }
+  bool newRecord() {
+    if (!emit(rec)) return false;
+    rec.clear();
+    return true;
+  }
+  void skip(std::size_t w) { rec.append(w, ' '); }
+  void literal(const std::string& text) { rec += text; }
+  bool data(const Step& s) {
+    putItem(rec, f, s, items[item], item);
+    ++item;
+    return true;
+  }
+};
+
+template <typename Emit>
+void writeRecords(const Format& f, const FItems& items, Emit&& emit) {
+  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit};
+  w.rec.reserve(128);
+  walkFormat(f, w);
+}
+
+// ---------------------------------------------------------------------------
+// Reader engine: `next(rec)` supplies the next record (0, kIoEnd or an error
+// status); the status of the read ends up in `status`.
+
+template <typename Next>
+struct RecordReader {
+  static constexpr const char* kItems = "targets";
+  const Format& f;
+  const FTargets& targets;
+  Next& next;
+  std::string_view rec{};
+  std::size_t col = 0;
+  std::size_t target = 0;
+  int status = 0;
+
+  bool left() const { return target < targets.size(); }
+  void finish() {}
+  bool newRecord() {
+    status = next(rec);
+    col = 0;
+    return status == 0;
+  }
+  void skip(std::size_t w) { col += w; }
+  [[noreturn]] void literal(const std::string&) {
+    throw std::logic_error("format \"" + f.source + "\": a literal cannot be read");
+  }
+  bool data(const Step& s) {
+    status = readField(f, s, rec, col, targets[target], target);
+    ++target;
+    return status == 0;
+  }
+};
+
+template <typename Next>
+int readRecords(const Format& f, const FTargets& targets, Next&& next) {
+  RecordReader<std::remove_reference_t<Next>> r{f, targets, next};
+  if (!r.newRecord()) return r.status;
+  walkFormat(f, r);
+  return r.status;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/text.h"
 
 namespace rt {
 
@@ -50,12 +51,6 @@ struct UnitTable {
 UnitTable& table() {
   static UnitTable t;
   return t;
-}
-
-std::string withoutTrailingBlanks(const std::string& s) {
-  std::size_t n = s.size();
-  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
-  return s.substr(0, n);
 }
 
 std::string normalPath(const std::string& path) {
@@ -156,7 +151,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     u.regular = true;
     fd = ::fileno(f);
   } else {
-    u.name = withoutTrailingBlanks(path);
+    u.name = trimRight(path);
     if (u.name.empty()) return ENOENT;
     bool readOnly = false;
     fd = openDescriptor(u.name, req, readOnly);
@@ -201,7 +196,7 @@ std::string unitName(int unit) {
 
 FileInquiry inquireFile(const std::string& path) {
   FileInquiry answer;
-  const std::string name = withoutTrailingBlanks(path);
+  const std::string name = trimRight(path);
   if (name.empty()) return answer;
   struct stat sb {};
   answer.exist = ::stat(name.c_str(), &sb) == 0;
@@ -297,16 +292,15 @@ void writeRecord(int unit, std::string_view record) {
     throw IoFailure("standard input", "write", "standard input cannot be written");
   }
   if (u == nullptr) throw IoFailure(unitLabel(unit), "write", "the unit is not connected");
-  const std::string name = displayName(unit, *u);
-  if (u->readOnly) throw IoFailure(name, "write", "the file is open for reading only");
+  // The name for a failure is made only when one happens: this runs for every record.
+  const auto fail = [&](const char* why) { throw IoFailure(displayName(unit, *u), "write", why); };
+  if (u->readOnly) fail("the file is open for reading only");
   if (u->last != LastOp::Write) {
     // Sequential output: the file ends after the records written from here.
-    if (std::fseek(u->file, 0, SEEK_CUR) != 0) throw IoFailure(name, "write", std::strerror(errno));
+    if (std::fseek(u->file, 0, SEEK_CUR) != 0) fail(std::strerror(errno));
     if (u->regular) {
       const off_t pos = ::ftello(u->file);
-      if (pos < 0 || ::ftruncate(::fileno(u->file), pos) != 0) {
-        throw IoFailure(name, "write", std::strerror(errno));
-      }
+      if (pos < 0 || ::ftruncate(::fileno(u->file), pos) != 0) fail(std::strerror(errno));
     }
     u->last = LastOp::Write;
   }
@@ -314,7 +308,7 @@ void writeRecord(int unit, std::string_view record) {
       std::fputc('\n', u->file) == EOF) {
     const int e = errno != 0 ? errno : EIO;
     std::clearerr(u->file);
-    throw IoFailure(name, "write", std::strerror(e));
+    fail(std::strerror(e));
   }
 }
 

@@ -16,15 +16,8 @@ void unitVectorMatrix(double lat, double lon, bool toNeu, double* m) {
   const double sp = std::sin(lat), cp = std::cos(lat);
   const double sl = std::sin(lon), cl = std::cos(lon);
   const double rows[3][3] = {{-sp * cl, -sp * sl, cp}, {-sl, cl, 0.0}, {cp * cl, cp * sl, sp}};
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      if (toNeu) {
-        m[3 * j + i] = rows[i][j];
-      } else {
-        m[3 * j + i] = rows[j][i];
-      }
-    }
-  }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) m[3 * j + i] = toNeu ? rows[i][j] : rows[j][i];
 }
 
 }  // namespace

@@ -60,10 +60,7 @@ ExistingFile readExisting(std::string_view keyWord) {
   GTFLNA(0, keyWord, oldName, irc, kNameLen);
   if (irc != 0) return old;
   bool exist = false;
-  InquireArgs query;
-  query.file = rt::trimRight(oldName);
-  query.exist = &exist;
-  INQUIRE(query);
+  INQUIRE({.file = rt::trimRight(oldName), .exist = &exist});
   if (!exist) return old;
   GETCO3(oldName, 1, {"@"}, old.nStat, old.name,
          {.datumName = &old.datum, .stanum = &old.number, .xstat = &old.x, .plate = &old.plate,
