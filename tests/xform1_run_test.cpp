@@ -190,6 +190,29 @@ std::vector<Case> cases() {
        .options = {{"COORD2", {"NET_B_ITRF2014.CRD"}}, {"COORDRS", {"TRANSF.CRD"}}},
        .extra = {{"NET_B_ITRF2014.CRD", "NET_B_ITRF2014.CRD"}},
        .results = {"TRANSF.CRD"}},
+      // Only the translations: the parameter file holds a zero scale and
+      // zero rotations, with zero errors.
+      {.name = "only_translations",
+       .options = with({{"RESIDUNIT", {"MM"}}, {"TRNFIL", {"PARAM.TRN"}}},
+                       params(onlyTranslations)),
+       .results = {"PARAM.TRN"}},
+      // Program output and messages in files of their own: the console
+      // keeps only the timing line; the warning goes to the message file.
+      {.name = "system_files",
+       .options = {{"SYSOUT", {"XFORM1.OUT"}},
+                   {"SYSERR", {"XFORM1.ERR"}},
+                   {"RESIDTYPE", {"NEU"}},
+                   {"COORDRS", {"TRANSF.CRD"}}},
+       .results = {"XFORM1.OUT", "XFORM1.ERR"}},
+      // Every result file registered for removal: each is written (the
+      // list of accepted stations is still open then) and removed at the
+      // end of the run.
+      {.name = "result_files_deleted",
+       .options = {{"REJECT", {"1"}},
+                   {"TRNFIL", {"PARAM.TRN"}},
+                   {"COORDRS", {"TRANSF.CRD"}},
+                   {"OKSTA", {"ACCEPT.FIL"}},
+                   {"DELETE_FILES", {"TRNFIL", "COORDRS", "OKSTA", "LISTFIL"}}}},
       // Rejection on without an outlier: the old list file is removed.
       {.name = "old_listfil_removed",
        .options = {{"REJECT", {"1"}}, {"NLIMIT", {"100"}}, {"ELIMIT", {"100"}}, {"ULIMIT", {""}}},
@@ -228,6 +251,15 @@ std::vector<Case> cases() {
       {.name = "duplicate_station",
        .options = {{"COORD2", {"DUP.CRD"}}},
        .extra = {{"DUP.CRD", "DUP.CRD"}},
+       .status = 1},
+      // A coordinate with a huge exponent: the solution overflows, the run
+      // stops and no result file is written.
+      {.name = "coordinate_out_of_range",
+       .options = {{"COORD1", {"NET_A_OVERFLOW.CRD"}},
+                   {"TRNFIL", {"PARAM.TRN"}},
+                   {"COORDRS", {"TRANSF.CRD"}},
+                   {"OKSTA", {"ACCEPT.FIL"}}},
+       .extra = {{"NET_A_OVERFLOW.CRD", "NET_A_OVERFLOW.CRD"}},
        .status = 1},
       {.name = "bad_option_values",
        .options = {{"RESIDUNIT", {"mm"}}, {"NLIMIT", {"-5"}}, {"TRNFIL", {"PARAM.TRN"}}},
@@ -302,6 +334,34 @@ TEST(Xform1Run, NoArgument) {
   EXPECT_EQ(e2e::maskClock(result.out),
             e2e::readFile(e2e::dataDir() / "expected" / "no_argument" / "REPORT"));
   EXPECT_TRUE(dir.files().empty());
+}
+
+// The list of accepted stations of one run is the station selection file of
+// the next: with the other stations excluded, the second run uses exactly
+// the stations the first one accepted and accepts them all again.
+TEST(Xform1Run, AcceptedStationsSelectTheNextRun) {
+  RunDir dir("accepted_as_selection");
+  for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})
+    dir.copy(name, name);
+  Keywords first = baseKeywords();
+  first.set("REJECT", {"1"}).set("OKSTA", {"FIRST.FIL"});
+  dir.put("FIRST.INP", first.text());
+  ASSERT_EQ(e2e::run(dir, {"FIRST.INP"}).status, 0);
+
+  Keywords second = baseKeywords();
+  second.set("USESTA", {"FIRST.FIL"}).set("OTHSTA", {"EXCLUDE"}).set("OKSTA", {"SECOND.FIL"});
+  dir.put("SECOND.INP", second.text());
+  const e2e::RunResult result = e2e::run(dir, {"SECOND.INP"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  // The rejected station is left out of the second run altogether.
+  EXPECT_EQ(result.out.find("GAMA 10003M001"), std::string::npos);
+  EXPECT_NE(result.out.find(" NUMBER OF COORDINATES :    24\n"), std::string::npos) << result.out;
+  const std::string names = "\nStation name\n****************\n";
+  const std::string list1 = dir.text("FIRST.FIL");
+  const std::string list2 = dir.text("SECOND.FIL");
+  ASSERT_NE(list1.find(names), std::string::npos) << list1;
+  EXPECT_EQ(list2.substr(list2.find(names)), list1.substr(list1.find(names)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Xform1Run, ::testing::ValuesIn(cases()),

@@ -2,6 +2,7 @@
 #include "xform/helmrep.h"
 
 #include <cmath>
+#include <limits>
 
 #include "frame/constants.h"
 #include "frame/exitrc.h"
@@ -16,8 +17,11 @@
 
 namespace {
 
-// A value that cannot be printed as a number is printed as 0.0.
-double shown(double x) { return std::isfinite(x) ? x : 0.0; }
+// A value that cannot be printed as a number (an overflow) fills its field
+// with asterisks, like a number too wide for it.
+double shown(double x) {
+  return std::isfinite(x) ? x : std::copysign(std::numeric_limits<double>::max(), x);
+}
 
 std::string oneChar(char c) { return std::string(1, c); }
 
@@ -131,14 +135,14 @@ void HelmReport::barycentre(double lat, double lon, double hgt) const {
   char latSign = ' ', lonSign = ' ';
   int latDeg = 0, latMin = 0, lonDeg = 0, lonMin = 0;
   double latSec = 0.0, lonSec = 0.0;
-  RADGMS(1, shown(lat), latSign, latDeg, latMin, latSec);
-  RADGMS(1, shown(lon), lonSign, lonDeg, lonMin, lonSec);
+  RADGMS(1, lat, latSign, latDeg, latMin, latSec);
+  RADGMS(1, lon, lonSign, lonDeg, lonMin, lonSec);
   rt::writeFmt(unit_,
                "(/,' BARYCENTER COORDINATES:',/,/,' LATITUDE              :  ',A1,2I3,F6.2,/,' "
                "LONGITUDE             :  ',A1,2I3,F6.2,/,' HEIGHT                :  ',F14.3,' "
                "KM')",
-               {oneChar(latSign), latDeg, latMin, latSec, oneChar(lonSign), lonDeg, lonMin, lonSec,
-                shown(hgt * 0.001)});
+               {oneChar(latSign), latDeg, latMin, shown(latSec), oneChar(lonSign), lonDeg, lonMin,
+                shown(lonSec), shown(hgt * 0.001)});
 }
 
 void HelmReport::parameterHead() const {
@@ -161,9 +165,10 @@ void HelmReport::parameterLine(int k, double value, double error) const {
     char sign = ' ';
     int deg = 0, min = 0;
     double sec = 0.0;
-    RADGMS(1, shown(value), sign, deg, min, sec);
+    RADGMS(1, value, sign, deg, min, sec);
     rt::writeFmt(unit_, R"((' ROTATION AROUND ',A1,'-AXIS:',2X,A1,2I3,F10.6,' +-',F10.6,' "'))",
-                 {oneChar(axes[k - 3]), oneChar(sign), deg, min, sec, shown(error * arcsecPerRad)});
+                 {oneChar(axes[k - 3]), oneChar(sign), deg, min, shown(sec),
+                  shown(error * arcsecPerRad)});
   } else {
     rt::writeFmt(unit_, "(' SCALE FACTOR',10X,':',F18.5,'  +-',F9.5,' MM/KM')",
                  {shown((value - 1.0) * 1.0e6), shown(error * 1.0e6)});

@@ -375,6 +375,12 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
       continue;
     }
     statistics(ssq, sumSq, sum);
+    // Coordinates beyond the range of the computation (a value with a huge
+    // exponent in a coordinate file) make the residuals or the parameters
+    // overflow; nothing of such a solution can be reported.
+    bool finite = std::isfinite(ssq);
+    for (int k = 0; k < kMaxPar && finite; ++k) finite = std::isfinite(p[k]);
+    if (!finite) stopEstimation("NUMERICAL OVERFLOW IN THE ESTIMATION", nPar, nUsed);
 
     // Convergence test.
     ++iteration;

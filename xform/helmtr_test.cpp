@@ -621,6 +621,38 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
                      "                STATIONS STILL USED :      5\n"
                      "\n"});
   }
+  {
+    // A coordinate of 1e300 m (a huge exponent in a coordinate file): the
+    // solution overflows and no number of it could be reported.
+    Network net = identicalSets(6);
+    net.x1[3] = 1.0e300;
+    cases.push_back({"overflow of the solution",
+                     net,
+                     kAll,
+                     0,
+                     {kNoLimit, kNoLimit, kNoLimit},
+                     "\n"
+                     " *** SR HELMTR: NUMERICAL OVERFLOW IN THE ESTIMATION\n"
+                     "                NUMBER OF PARAMETERS:      7\n"
+                     "                STATIONS STILL USED :      6\n"
+                     "\n"});
+  }
+  {
+    // Nothing estimated: the residual of that station is not a number, so
+    // it exceeds no limit and rejection cannot remove it.
+    Network net = identicalSets(6);
+    net.x1[3] = 1.0e300;
+    cases.push_back({"overflow of the residuals",
+                     net,
+                     kNone,
+                     1,
+                     {0.1, 0.1, 0.1},
+                     "\n"
+                     " *** SR HELMTR: NUMERICAL OVERFLOW IN THE ESTIMATION\n"
+                     "                NUMBER OF PARAMETERS:      0\n"
+                     "                STATIONS STILL USED :      6\n"
+                     "\n"});
+  }
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
     restartRun();
@@ -628,6 +660,25 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
     EXPECT_EQ(runStopping(c.net, c.iPar, 2, c.iRej, c.limits), 1);
     EXPECT_EQ(console_.str(), c.block);
     EXPECT_FALSE(fs::exists(list));
+  }
+}
+
+TEST_F(HelmertTest, MarkedStationBeyondRangeShowsAsterisks) {
+  // The marked station's coordinates of about 1e300 m give a residual too
+  // large for its field (local system) or not a number at all (equatorial
+  // system); either way its row must not pretend a perfect fit.
+  for (int resTyp : {1, 2}) {
+    SCOPED_TRACE("resTyp " + std::to_string(resTyp));
+    console_.str("");
+    Network net = identicalSets(5);
+    net.add("FAR", 0, {1.0e300, 0.0, 1.0e300}, {0.5e300, 0.0, 1.0e300}, 1);
+    run(net, kAll, resTyp);
+    const std::string out = console_.str();
+    EXPECT_NE(out.find(" |   6 | FAR              | A A | ****************************** | M |\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("NaN"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Inf"), std::string::npos) << out;
   }
 }
 
