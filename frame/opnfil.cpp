@@ -146,7 +146,7 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
   }
 
   // Neither the file nor the unit may stay connected elsewhere.
-  const std::string path = rt::trimRight(name);
+  const std::string path = rt::fileNameOf(name);
   const rt::FileInquiry file = rt::inquireFile(path);
   if (file.opened && file.unit >= 0) rt::closeUnit(file.unit);
   if (rt::unitOpened(lfn)) rt::closeUnit(lfn);
@@ -217,7 +217,7 @@ void INQUIRE(const InquireArgs& args) {
   if (!args.file) return;
   std::string name = rt::fit(*args.file, kNameLen);
   RPLENVAR(2, name);
-  const std::string path = rt::trimRight(name);
+  const std::string path = rt::fileNameOf(name);
   const rt::FileInquiry file = rt::inquireFile(path);
   if (args.exist != nullptr) *args.exist = file.exist;
   if (args.opened != nullptr) *args.opened = file.opened;

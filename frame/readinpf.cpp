@@ -193,12 +193,16 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
     int count = 0;
     if (!readKeywordLine(line, name, count)) readFailure(list, "cannot decode keyword", line);
     key.keyName = name;
+    // A negative count announces no value line and stands for no value at
+    // all: it is taken as count 0, one blank value, so that every option
+    // check sees the keyword as given without a value.
+    if (count < 0) count = 0;
 
     // The values are collected as they are read, so that a count larger than
     // the file fails at its end instead of reserving memory first.
     try {
-      if (count <= 0) {
-        if (count == 0) key.value.assign(1, std::string(kLineLen, ' '));
+      if (count == 0) {
+        key.value.assign(1, std::string(kLineLen, ' '));
       } else if (count == 1) {
         int firstQuote = 0;
         if (NUMCHR(line, '"', &firstQuote) > 2) {
@@ -233,13 +237,12 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
 
     if (rt::eqPadded(key.keyName, "DELETE_FILES")) {
       try {
-        std::vector<std::string> delFil(key.value.begin(),
-                                        key.value.begin() + std::max(count, 0));
+        std::vector<std::string> delFil(key.value.begin(), key.value.begin() + count);
         list.delFil.swap(delFil);
       } catch (const std::bad_alloc&) {
-        ALCERR(1, "inpKey%delFil", {std::max(count, 0)}, "readInpf");
+        ALCERR(1, "inpKey%delFil", {count}, "readInpf");
       }
-      list.delCount = std::max(count, 0);
+      list.delCount = count;
     }
 
     NEXTLINE(LFNRD, 1, line, irc);

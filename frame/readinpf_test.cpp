@@ -90,7 +90,7 @@ TEST_F(ReadinpfTest, ValueFormsByCount) {
   EXPECT_EQ(valuesOf(3), Values{"a b"});
   EXPECT_EQ(valuesOf(4), Values{"\"a b\" \"c\""});  // raw from the first double quote
   EXPECT_EQ(valuesOf(5), (Values{"first", "\"x y\" \"z\" kept whole"}));
-  EXPECT_TRUE(inpKey.keys[6].value.empty());  // negative count: no values
+  EXPECT_EQ(valuesOf(6), Values{""});      // negative count: taken as 0
   EXPECT_EQ(valuesOf(7), Values{"long"});
   EXPECT_EQ(valuesOf(8), Values{"again"});    // a repeated name is its own entry
   EXPECT_EQ(inpKey.readState, 2);
@@ -161,10 +161,14 @@ TEST_F(ReadinpfTest, DeleteListOfTheLastLineResolvedAfterReading) {
   EXPECT_EQ(valuesOf(2), (Values{"OUT1", "not_a_keyword.tmp", "OUT2"}));
 }
 
-TEST_F(ReadinpfTest, DeleteListWithCountZeroIsEmpty) {
-  read("DELETE_FILES 1 X\nX 1 x.dat\nDELETE_FILES 0\n");
-  EXPECT_EQ(inpKey.delCount, 0);
-  EXPECT_TRUE(inpKey.delFil.empty());
+TEST_F(ReadinpfTest, DeleteListWithCountZeroOrNegativeIsEmpty) {
+  for (const char* count : {"0", "-1"}) {
+    read(std::string("DELETE_FILES 1 X\nX 1 x.dat\nDELETE_FILES ") + count + "\n",
+         std::string("PANEL") + count + ".INP");
+    EXPECT_EQ(inpKey.delCount, 0) << count;
+    EXPECT_TRUE(inpKey.delFil.empty()) << count;
+    EXPECT_EQ(valuesOf(2), Values{""}) << count;
+  }
 }
 
 TEST_F(ReadinpfTest, SameNameAgainKeepsTheListBlankNameReadsTheCommandLine) {

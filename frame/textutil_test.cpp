@@ -5,6 +5,7 @@
 #include <string>
 
 #include "frame/d_inpkey.h"
+#include "frame/opnfil.h"
 #include "frame/testsupport.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -154,6 +155,33 @@ TEST_F(LincountTest, FileNameFromKeyword) {
   EXPECT_EQ(LINCOUNT("COORD", 6, &nRest), 10);
   EXPECT_EQ(nRest, 4);
   EXPECT_EQ(LINCOUNT(rt::fit("COORD", 32), 6), 10);
+}
+
+// A file name with leading blanks names the same file to the inquiry, to
+// the open and to the count (a coordinate file named so in a keyword).
+TEST_F(LincountTest, NameWithLeadingBlanksIsTheSameFile) {
+  const std::string padded = "   " + kFixture + "  ";
+  bool exist = false;
+  INQUIRE({.file = padded, .exist = &exist});
+  EXPECT_TRUE(exist);
+  int nRest = -1;
+  EXPECT_EQ(LINCOUNT(padded, 6, &nRest), 10);
+  EXPECT_EQ(nRest, 4);
+  keyword("COORD", padded);
+  EXPECT_EQ(LINCOUNT("COORD", 6, &nRest), 10);
+  EXPECT_EQ(nRest, 4);
+
+  int iostat = -1;
+  OPNFIL(60, padded, "OLD", "", "READONLY", "", iostat);
+  ASSERT_EQ(iostat, 0);
+  EXPECT_EQ(rt::unitName(60), kFixture);
+  bool opened = false;
+  int number = 0;
+  INQUIRE({.file = padded, .opened = &opened, .number = &number});
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(number, 60);
+  rt::closeUnit(60);
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(LincountTest, NoBlankLineAndShortFiles) {

@@ -30,7 +30,7 @@ enum class LastOp { None, Read, Write };
 
 struct Unit {
   FILE* file = nullptr;
-  std::string name;       // as given to openUnit, without trailing blanks
+  std::string name;       // as given to openUnit, without leading and trailing blanks
   std::string absPath;    // lexically normalised absolute path at open time
   dev_t dev = 0;
   ino_t ino = 0;
@@ -137,6 +137,12 @@ void flushConsole() {
 
 }  // namespace
 
+std::string fileNameOf(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return trimRight(text.substr(first));
+}
+
 int openUnit(int unit, const std::string& path, const OpenRequest& req) {
   if (findUnit(unit) != nullptr) closeUnit(unit);
 
@@ -151,7 +157,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     u.regular = true;
     fd = ::fileno(f);
   } else {
-    u.name = trimRight(path);
+    u.name = fileNameOf(path);
     if (u.name.empty()) return ENOENT;
     bool readOnly = false;
     fd = openDescriptor(u.name, req, readOnly);
@@ -196,7 +202,7 @@ std::string unitName(int unit) {
 
 FileInquiry inquireFile(const std::string& path) {
   FileInquiry answer;
-  const std::string name = trimRight(path);
+  const std::string name = fileNameOf(path);
   if (name.empty()) return answer;
   struct stat sb {};
   answer.exist = ::stat(name.c_str(), &sb) == 0;

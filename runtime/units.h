@@ -7,7 +7,8 @@
 // itself only flushes it. Reading unit 6 or writing unit 5 while they are the
 // console is an error.
 // A file is identified by what it is on disk, so "a/../b.txt" and "b.txt"
-// name the same file. Trailing blanks of a file name are not part of it.
+// name the same file. Leading and trailing blanks of a file name are not
+// part of it (fileNameOf).
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails
@@ -41,9 +42,15 @@ struct OpenRequest {
 // units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
 
+// The file name that a text stands for: the text without its leading blanks
+// and without its trailing blanks and NULs. Opening and inquiring by name
+// both take the name through it, so a name is the same file everywhere.
+std::string fileNameOf(std::string_view text);
+
 bool unitOpened(int unit);
-// Name of the file connected to `unit` as it was given to openUnit; empty
-// when the unit is not connected (units 5 and 6 have no name).
+// Name of the file connected to `unit` as it was given to openUnit (the
+// file name it stands for); empty when the unit is not connected (units 5
+// and 6 have no name).
 std::string unitName(int unit);
 
 struct FileInquiry {

@@ -162,6 +162,34 @@ TEST_F(Units, InquiryIdentifiesTheFileHoweverItIsNamed) {
   EXPECT_EQ(rt::unitName(996), "");
 }
 
+TEST_F(Units, BlanksAroundANameAreNotPartOfIt) {
+  const struct {
+    const char* text;
+    const char* name;
+  } cases[] = {
+      {"a.txt", "a.txt"},       {"  a.txt", "a.txt"},   {"a.txt   ", "a.txt"},
+      {"  a b.txt  ", "a b.txt"}, {"", ""},
+      {"    ", ""},             {"\ta.txt", "\ta.txt"},  // only blanks, not tabs
+  };
+  for (const auto& c : cases) EXPECT_EQ(rt::fileNameOf(c.text), c.name) << c.text;
+  EXPECT_EQ(rt::fileNameOf(std::string("a.txt\0 ", 7)), "a.txt");
+
+  // Open and inquiry take the same file for the padded and the bare name.
+  const std::string bare = path("f.txt");
+  const std::string padded = "  " + bare + "  ";
+  ASSERT_EQ(rt::openUnit(20, padded, status("NEW")), 0);
+  EXPECT_EQ(rt::unitName(20), bare);
+  EXPECT_TRUE(fs::exists(bare));
+  for (const std::string& name : {bare, padded}) {
+    const rt::FileInquiry q = rt::inquireFile(name);
+    EXPECT_TRUE(q.exist) << name;
+    EXPECT_EQ(q.unit, 20) << name;
+  }
+  rt::closeUnit(20);
+  EXPECT_EQ(rt::openUnit(20, "   ", status("UNKNOWN")), ENOENT);
+  EXPECT_FALSE(rt::inquireFile("  " + path("none.txt")).exist);
+}
+
 TEST_F(Units, CloseKeepsOrDeletes) {
   put("keep.txt", "k\n");
   put("del.txt", "d\n");

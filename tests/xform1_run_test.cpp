@@ -364,6 +364,99 @@ TEST(Xform1Run, AcceptedStationsSelectTheNextRun) {
   EXPECT_EQ(list2.substr(list2.find(names)), list1.substr(list1.find(names)));
 }
 
+// A run directory with the test network's input files and the keyword
+// input file `text`; the program's result.
+e2e::RunResult runNetwork(const RunDir& dir, const std::string& text,
+                          const std::vector<std::string>& extra = {}) {
+  for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})
+    dir.copy(name, name);
+  for (const std::string& name : extra) dir.copy(name, name);
+  dir.put("XFORM1.INP", text);
+  return e2e::run(dir, {"XFORM1.INP"});
+}
+
+// A keyword line with a negative number of values is a keyword without a
+// value, as with the number 0: the option checks report the same blocks,
+// the run ends with the same status and writes the same files.
+TEST(Xform1Run, NegativeValueCountIsCountZero) {
+  struct CountCase {
+    std::string key;
+    Options options;  // makes the keyword's check take part
+    int status;       // exit status with no value
+  };
+  const std::vector<CountCase> table = {
+      {"RESIDTYPE", {}, 1},
+      {"RESIDUNIT", {}, 1},
+      {"OTHSTA", {{"USESTA", {"SEL.FIL"}}}, 1},
+      {"HLM_2", {}, 1},
+      {"NLIMIT", {{"REJECT", {"1"}}}, 0},  // blank: no limit
+  };
+  for (const CountCase& c : table) {
+    SCOPED_TRACE(c.key);
+    Keywords keywords = baseKeywords();
+    keywords.set("OKSTA", {"ACCEPT.FIL"}).set("TRNFIL", {"PARAM.TRN"});
+    for (const auto& [key, values] : c.options) keywords.set(key, values);
+    keywords.remove(c.key);
+
+    RunDir zero("count_zero_" + c.key);
+    const e2e::RunResult expected = runNetwork(zero, keywords.text() + c.key + " 0\n", {"SEL.FIL"});
+    RunDir negative("count_negative_" + c.key);
+    const e2e::RunResult result =
+        runNetwork(negative, keywords.text() + c.key + " -1\n", {"SEL.FIL"});
+
+    EXPECT_EQ(expected.status, c.status);
+    if (c.status != 0) {
+      EXPECT_NE(expected.out.find("keyword \"" + c.key + "\""), std::string::npos)
+          << expected.out;
+    }
+    EXPECT_EQ(result.status, expected.status);
+    EXPECT_EQ(result.err, expected.err);
+    EXPECT_EQ(e2e::maskClock(result.out), e2e::maskClock(expected.out));
+    std::set<std::string> written = negative.files();
+    written.erase("XFORM1.INP");
+    std::set<std::string> wanted = zero.files();
+    wanted.erase("XFORM1.INP");
+    EXPECT_EQ(written, wanted);
+    for (const std::string& name : wanted)
+      EXPECT_EQ(e2e::maskClock(negative.text(name)), e2e::maskClock(zero.text(name))) << name;
+  }
+}
+
+// Blanks before a file name are not part of it, as blanks after it are not:
+// the run reads and writes the same files and gives the same report.
+TEST(Xform1Run, FileNamesWithLeadingBlanks) {
+  const std::vector<std::string> results = {"PARAM.TRN", "TRANSF.CRD", "ACCEPT.FIL", "REJECT.LST"};
+  Keywords bare = baseKeywords();
+  bare.set("REJECT", {"1"})
+      .set("TRNFIL", {"PARAM.TRN"})
+      .set("COORDRS", {"TRANSF.CRD"})
+      .set("OKSTA", {"ACCEPT.FIL"});
+  Keywords padded = bare;
+  padded.set("COORD1", {"  NET_A.CRD"})
+      .set("COORD2", {"   NET_B.CRD"})
+      .set("TRNFIL", {" PARAM.TRN"})
+      .set("COORDRS", {"  TRANSF.CRD"})
+      .set("OKSTA", {"  ACCEPT.FIL"})
+      .set("LISTFIL", {"  REJECT.LST"});
+
+  RunDir bareDir("names_bare");
+  const e2e::RunResult expected = runNetwork(bareDir, bare.text());
+  RunDir paddedDir("names_leading_blanks");
+  const e2e::RunResult result = runNetwork(paddedDir, padded.text());
+
+  EXPECT_EQ(expected.status, 0);
+  EXPECT_NE(expected.out.find(" FILE 1: NET_A.CRD: "), std::string::npos) << expected.out;
+  EXPECT_EQ(result.status, expected.status);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(e2e::maskClock(result.out), e2e::maskClock(expected.out));
+  EXPECT_EQ(paddedDir.files(), bareDir.files());
+  for (const std::string& name : results) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(paddedDir.exists(name));
+    EXPECT_EQ(e2e::maskClock(paddedDir.text(name)), e2e::maskClock(bareDir.text(name)));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, Xform1Run, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
