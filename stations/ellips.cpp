@@ -73,9 +73,12 @@ void XYZELL(double aEll, double bEll, const double* dxEll, const double* drEll, 
                    {" ### SR XYZELL: HOW DID YOU GET THE SIGNAL?",
                     "Coordinate is in the near of geocenter!", "Approximation algorithm used."});
     }
+    // Within a*e2 (about 43 km) of the geocentre the factor 1 - a*e2/rho is
+    // negative; only its size is taken, so that the latitude stays within
+    // +-90 degrees with the sign of z (the tangent's size is the same).
     const double rho = std::sqrt(xx * xx + yy * yy + zz * zz);
     hgt = rho - a;
-    lat = (rho == 0.0) ? 0.0 : std::atan2(zz, (1.0 - a * e2 / rho) * bigP);
+    lat = (rho == 0.0) ? 0.0 : std::atan2(zz, std::fabs(1.0 - a * e2 / rho) * bigP);
   }
   ell[0] = lat;
   ell[1] = lon;

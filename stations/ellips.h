@@ -11,7 +11,8 @@
 
 // ell := (latitude, longitude, height) of the geocentric point xyz in the
 // datum. A point near the geocentre gets an approximation (with a warning on
-// the message unit unless it lies within 1 cm of the geocentre).
+// the message unit unless it lies within 1 cm of the geocentre); its
+// latitude, too, lies within +-90 degrees and has the sign of z.
 void XYZELL(double aEll, double bEll, const double* dxEll, const double* drEll, double scEll,
             const double* xyz, double* ell);
 

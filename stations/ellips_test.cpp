@@ -130,10 +130,74 @@ TEST_F(EllipsoidTest, NearTheGeocentreWarnsAndApproximates) {
             "                Coordinate is in the near of geocenter!\n"
             "                Approximation algorithm used.\n"
             "\n");
-  const double e2 = (kA * kA - kB * kB) / (kA * kA);
   EXPECT_NEAR(ell[2], 1000.0 - kA, 1e-9);
-  EXPECT_NEAR(ell[0], std::atan2(800.0, (1.0 - kA * e2 / 1000.0) * 600.0), 1e-15);
   EXPECT_EQ(ell[1], 0.0);
+  // tan(lat) = 800 / (600 * (a*e2/1000 - 1)): the latitude of a normal of
+  // the ellipsoid through the point, on the side of z.
+  const double e2 = (kA * kA - kB * kB) / (kA * kA);
+  EXPECT_NEAR(ell[0], std::atan(800.0 / (600.0 * (kA * e2 / 1000.0 - 1.0))), 1e-15);
+}
+
+// Within about 43 km of the geocentre (a balanced global network's
+// barycentre lies there) the latitude stays within +-90 degrees, with the
+// sign of z; the height is the distance from the geocentre minus a.
+TEST_F(EllipsoidTest, NearTheGeocentreTheLatitudeStaysInRange) {
+  const Vec points[] = {
+      {1000.0, 0.0, 10.0},      {1000.0, 0.0, -10.0},    {1000.0, 0.0, 0.0},
+      {-1000.0, 0.0, -1e-9},    {0.0, 0.0, 30000.0},     {0.0, 0.0, -30000.0},
+      {20.0, -35.0, 0.004},     {-3.0, 4.0, -12.0},      {30000.0, 5000.0, -1.0},
+      {-250.0, -40000.0, 900.0}, {0.001, 0.002, 0.0025},  {0.0, 0.0, 0.0},
+  };
+  for (const Vec& p : points) {
+    SCOPED_TRACE(::testing::Message() << p[0] << " " << p[1] << " " << p[2]);
+    Vec ell{};
+    XYZELL(kA, kB, kNoShift.data(), kNoRot.data(), 1.0, p.data(), ell.data());
+    EXPECT_LE(std::fabs(ell[0]), kPi / 2);
+    EXPECT_EQ(std::signbit(ell[0]), std::signbit(p[2]));
+    const double rho = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    EXPECT_NEAR(ell[2], rho - kA, 1e-8);
+    if (p[0] != 0.0 || p[1] != 0.0) {
+      EXPECT_NEAR(ell[1], std::atan2(p[1], p[0]), 1e-15);
+    }
+  }
+  // On the axis: the pole of the side of z; in the equator plane: latitude 0.
+  Vec ell{};
+  XYZELL(kA, kB, kNoShift.data(), kNoRot.data(), 1.0, points[4].data(), ell.data());
+  EXPECT_EQ(ell[0], kPi / 2);
+  XYZELL(kA, kB, kNoShift.data(), kNoRot.data(), 1.0, points[2].data(), ell.data());
+  EXPECT_EQ(ell[0], 0.0);
+  // The same through a datum whose shift puts the geocentre beside the point.
+  const Vec shift = {-1000.0, 0.0, -10.0};
+  XYZELL(kA, kB, shift.data(), kNoRot.data(), 1.0, kNoShift.data(), ell.data());
+  EXPECT_GT(ell[0], 0.0);
+  EXPECT_LT(ell[0], 1e-3);
+}
+
+// Wherever the conversion was sound it gives the same values, bit for bit:
+// stations on the ellipsoid, points just outside the 43 km region and points
+// near the axis where the approximation's factor is positive.
+TEST_F(EllipsoidTest, SoundResultsUnchanged) {
+  struct Case {
+    Vec xyz;
+    Vec ell;
+  };
+  const Case cases[] = {
+      {{4027894.006, 307045.600, 4919474.910},
+       {0x1.c5ef0295c03d3p-1, 0x1.37a27579df18cp-4, 0x1.2b553c1d19bfdp+7}},
+      {{-2430601.828, -4702442.703, 3546587.358},
+       {0x1.2fd3b10fdbce6p-1, -0x1.06202e857e3afp+1, 0x1.f7676a597466ap+7}},
+      {{44000.0, 0.0, 1.0}, {0x1.9292eb4050e44p-11, 0x0p+0, -0x1.829ae3ff9b5b2p+22}},
+      {{-45000.0, 3000.0, -2000.0},
+       {-0x1.76f46bdb9d1b2p-2, 0x1.899a67091335fp+1, -0x1.828276150da18p+22}},
+      {{1000.0, 0.0, 42750.0}, {0x1.921d69b47b78p+0, 0x0p+0, -0x1.82ae3d39079a2p+22}},
+      {{-500.0, 300.0, -42790.0},
+       {-0x1.921db2cc208dep+0, 0x1.4cf33dec5e9ep+1, -0x1.82adbc1bf2d77p+22}},
+  };
+  for (const Case& c : cases) {
+    Vec ell{};
+    XYZELL(kA, kB, kNoShift.data(), kNoRot.data(), 1.0, c.xyz.data(), ell.data());
+    EXPECT_EQ(ell, c.ell) << c.xyz[0] << " " << c.xyz[1] << " " << c.xyz[2];
+  }
 }
 
 TEST_F(EllipsoidTest, LocalMatrixRowsAreNorthEastUp) {
