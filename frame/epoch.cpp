@@ -62,8 +62,6 @@ std::string_view columns(std::string_view text, long first, long last) {
                      static_cast<std::size_t>(last - first + 1));
 }
 
-std::string twoDigits(int n) { return rt::formatText("(I2.2)", {n}, 2); }
-
 // One epoch from its text.
 void readOne(int iForm, std::string_view string, double& epoch, std::optional<int> nDec) {
   epoch = 0.0;
@@ -173,7 +171,7 @@ void writeOne(int iForm, double epoch, std::string& string, std::optional<int> n
   }
 
   const std::string secDescriptor =
-      "F" + twoDigits(*nDec + 4) + "." + twoDigits(*nDec);
+      rt::formatText("('F',I2.2,'.',I2.2)", {*nDec + 4, *nDec}, 6);
   // Seconds that the field would show as 60 go into the minutes instead.
   const std::string secField = rt::formatField(secDescriptor, s.seconds);
   if (rt::leftAdjust(secField).rfind("60", 0) == 0) carryFullMinute(s);

@@ -90,7 +90,8 @@ TEST_F(RadgmsTest, IllegalKindStops) {
     int deg = 0;
     int min = 0;
     double sec = 0.0;
-    EXPECT_EQ(frametest::exitStatusOf([&] { RADGMS(mode, 1.0, sign, deg, min, sec); }), 1);
+    const auto run = [&, mode = mode] { RADGMS(mode, 1.0, sign, deg, min, sec); };
+    EXPECT_EQ(frametest::exitStatusOf(run), 1);
     EXPECT_EQ(console_.str(), std::string("\n *** SR RADGMS: ILLEGAL TRANSFORMATION TYPE\n") +
                                  std::string(16, ' ') + "TRANS. TYPE:" + shown + "\n\n");
   }

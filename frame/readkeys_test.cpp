@@ -267,7 +267,7 @@ TEST_F(ReadkeysTest, DescriptionTooLongForMaxLenZeroOrLessStops) {
     listRead();
     add("MSG_NLIMIT", {"North limit"});
     std::string descr;
-    EXPECT_EQ(exitStatusOf([&] { DESCRP("NLIMIT", maxLen, descr, 50); }), 1);
+    EXPECT_EQ(exitStatusOf([&, maxLen = maxLen] { DESCRP("NLIMIT", maxLen, descr, 50); }), 1);
     const std::string header = " *** SR DESCRP: Illegal length of description string: ";
     EXPECT_EQ(linesOf(console_.str()),
               (Texts{"", header + shown, "                Keyword:  NLIMIT", ""}));

@@ -86,7 +86,7 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
     std::size_t field = 0;
     for (std::size_t k = 0; k < validVal_.size(); ++k) {
       const bool last = k + 1 == validVal_.size();
-      const std::string text = "\"" + rt::trimRight(validVal_[k]) + "\"" + (last ? " " : ",");
+      const std::string text = '"' + rt::trimRight(validVal_[k]) + '"' + (last ? " " : ",");
       const std::size_t from = 13 + field * (longest + 4);
       for (std::size_t c = 0; c < text.size() && from + c < line.size(); ++c)
         line[from + c] = text[c];

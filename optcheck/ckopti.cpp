@@ -32,7 +32,7 @@ class t_intValues : public ckopt_frame::t_number_values<int> {
     if (opt_.ge && opt_.le) {
       rt::writeFmt(
           LFNMSG, "(16X,A,A)",
-          {"Valid range: ", "(" + freeInt(*opt_.ge) + " <= value <=" + freeInt(*opt_.le) + " )"});
+          {"Valid range: ", '(' + freeInt(*opt_.ge) + " <= value <=" + freeInt(*opt_.le) + " )"});
     } else if (opt_.ge) {
       rt::writeFmt(LFNMSG, "(16X,A,A)", {"Expected:    ", "( value >=" + freeInt(*opt_.ge) + " )"});
     } else if (opt_.le) {

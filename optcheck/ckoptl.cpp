@@ -55,7 +55,7 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
       rt::writeFmt(LFNMSG, "(16X,A,A)", {"Max length:  ", allowed});
     } else if (cls == 3) {
       rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {"Value used:  ", "\"" + rt::trimRight(converted(i)) + "\""});
+                   {"Value used:  ", '"' + rt::trimRight(converted(i)) + '"'});
     }
   }
   void closing(int cls) const override {

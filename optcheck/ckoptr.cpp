@@ -60,7 +60,7 @@ class t_realValues : public ckopt_frame::t_number_values<double> {
       const std::string op =
           std::string(opt_.ge ? " <= value <" : " < value <") + (opt_.le ? "=" : "");
       rt::writeFmt(LFNMSG, "(16X,A,A)",
-                   {"Valid range: ", "(" + numberText(*lower) + op + numberText(*upper) + " )"});
+                   {"Valid range: ", '(' + numberText(*lower) + op + numberText(*upper) + " )"});
     } else if (lower || upper) {
       const char* op = opt_.ge   ? "( value >="
                        : opt_.gt ? "( value >"

@@ -232,7 +232,7 @@ std::vector<std::string> freeRecords(const FItems& items) {
     std::size_t sep = (hasValue && !(prevText && isText)) ? 1 : 0;
     if (hasValue && current.size() + sep + text.size() > kLastColumn) {
       records.push_back(current);
-      current = " ";
+      current.assign(1, ' ');
       sep = 0;
     }
     current.append(sep, ' ');

@@ -148,7 +148,7 @@ void Reader::secondPass() {
     std::string time;
     DATTIM(date, time);
     title = rt::fit(title, 80);
-    title.replace(64, 16, " " + rt::fit(date, 9) + " " + rt::fit(time, 5));
+    title.replace(64, 16, ' ' + rt::fit(date, 9) + ' ' + rt::fit(time, 5));
     list_.listTitle = title;
   } else if (format_ == ListFormat::New) {
     for (int k = 0; k < 5; ++k) {

@@ -434,7 +434,7 @@ TEST_F(WtstatTest, FailedWriteKeepsTheFileThatWasMergedInto) {
   std::vector<std::string> existing(kExisting.begin(), kExisting.begin() + 6);
   char buf[128];
   for (int i = 0; i < 400; ++i) {
-    std::snprintf(buf, sizeof buf, "%3d  %-16s%15.5f%15.5f%15.5f    X", i, ("S" + std::to_string(i)).c_str(),
+    std::snprintf(buf, sizeof buf, "%3d  %-16s%15.5f%15.5f%15.5f    X", i, ('S' + std::to_string(i)).c_str(),
                   4.0e6 + i, 1.0e6, 4.8e6);
     existing.push_back(buf);
   }

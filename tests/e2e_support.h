@@ -116,11 +116,11 @@ class Keywords {
     std::string out = "! Keyword input file of an end-to-end test run\n";
     for (const Entry& e : entries_) {
       const auto quoted = [](const std::string& v) {
-        return v.find('"') != std::string::npos ? v : "\"" + v + "\"";
+        return v.find('"') != std::string::npos ? v : '"' + v + '"';
       };
       out += e.first + " " + std::to_string(e.second.size());
       if (e.second.size() == 1) {
-        out += " " + quoted(e.second[0]) + "\n";
+        out += ' ' + quoted(e.second[0]) + '\n';
       } else {
         out += "\n";
         for (const std::string& v : e.second) out += "  " + quoted(v) + "\n";

@@ -171,7 +171,7 @@ Network synthetic(const std::vector<Vec>& target, const Params& truth, int resTy
 Network identicalSets(int n) {
   Network net;
   const auto target = europe(n);
-  for (int i = 0; i < n; ++i) net.add("S" + std::to_string(i + 1), 0, target[i], target[i]);
+  for (int i = 0; i < n; ++i) net.add('S' + std::to_string(i + 1), 0, target[i], target[i]);
   return net;
 }
 
@@ -554,7 +554,7 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
   std::vector<Case> cases;
   {
     Network net;
-    for (int i = 0; i < 3; ++i) net.add("M" + std::to_string(i), 0, target[i], target[i], 1);
+    for (int i = 0; i < 3; ++i) net.add('M' + std::to_string(i), 0, target[i], target[i], 1);
     cases.push_back({"every station marked",
                      net,
                      kNone,
@@ -568,7 +568,7 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
   }
   {
     Network net;
-    for (int i = 0; i < 2; ++i) net.add("R" + std::to_string(i), 0, target[i], target[i]);
+    for (int i = 0; i < 2; ++i) net.add('R' + std::to_string(i), 0, target[i], target[i]);
     plant(net, 0, {0.5, 0.0, 0.0});
     plant(net, 1, {0.0, 0.4, 0.0});
     cases.push_back({"every station rejected",
@@ -608,7 +608,7 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
       for (int k = 0; k < 3; ++k) p[k] = a[k] + (b[k] - a[k]) * i / 4.0;
       Vec q = p;
       q[0] += 1.0 + 0.001 * i;
-      net.add("L" + std::to_string(i), 0, p, q);
+      net.add('L' + std::to_string(i), 0, p, q);
     }
     cases.push_back({"collinear stations",
                      net,
