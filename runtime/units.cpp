@@ -282,7 +282,15 @@ int openResult(Unit& u, const OpenRequest& req, int& fd) {
   if (s->targetBase.empty() || s->targetBase == "." || s->targetBase == "..") return kOrdinary;
   s->dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (s->dirFd < 0) return kOrdinary;
-  const std::string absDir = normalPath(dir);
+  // The directory's real name: a signal handler removes the new file by it.
+  std::string absDir;
+  if (char* real = ::realpath(dir.c_str(), nullptr)) {
+    absDir = real;
+    std::free(real);
+  } else {
+    absDir = normalPath(dir);
+  }
+  if (absDir.size() > 1 && absDir.back() == '/') absDir.pop_back();
   fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     s->tempBase = tempName(s->targetBase);
