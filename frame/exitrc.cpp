@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,14 +136,30 @@ void EXIT_DEL() {
 }
 
 void EXIT_PGM(int retCode) {
-  CPUEND(retCode);
-  for (int lfn = 10; lfn <= LFNRD; ++lfn) {
-    if (!rt::unitOpened(lfn)) continue;
-    if (rt::closeUnitIostat(lfn) != 0) {
+  const bool success = retCode == 0 || retCode == 1;
+  // A unit that does not close is named on the console; once every unit is
+  // closed, the run ends as an input/output failure of the first of them.
+  std::optional<rt::IoFailure> failure;
+  const auto close = [&failure](int lfn, rt::Disp disp) {
+    try {
+      rt::closeUnit(lfn, disp);
+    } catch (const rt::IoFailure& e) {
       rt::writeFree(6, {" *** SR EXIT_PGM: Cannot close LFN", lfn});
+      if (!failure) failure = e;
     }
+  };
+  // The result files are put in place before the end-of-run report, which
+  // thus never tells of success when one of them could not be written;
+  // after an error they stay as they were.
+  for (int lfn = 10; lfn <= LFNRD; ++lfn) {
+    if (rt::resultUnit(lfn)) close(lfn, success ? rt::Disp::Keep : rt::Disp::Discard);
   }
-  throw rt::ProgramExit{(retCode == 0 || retCode == 1) ? 0 : 1};
+  CPUEND(failure ? 2 : retCode);
+  for (int lfn = 10; lfn <= LFNRD; ++lfn) {
+    if (rt::unitOpened(lfn)) close(lfn, rt::Disp::Keep);
+  }
+  if (failure) throw *failure;
+  throw rt::ProgramExit{success ? 0 : 1};
 }
 
 void ALCERR(int irc, std::string_view varName, std::initializer_list<long long> extents,

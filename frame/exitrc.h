@@ -10,6 +10,10 @@ extern std::string exitInpFile;
 
 // Ends the run: exit actions, end-of-run report, closing of units 10 to 999,
 // then throws rt::ProgramExit with status 0 (return codes 0 and 1) or 1.
+// Result files still open are put in place before the report (after return
+// code 2 they stay as they were); a unit that cannot be closed ends the run
+// with rt::IoFailure naming its file instead, and a result file that could
+// not be put in place turns the report's last line into the error line.
 [[noreturn]] void EXITRC(int retCode);
 [[noreturn]] void EXIT_PGM(int retCode);
 void EXIT_MEN(int retCode);

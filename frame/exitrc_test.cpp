@@ -173,10 +173,109 @@ TEST_F(ExitrcTest, UnitThatCannotBeClosedIsReported) {
     GTEST_SKIP() << "records are not buffered";
   }
   ASSERT_EQ(rt::openUnit(13, path("FINE.TXT")), 0);
-  EXPECT_EQ(exitStatusOf([] { EXITRC(2); }), 1);
+  rt::writeRecord(13, "written whole");
+  // The console record, every other unit still closed, and the run ends as
+  // an input/output failure naming the file, whatever the return code.
+  for (int retCode : {2, 0}) {
+    SCOPED_TRACE(retCode);
+    try {
+      EXITRC(retCode);
+      ADD_FAILURE() << "EXITRC returned";
+    } catch (const rt::IoFailure& e) {
+      EXPECT_EQ(e.file(), "/dev/full");
+    } catch (const rt::ProgramExit&) {
+      ADD_FAILURE() << "a unit that cannot be closed ended the run normally";
+    }
+    EXPECT_EQ(linesOf(console_.str()),
+              (Texts{"  *** SR EXIT_PGM: Cannot close LFN           12"}));
+    EXPECT_FALSE(rt::unitOpened(12));
+    EXPECT_FALSE(rt::unitOpened(13));
+    EXPECT_EQ(fileContent(path("FINE.TXT")), "written whole\n");
+    restart();
+    ASSERT_EQ(rt::openUnit(12, "/dev/full"), 0);
+    rt::writeRecord(12, "stays in the buffer until the close");
+  }
+}
+
+// Result files still open at the end: put in place before the end-of-run
+// report after success, left as they were after an error, and removed when
+// registered for removal (whether or not they existed before).
+TEST_F(ExitrcTest, ResultFilesAtTheEndOfTheRun) {
+  struct Case {
+    int retCode;
+    bool registered;
+    const char* accepted;  // content of ACCEPTED.FIL afterwards, nullptr: removed
+  };
+  const Case cases[] = {{0, false, "new\n"}, {2, false, "old\n"}, {0, true, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.retCode) + (c.registered ? " registered" : ""));
+    restart();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    const std::string accepted = writeFile("ACCEPTED.FIL", "old\n");
+    const std::string created = path("CREATED.FIL");
+    rt::OpenRequest req;
+    req.role = rt::FileRole::Result;
+    ASSERT_EQ(rt::openUnit(996, accepted, req), 0);
+    ASSERT_EQ(rt::openUnit(999, created, req), 0);
+    rt::writeRecord(996, "new");
+    rt::writeRecord(999, "made");
+    programName = rt::fit("XFORM1", 8);
+    inpKey.readState = 2;
+    if (c.registered) registerForRemoval({accepted, created});
+    startTimers();
+
+    EXPECT_EQ(exitStatusOf([&] { EXITRC(c.retCode); }), c.retCode == 0 ? 0 : 1);
+    EXPECT_FALSE(rt::unitOpened(996));
+    EXPECT_FALSE(rt::unitOpened(999));
+    if (c.accepted == nullptr) {
+      EXPECT_FALSE(fs::exists(accepted));
+    } else {
+      EXPECT_EQ(fileContent(accepted), c.accepted);
+    }
+    EXPECT_EQ(fs::exists(created), c.retCode == 0 && !c.registered);
+    // Nothing else is left in the directory.
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      EXPECT_TRUE(name == "ACCEPTED.FIL" || name == "CREATED.FIL") << name;
+    }
+  }
+}
+
+// A result file that cannot be put in place at the end: the console names
+// its unit, the report ends with the error line instead of the success line,
+// the other units are still closed, and the run ends as an input/output
+// failure naming the file.
+TEST_F(ExitrcTest, ResultFileThatCannotBePutInPlaceIsNoSuccess) {
+  fs::create_directories(dir_ / "gone");
+  const std::string accepted = path("gone/ACCEPTED.FIL");
+  rt::OpenRequest req;
+  req.role = rt::FileRole::Result;
+  ASSERT_EQ(rt::openUnit(996, accepted, req), 0);
+  rt::writeRecord(996, "never in place");
+  const std::string fine = path("FINE.FIL");
+  ASSERT_EQ(rt::openUnit(997, fine, req), 0);
+  rt::writeRecord(997, "in place");
+  fs::remove_all(dir_ / "gone");  // its directory disappears before the end
+  programName = rt::fit("XFORM1", 8);
+  inpKey.readState = 2;
+  startTimers();
+
+  std::string failedFile;
+  try {
+    EXITRC(0);
+  } catch (const rt::IoFailure& e) {
+    failedFile = e.file();
+  } catch (const rt::ProgramExit&) {
+    ADD_FAILURE() << "the run ended as a success";
+  }
+  EXPECT_EQ(failedFile, accepted);
   EXPECT_EQ(linesOf(console_.str()),
-            (Texts{"  *** SR EXIT_PGM: Cannot close LFN           12"}));
-  EXPECT_FALSE(rt::unitOpened(13));
+            (Texts{"  *** SR EXIT_PGM: Cannot close LFN          996", "", kTiming, "", "", "",
+                   std::string(65, '-'), kTiming, ">>> Program ended with an error", ""}));
+  EXPECT_FALSE(rt::unitOpened(996));
+  EXPECT_FALSE(rt::unitOpened(997));
+  EXPECT_EQ(fileContent(fine), "in place\n");
 }
 
 TEST_F(ExitrcTest, AlcerrBlock) {

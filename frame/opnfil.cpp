@@ -125,7 +125,7 @@ void RPLENVAR(int iMode, std::string& string) {
 }
 
 void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::string_view form,
-            std::string_view action, std::string_view /*spare*/, int& iostat) {
+            std::string_view action, std::string_view /*spare*/, int& iostat, rt::FileRole role) {
   inpKey.openBusy = true;
 
   std::string name = rt::fit(filePath, kNameLen);
@@ -152,6 +152,7 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
   if (rt::unitOpened(lfn)) rt::closeUnit(lfn);
 
   rt::OpenRequest request;
+  request.role = role;
   const std::string statusField = keywordField(status);
   if (rt::eqPadded(statusField, "OLD")) {
     request.status = "OLD";

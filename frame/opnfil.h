@@ -5,11 +5,15 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/units.h"
+
 // Opens filePath on lfn with status ("OLD", "UNKNOWN", "NEW", "SCRATCH" or
 // blank), form ("FORMATTED", "UNFORMATTED", "BINARY" or blank) and action
-// ("READONLY" or blank); iostat 0 when the file is open.
+// ("READONLY" or blank); iostat 0 when the file is open. A result file
+// (role Result) is replaced whole when its unit is closed (rt::openUnit).
 void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::string_view form,
-            std::string_view action, std::string_view spare, int& iostat);
+            std::string_view action, std::string_view spare, int& iostat,
+            rt::FileRole role = rt::FileRole::Ordinary);
 
 // Inquiry by unit or by file name; every field optional.
 struct InquireArgs {

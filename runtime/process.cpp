@@ -1,6 +1,12 @@
 // The process: command line, clock, end of run.
 #include "runtime/process.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <utility>
@@ -43,6 +49,74 @@ std::string finalFlush() {
   }
   return {};
 }
+
+// Closes the result files that are still open: put in place (commit) or
+// left as they were; returns the message of a failure, empty on success.
+std::string finishResults(bool commit) {
+  try {
+    closeResultUnits(commit ? Disp::Keep : Disp::Discard);
+  } catch (const IoFailure& e) {
+    return e.what();
+  }
+  return {};
+}
+
+// The files to remove on a signal: each entry owns a copy of the name made
+// when it was registered, so the handler only reads and unlinks.
+constexpr int kTempEntries = 64;
+std::atomic<char*> tempFiles[kTempEntries];
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+void removeTempFilesAndDie(int sig) {
+  for (std::atomic<char*>& entry : tempFiles) {
+    const char* name = entry.load();
+    if (name != nullptr) ::unlink(name);
+  }
+  // The usual ending for this signal: its default action.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(sig);
+}
+
+// The signal actions of the run, and those they replaced.
+class SignalScope {
+ public:
+  SignalScope() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, &oldXfsz_);
+
+    struct sigaction cleanup {};
+    cleanup.sa_handler = removeTempFilesAndDie;
+    sigemptyset(&cleanup.sa_mask);
+    for (int sig : kCleanupSignals) sigaddset(&cleanup.sa_mask, sig);
+    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+      const int sig = kCleanupSignals[i];
+      ::sigaction(sig, nullptr, &old_[i]);
+      // A signal ignored when the run started (nohup) stays ignored.
+      if (old_[i].sa_handler != SIG_IGN) ::sigaction(sig, &cleanup, nullptr);
+    }
+  }
+  ~SignalScope() {
+    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i)
+      ::sigaction(kCleanupSignals[i], &old_[i], nullptr);
+    ::sigaction(SIGXFSZ, &oldXfsz_, nullptr);
+  }
+  SignalScope(const SignalScope&) = delete;
+  SignalScope& operator=(const SignalScope&) = delete;
+
+ private:
+  struct sigaction old_[std::size(kCleanupSignals)] {};
+  struct sigaction oldXfsz_ {};
+};
 
 }  // namespace
 
@@ -94,23 +168,46 @@ double cpuSeconds() {
 void setClockOverride(std::optional<ClockValues> values) { clockOverride() = values; }
 void setCpuOverride(std::optional<double> seconds) { cpuOverride() = seconds; }
 
+int registerTempFile(const std::string& absolutePath) {
+  for (int i = 0; i < kTempEntries; ++i) {
+    if (tempFiles[i].load() != nullptr) continue;
+    char* copy = ::strdup(absolutePath.c_str());
+    if (copy == nullptr) return -1;
+    char* expected = nullptr;
+    if (tempFiles[i].compare_exchange_strong(expected, copy)) return i;
+    std::free(copy);
+  }
+  return -1;
+}
+
+void unregisterTempFile(int entry) {
+  if (entry < 0 || entry >= kTempEntries) return;
+  char* name = tempFiles[entry].exchange(nullptr);
+  std::free(name);
+}
+
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {
   setCommandLine(argc, argv);
+  const SignalScope signals;
   int status = 0;
   try {
     body();
   } catch (const ProgramExit& e) {
     status = e.status;
   } catch (const IoFailure& e) {
-    // What was written before the failure goes out before the message.
+    // Result files not finished keep their old content; what was written
+    // before the failure goes out before the message.
+    finishResults(false);
     const std::string flushFailure = finalFlush();
     std::cerr << e.what() << std::endl;
     if (!flushFailure.empty()) std::cerr << flushFailure << std::endl;
     return 127;
   }
+  const std::string resultFailure = finishResults(status == 0);
   const std::string flushFailure = finalFlush();
-  if (!flushFailure.empty()) {
-    std::cerr << flushFailure << std::endl;
+  if (!resultFailure.empty() || !flushFailure.empty()) {
+    if (!resultFailure.empty()) std::cerr << resultFailure << std::endl;
+    if (!flushFailure.empty()) std::cerr << flushFailure << std::endl;
     return 127;
   }
   return status;

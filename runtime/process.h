@@ -47,7 +47,19 @@ void setCpuOverride(std::optional<double> seconds);
 
 // Runs the program body and turns its end into an exit status: the status
 // of a ProgramExit, 0 when the body returns, 127 for an IoFailure (message
-// on standard error). Units and the console are flushed at the end.
+// on standard error). Units and the console are flushed at the end; result
+// files still open are put in place after status 0 and left as they were
+// after any other ending. While the body runs, a file-size limit makes a
+// write fail instead of killing the process (SIGXFSZ ignored), and SIGINT,
+// SIGTERM, SIGHUP and SIGPIPE (those not ignored when the run started)
+// first remove the files registered below and then end the process as
+// that signal does by default.
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body);
+
+// Files to remove when a signal ends the run (the new files beside result
+// files). registerTempFile takes an absolute name and returns the entry, -1
+// when there is no room; unregisterTempFile(-1) does nothing.
+int registerTempFile(const std::string& absolutePath);
+void unregisterTempFile(int entry);
 
 }  // namespace rt

@@ -1,9 +1,15 @@
 #include "runtime/process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -185,6 +191,119 @@ TEST_F(RunProgram, FailedFinalFlushGives127) {
             }),
             127);
   EXPECT_EQ(err_.str(), "input/output failure: write on file /dev/full: No space left on device\n");
+}
+
+// A result file still open when the run ends is put in place after
+// status 0 and left as it was after any other ending.
+TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
+  struct Case {
+    const char* name;
+    std::function<void()> ending;
+    int status;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"return", [] {}, 0, true},
+      {"exit 0", [] { throw rt::ProgramExit{0}; }, 0, true},
+      {"exit 1", [] { throw rt::ProgramExit{1}; }, 1, false},
+      {"failure", [] { throw rt::IoFailure("other.crd", "read"); }, 127, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    { std::ofstream(file()) << "old\n"; }
+    EXPECT_EQ(run([&] {
+                rt::OpenRequest req;
+                req.role = rt::FileRole::Result;
+                ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+                rt::writeRecord(20, "new");
+                c.ending();
+              }),
+              c.status);
+    EXPECT_FALSE(rt::unitOpened(20));
+    EXPECT_EQ(content(), c.replaced ? "new\n" : "old\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  }
+}
+
+// A file-size limit makes the write fail (status 127, the file named)
+// instead of killing the process, and the result file keeps its content.
+TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
+  { std::ofstream(file()) << "old\n"; }
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const int status = run([&] {
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    rt::OpenRequest req;
+    req.role = rt::FileRole::Result;
+    ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+    for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
+    rt::closeUnit(20);
+  });
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(status, 127);
+  EXPECT_EQ(err_.str(), "input/output failure: write on file " + file() + ": File too large\n");
+  EXPECT_EQ(content(), "old\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP while a result file is written: the new file
+// beside it is removed, the target keeps its content and the process ends
+// as that signal ends it. A signal ignored when the run starts stays ignored.
+TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
+  struct Case {
+    int sig;
+    bool ignoredAtStart;
+  };
+  for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
+                       Case{SIGHUP, true}}) {
+    SCOPED_TRACE(std::to_string(c.sig) + (c.ignoredAtStart ? " ignored" : ""));
+    { std::ofstream(file()) << "old\n"; }
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::signal(c.sig, c.ignoredAtStart ? SIG_IGN : SIG_DFL);
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, c.sig);
+      ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      const char* argv[] = {"xform1"};
+      const int status = rt::runProgram(1, argv, [&] {
+        rt::OpenRequest req;
+        req.role = rt::FileRole::Result;
+        if (rt::openUnit(20, file(), req) != 0) throw rt::ProgramExit{3};
+        rt::writeRecord(20, "new");
+        rt::flushAll();
+        ::raise(c.sig);
+      });
+      ::_exit(status);
+    }
+    int ws = 0;
+    ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
+    if (c.ignoredAtStart) {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+      EXPECT_EQ(content(), "new\n");
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == c.sig) << "wait status " << ws;
+      EXPECT_EQ(content(), "old\n");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  }
+}
+
+// The registry of files to remove on a signal takes and frees entries.
+TEST(Process, TemporaryFileEntries) {
+  std::vector<int> entries;
+  for (int i = 0; i < 64; ++i) entries.push_back(rt::registerTempFile("/tmp/none" + std::to_string(i)));
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), -1), 0);
+  EXPECT_EQ(rt::registerTempFile("/tmp/one-too-many"), -1);
+  rt::unregisterTempFile(entries[5]);
+  EXPECT_EQ(rt::registerTempFile("/tmp/again"), entries[5]);
+  for (int e : entries) rt::unregisterTempFile(e);
+  rt::unregisterTempFile(-1);
+  EXPECT_GE(rt::registerTempFile("/tmp/free"), 0);
+  rt::unregisterTempFile(0);
 }
 
 }  // namespace

@@ -14,20 +14,49 @@
 // readRecord returns kIoEnd at end of file. Every other call that fails
 // (a write to a full disk, a write to a unit that is not connected, a close
 // or rewind that fails) throws IoFailure: an unchecked input/output failure.
+//
+// Result files (FileRole::Result) are replaced whole or not at all: the
+// records go to a new file beside the target, created under a name nobody
+// can guess, and only a close with Keep puts it in place of the target once
+// it is written, flushed to the disk and closed without error. A close with
+// Discard, any failure, and the end of the run by an error or a signal
+// leave the target as it was and remove the new file. Where the target must
+// not be replaced by another file, it receives the records itself:
+//  - it is not a regular file (a FIFO, a device, a socket), or it is the
+//    very file open as standard output or standard error (then the records
+//    follow what the program wrote there, nothing is cut);
+//  - it has other hard links, or the directory refuses the replacement (a
+//    sticky directory and another owner): the finished content is copied
+//    into it at the close;
+//  - the directory takes no new file: the target is written directly.
+// A symbolic link stays; the file it points at receives the content. A
+// replaced target keeps its permissions and, where the process may, its
+// owner and group; a new one gets 0666 less the umask. Messages name the
+// target, never the new file beside it.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 
 namespace rt {
 
-enum class Disp { Keep, Delete };
+// Keep: closed as it stands (a result file is put in place). Delete: the
+// file is removed as well (a result file: the target is removed and its new
+// content dropped); special files (FIFOs, devices, sockets) and the program
+// output are never removed. Discard: a result file is left as it was before
+// it was opened; any other unit is closed as with Keep.
+enum class Disp { Keep, Delete, Discard };
+
+// Ordinary: the file is written where it stands. Result: see above.
+enum class FileRole { Ordinary, Result };
 
 struct OpenRequest {
   std::string status = "UNKNOWN";  // "OLD", "UNKNOWN", "NEW" or "SCRATCH" (upper case)
   bool formatted = true;
   bool readOnly = false;
+  FileRole role = FileRole::Ordinary;
 };
 
 // Connects `path` to `unit`. OLD: the file must exist; NEW: it must not;
@@ -60,11 +89,20 @@ struct FileInquiry {
 };
 FileInquiry inquireFile(const std::string& path);
 
-// Close with keep or delete disposition; closing a unit that is not
-// connected does nothing. closeUnit throws IoFailure when the close fails,
-// closeUnitIostat returns the status instead.
+// Close with keep, delete or discard disposition; closing a unit that is
+// not connected does nothing. closeUnit throws IoFailure when the close
+// fails (for a result file: when it could not be put in place), naming the
+// file; closeUnitIostat returns the status instead. The unit is closed in
+// both cases.
 void closeUnit(int unit, Disp disp = Disp::Keep);
 int closeUnitIostat(int unit, Disp disp = Disp::Keep);
+
+// True when `unit` holds a result file opened with FileRole::Result.
+bool resultUnit(int unit);
+
+// Closes every unit that holds a result file with `disp`; the first failure
+// is thrown as IoFailure after all of them are closed.
+void closeResultUnits(Disp disp);
 
 // Reads the next record (without its line end; a trailing CR is dropped).
 // Returns 0, kIoEnd (-1) at end of file, or a positive status when the unit
@@ -85,7 +123,12 @@ void flushAll();
 void setConsoleOutput(std::ostream* out);
 void setConsoleInput(std::istream* in);
 
-// Closes every unit without checks (between in-process tests).
+// Closes every unit without checks (between in-process tests); result
+// files are discarded.
 void resetUnits();
+
+// Test hook: the source of the random part of the names of new files beside
+// result files; an empty function restores the random one.
+void setTempSuffixSource(std::function<std::string()> source);
 
 }  // namespace rt

@@ -1,9 +1,22 @@
 #include "runtime/units.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <iostream>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -335,6 +348,369 @@ TEST_F(Units, LargeFilesAreFast) {
   EXPECT_EQ(n, 100000);
   EXPECT_EQ(last, rec);
   EXPECT_LT(seconds, 1.0);
+}
+
+// ---- Result files: replaced whole or not at all ----
+
+class ResultFiles : public Units {
+ protected:
+  void TearDown() override {
+    rt::setTempSuffixSource({});
+    Units::TearDown();
+  }
+  static rt::OpenRequest result() {
+    rt::OpenRequest r;
+    r.role = rt::FileRole::Result;
+    return r;
+  }
+  // The entries of a directory of the test, sorted.
+  std::vector<std::string> names(const std::string& sub = "") const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_ / sub)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // The one new file beside `target` while it is written ("" if none).
+  std::string newFileBeside(const std::string& target, const std::string& sub = "") const {
+    std::string found;
+    for (const std::string& n : names(sub))
+      if (n.rfind(target + ".~", 0) == 0) {
+        EXPECT_TRUE(found.empty()) << "more than one new file: " << n;
+        found = n;
+      }
+    return found;
+  }
+  // Writes the records to `name` as a result file and closes it.
+  void writeResult(const std::string& name, const std::vector<std::string>& records,
+                   rt::Disp disp = rt::Disp::Keep) {
+    ASSERT_EQ(rt::openUnit(20, name, result()), 0);
+    for (const std::string& r : records) rt::writeRecord(20, r);
+    rt::closeUnit(20, disp);
+  }
+  static struct stat statOf(const std::string& name) {
+    struct stat sb {};
+    EXPECT_EQ(::lstat(name.c_str(), &sb), 0) << name;
+    return sb;
+  }
+};
+
+TEST_F(ResultFiles, ReplacedOnlyWhenClosedWithKeep) {
+  put("T.CRD", "old\n");
+  ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+  EXPECT_TRUE(rt::resultUnit(20));
+  rt::writeRecord(20, "new 1");
+  rt::writeRecord(20, "new 2");
+  rt::flushAll();
+  // While it is written the target is untouched, and the inquiry finds it
+  // connected to the unit.
+  EXPECT_EQ(get("T.CRD"), "old\n");
+  EXPECT_NE(newFileBeside("T.CRD"), "");
+  const rt::FileInquiry q = rt::inquireFile(path("T.CRD"));
+  EXPECT_TRUE(q.exist);
+  EXPECT_TRUE(q.opened);
+  EXPECT_EQ(q.unit, 20);
+  rt::closeUnit(20);
+  EXPECT_EQ(get("T.CRD"), "new 1\nnew 2\n");
+  EXPECT_EQ(names(), (std::vector<std::string>{"T.CRD"}));
+
+  // A new target appears only at the close, with 0666 less the umask; for
+  // the program it exists from the open on.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ASSERT_EQ(rt::openUnit(21, path("NEW.CRD"), result()), 0);
+  rt::writeRecord(21, "first");
+  EXPECT_FALSE(fs::exists(path("NEW.CRD")));
+  const rt::FileInquiry n = rt::inquireFile(path("NEW.CRD"));
+  EXPECT_TRUE(n.exist);
+  EXPECT_EQ(n.unit, 21);
+  rt::closeUnit(21);
+  EXPECT_EQ(get("NEW.CRD"), "first\n");
+  EXPECT_EQ(statOf(path("NEW.CRD")).st_mode & 07777, 0666 & ~mask);
+  EXPECT_EQ(names(), (std::vector<std::string>{"NEW.CRD", "T.CRD"}));
+  EXPECT_FALSE(rt::resultUnit(21));
+}
+
+TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
+  struct Case {
+    rt::Disp disp;
+    bool existed;
+    const char* left;  // content afterwards, nullptr: no file
+  };
+  const Case cases[] = {{rt::Disp::Discard, true, "old\n"},
+                        {rt::Disp::Discard, false, nullptr},
+                        {rt::Disp::Delete, true, nullptr},
+                        {rt::Disp::Delete, false, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.disp)) + (c.existed ? " existing" : " new"));
+    fs::remove(path("T.CRD"));
+    if (c.existed) put("T.CRD", "old\n");
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+    rt::writeRecord(20, "new");
+    EXPECT_EQ(rt::closeUnitIostat(20, c.disp), 0);
+    if (c.left == nullptr) {
+      EXPECT_FALSE(fs::exists(path("T.CRD")));
+      EXPECT_EQ(names(), std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(get("T.CRD"), c.left);
+      EXPECT_EQ(names(), (std::vector<std::string>{"T.CRD"}));
+    }
+  }
+  // Closing every result unit: with Discard none is put in place.
+  put("A", "a\n");
+  ASSERT_EQ(rt::openUnit(30, path("A"), result()), 0);
+  ASSERT_EQ(rt::openUnit(31, path("B"), result()), 0);
+  ASSERT_EQ(rt::openUnit(32, path("C"), status("NEW")), 0);
+  rt::writeRecord(30, "new a");
+  rt::writeRecord(31, "new b");
+  rt::closeResultUnits(rt::Disp::Discard);
+  EXPECT_FALSE(rt::unitOpened(30));
+  EXPECT_FALSE(rt::unitOpened(31));
+  EXPECT_TRUE(rt::unitOpened(32));
+  EXPECT_EQ(names(), (std::vector<std::string>{"A", "C"}));
+  EXPECT_EQ(get("A"), "a\n");
+}
+
+TEST_F(ResultFiles, FailedWriteKeepsTheTargetAndNamesIt) {
+  put("T.CRD", "old\n");
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string failure;
+  std::string failedFile;
+  try {
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+    for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
+    rt::closeUnit(20);  // the records reach the file here, past the limit
+  } catch (const rt::IoFailure& e) {
+    failure = e.what();
+    failedFile = e.file();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(failedFile, path("T.CRD"));
+  EXPECT_EQ(failure, "input/output failure: write on file " + path("T.CRD") + ": File too large");
+  EXPECT_FALSE(rt::unitOpened(20));
+  EXPECT_EQ(get("T.CRD"), "old\n");
+  EXPECT_EQ(names(), (std::vector<std::string>{"T.CRD"}));
+}
+
+TEST_F(ResultFiles, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
+  ASSERT_EQ(::mkfifo(path("F").c_str(), 0644), 0);
+  const bool haveDevice = ::mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  const int reader = ::open(path("F").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  for (const char* name : {"F", "null"}) {
+    if (std::string(name) == "null" && !haveDevice) continue;
+    SCOPED_TRACE(name);
+    for (rt::Disp disp : {rt::Disp::Keep, rt::Disp::Discard, rt::Disp::Delete}) {
+      ASSERT_EQ(rt::openUnit(20, path(name), result()), 0);
+      EXPECT_EQ(newFileBeside(name), "");  // nothing is made beside it
+      rt::writeRecord(20, "through");
+      rt::closeUnit(20, disp);
+    }
+    const struct stat sb = statOf(path(name));
+    EXPECT_TRUE(std::string(name) == "F" ? S_ISFIFO(sb.st_mode) : S_ISCHR(sb.st_mode));
+  }
+  char buf[64] = {};
+  EXPECT_EQ(::read(reader, buf, sizeof buf - 1), 24);
+  EXPECT_EQ(std::string(buf), "through\nthrough\nthrough\n");
+  ::close(reader);
+  EXPECT_EQ(names(), haveDevice ? (std::vector<std::string>{"F", "null"})
+                                : (std::vector<std::string>{"F"}));
+  if (!haveDevice) GTEST_SKIP() << "mknod is not permitted here: the device case did not run";
+}
+
+TEST_F(ResultFiles, LinksStayAndTheirFileGetsTheContent) {
+  // A symbolic link: the file it points at is replaced beside itself.
+  fs::create_directories(dir_ / "sub");
+  put("sub/real.crd", "old\n");
+  fs::create_symlink("sub/real.crd", path("link.crd"));
+  ASSERT_EQ(rt::openUnit(20, path("link.crd"), result()), 0);
+  rt::writeRecord(20, "via link");
+  EXPECT_NE(newFileBeside("real.crd", "sub"), "");
+  rt::closeUnit(20);
+  EXPECT_TRUE(fs::is_symlink(path("link.crd")));
+  EXPECT_EQ(fs::read_symlink(path("link.crd")), "sub/real.crd");
+  EXPECT_EQ(get("sub/real.crd"), "via link\n");
+
+  // A link to a file that does not exist yet: the file is made.
+  fs::create_symlink("sub/made.crd", path("ahead.crd"));
+  writeResult(path("ahead.crd"), {"made"});
+  EXPECT_TRUE(fs::is_symlink(path("ahead.crd")));
+  EXPECT_EQ(get("sub/made.crd"), "made\n");
+
+  // Hard links: all names keep the one file, which gets the content.
+  put("a.crd", "old\n");
+  fs::create_hard_link(path("a.crd"), path("b.crd"));
+  const ino_t inode = statOf(path("a.crd")).st_ino;
+  ASSERT_EQ(rt::openUnit(20, path("a.crd"), result()), 0);
+  rt::writeRecord(20, "shared");
+  EXPECT_EQ(get("b.crd"), "old\n");  // not before the close
+  rt::closeUnit(20);
+  EXPECT_EQ(get("b.crd"), "shared\n");
+  EXPECT_EQ(statOf(path("a.crd")).st_ino, inode);
+  EXPECT_EQ(statOf(path("b.crd")).st_ino, inode);
+  // A shorter content is not followed by the rest of the old one.
+  writeResult(path("b.crd"), {"s"});
+  EXPECT_EQ(get("a.crd"), "s\n");
+  EXPECT_EQ(names(), (std::vector<std::string>{"a.crd", "ahead.crd", "b.crd", "link.crd", "sub"}));
+  EXPECT_EQ(names("sub"), (std::vector<std::string>{"made.crd", "real.crd"}));
+}
+
+TEST_F(ResultFiles, PermissionsAndOwnerAreKept) {
+  put("p.crd", "old\n");
+  fs::permissions(path("p.crd"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(path("p.crd").c_str(), 65534, 65534), 0);
+  }
+  const struct stat before = statOf(path("p.crd"));
+  writeResult(path("p.crd"), {"new"});
+  const struct stat after = statOf(path("p.crd"));
+  EXPECT_EQ(get("p.crd"), "new\n");
+  EXPECT_NE(after.st_ino, before.st_ino);  // replaced, not rewritten
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+TEST_F(ResultFiles, NewFileNamesCannotBeGuessed) {
+  std::vector<std::string> seen;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+    const std::string name = newFileBeside("T.CRD");
+    rt::closeUnit(20, rt::Disp::Discard);
+    ASSERT_EQ(name.size(), std::string("T.CRD.~").size() + 10) << name;
+    seen.push_back(name);
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+
+  // A name as long as a directory entry allows still gets a new file beside it.
+  const std::string longName(255, 'n');
+  writeResult(path(longName), {"long"});
+  EXPECT_EQ(get(longName), "long\n");
+  EXPECT_EQ(names(), std::vector<std::string>{longName});
+}
+
+TEST_F(ResultFiles, PlantedNamesAreNeverFollowed) {
+  // Whatever waits under the name chosen for the new file (a symbolic link
+  // to another file, a file) is left alone; another name is taken.
+  put("victim.txt", "victim\n");
+  put("T.CRD", "old\n");
+  fs::create_symlink(path("victim.txt"), path("T.CRD.~GUESSED001"));
+  put("T.CRD.~GUESSED002", "planted\n");
+  int calls = 0;
+  rt::setTempSuffixSource([&calls] { return "GUESSED00" + std::to_string(++calls); });
+  writeResult(path("T.CRD"), {"new"});
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(get("T.CRD"), "new\n");
+  EXPECT_EQ(get("victim.txt"), "victim\n");
+  EXPECT_EQ(get("T.CRD.~GUESSED002"), "planted\n");
+  EXPECT_TRUE(fs::is_symlink(path("T.CRD.~GUESSED001")));
+  EXPECT_EQ(names(), (std::vector<std::string>{"T.CRD", "T.CRD.~GUESSED001", "T.CRD.~GUESSED002",
+                                               "victim.txt"}));
+}
+
+TEST_F(ResultFiles, TheProgramOutputFileIsContinuedNotReplaced) {
+  // Standard output redirected to a file, and that file named as the target.
+  std::cout.flush();
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  ASSERT_GE(saved, 0);
+  const int fd = ::open(path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ::dup2(fd, 1);
+  ::close(fd);
+  const auto say = [](const char* text) {
+    return ::write(1, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text));
+  };
+  const bool before = say("report before\n");
+  const int opened = rt::openUnit(20, path("out.txt"), result());
+  const std::vector<std::string> during = names();
+  if (opened == 0) {
+    rt::writeRecord(20, "coordinates");
+    rt::closeUnit(20);
+  }
+  const bool after = say("report after\n");
+  // A removal never takes the program output away.
+  const int again = rt::openUnit(20, path("out.txt"), result());
+  if (again == 0) rt::closeUnit(20, rt::Disp::Delete);
+  ::dup2(saved, 1);
+  ::close(saved);
+
+  EXPECT_TRUE(before && after);
+  EXPECT_EQ(opened, 0);
+  EXPECT_EQ(again, 0);
+  EXPECT_EQ(during, (std::vector<std::string>{"out.txt"}));
+  EXPECT_EQ(get("out.txt"), "report before\ncoordinates\nreport after\n");
+}
+
+// Runs `body` in a child process as the user nobody; false when the
+// machine cannot set that up (the test then skips).
+bool runAsNobody(const std::function<bool()>& body, int& childStatus) {
+  if (::geteuid() != 0) return false;
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+    bool ok = false;
+    try {
+      ok = body();
+    } catch (...) {
+    }
+    ::_exit(ok ? 0 : 1);
+  }
+  int ws = 0;
+  ::waitpid(pid, &ws, 0);
+  if (!WIFEXITED(ws) || WEXITSTATUS(ws) == 99) return false;
+  childStatus = WEXITSTATUS(ws);
+  return true;
+}
+
+TEST_F(ResultFiles, DirectoriesThatRefuseANewFileOrTheReplacement) {
+  // A sticky directory and a target of another owner: it cannot be
+  // replaced, so the finished content is copied into it. A directory that
+  // takes no new file: the target is written directly.
+  fs::create_directories(dir_ / "sticky");
+  fs::create_directories(dir_ / "closed");
+  fs::permissions(dir_, fs::perms::all);  // the way in for nobody
+  fs::permissions(dir_ / "sticky", fs::perms::all | fs::perms::sticky_bit);
+  put("sticky/T.CRD", "old\n");
+  put("closed/T.CRD", "old\n");
+  fs::permissions(path("sticky/T.CRD"), static_cast<fs::perms>(0666));
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(path("closed/T.CRD").c_str(), 65534, 65534), 0);
+  }
+  const ino_t stickyInode = statOf(path("sticky/T.CRD")).st_ino;
+  const ino_t closedInode = statOf(path("closed/T.CRD")).st_ino;
+  int status = -1;
+  const bool ran = runAsNobody(
+      [this] {
+        for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
+          if (rt::openUnit(20, path(name), result()) != 0) return false;
+          rt::writeRecord(20, "new");
+          rt::writeRecord(20, "content");
+          rt::closeUnit(20);
+        }
+        return true;
+      },
+      status);
+  if (!ran) GTEST_SKIP() << "needs to run as root and to become the user nobody";
+  EXPECT_EQ(status, 0);
+  for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(get(name), "new\ncontent\n");
+  }
+  EXPECT_EQ(statOf(path("sticky/T.CRD")).st_ino, stickyInode);
+  EXPECT_EQ(statOf(path("sticky/T.CRD")).st_uid, 0u);
+  EXPECT_EQ(statOf(path("closed/T.CRD")).st_ino, closedInode);
+  EXPECT_EQ(names("sticky"), std::vector<std::string>{"T.CRD"});
+  EXPECT_EQ(names("closed"), std::vector<std::string>{"T.CRD"});
 }
 
 }  // namespace

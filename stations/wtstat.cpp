@@ -1,11 +1,7 @@
 // Station coordinate file writer with merge.
 #include "stations/wtstat.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <numeric>
 #include <unordered_map>
 
@@ -16,13 +12,11 @@
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
 #include "frame/runid.h"
+#include "runtime/filelock.h"
 #include "runtime/format.h"
-#include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 #include "stations/getco3.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -53,7 +47,19 @@ struct ExistingFile {
   std::vector<std::string> footer;
 };
 
-ExistingFile readExisting(std::string_view keyWord) {
+// Locks the existing file against other runs that merge into it, from its
+// reading to the replacement of the output (a run that merged into it
+// meanwhile has then put its own stations there). The name is taken as the
+// file opening takes it.
+void lockExisting(const std::string& oldName, rt::FileLock& lock) {
+  std::string name = rt::fit(oldName, kNameLen);
+  RPLENVAR(2, name);
+  if (lock.lock(rt::trimRight(rt::leftAdjust(name))) != 0) {
+    // No lock to be had (a file system without locks): merged unlocked.
+  }
+}
+
+ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   ExistingFile old;
   std::string oldName(kNameLen, ' ');
   int irc = 0;
@@ -62,40 +68,12 @@ ExistingFile readExisting(std::string_view keyWord) {
   bool exist = false;
   INQUIRE({.file = rt::trimRight(oldName), .exist = &exist});
   if (!exist) return old;
+  lockExisting(oldName, lock);
   GETCO3(oldName, 1, {"@"}, old.nStat, old.name,
          {.datumName = &old.datum, .stanum = &old.number, .xstat = &old.x, .plate = &old.plate,
           .footer = &old.footer, .footerLen = kNameLen});
   old.read = true;
   return old;
-}
-
-// The file that a name opened on a unit stands for: a symbolic link is
-// followed, so that it is the file behind it that is replaced.
-std::string linkTarget(const std::string& name) {
-  std::error_code ec;
-  if (!fs::is_symlink(name, ec)) return name;
-  const fs::path real = fs::canonical(name, ec);
-  return ec ? name : real.string();
-}
-
-// A name for the new file beside the target, not in use, at most 255
-// characters, preferably without "$" (which the file opening would take
-// for a variable once more); empty when none fits.
-std::string temporaryName(const std::string& target) {
-  const std::string tag = "~wt" + std::to_string(::getpid());
-  const fs::path parent = fs::path(target).parent_path();
-  std::vector<std::string> stems = {target + "." + tag,
-                                    parent.empty() ? tag : (parent / tag).string()};
-  std::stable_partition(stems.begin(), stems.end(),
-                        [](const std::string& s) { return s.find('$') == std::string::npos; });
-  for (const std::string& stem : stems) {
-    for (int k = 0; k < 1000; ++k) {
-      const std::string name = k == 0 ? stem : stem + "_" + std::to_string(k);
-      if (name.size() > kNameLen) break;
-      if (!rt::inquireFile(name).exist) return name;
-    }
-  }
-  return {};
 }
 
 void writeLine(const std::string& line) { rt::writeFmt(LFNRD, "(A)", {rt::trimRight(line)}); }
@@ -126,7 +104,8 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   // Datum and the existing file.
   std::string datum = rt::fit(datumName, 16);
   ExistingFile old;
-  if (iWrite != 0) old = readExisting(oldKey);
+  rt::FileLock mergeLock;  // held until the output is in place
+  if (iWrite != 0) old = readExisting(oldKey, mergeLock);
 
   std::vector<int> match(static_cast<std::size_t>(nStat), -1);
   int found = 0;
@@ -192,32 +171,11 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   std::string epoch(19, ' ');
   if (opt.timCrd) TIMST2(1, 1, &*opt.timCrd, epoch);
 
-  // The output file is opened as every file of the run is (variable
-  // references replaced, a removal at exit registered under the given name
-  // following the replaced one, another unit holding it closed, a failure
-  // reported) but not written: the stations go to a new file beside it,
-  // which replaces it only once written and closed. Where no new file can
-  // be made beside it (a directory that takes none, a name too long), the
-  // file itself is written.
+  // The output is a result file: replaced whole once written, or left as
+  // it was.
   int iostat = 0;
-  OPNFIL(LFNRD, filePath, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+  OPNFIL(LFNRD, filePath, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
   OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
-  const std::string target = linkTarget(rt::unitName(LFNRD));
-  rt::closeUnit(LFNRD);
-  // A file that may only be read is not replaced: writing it fails as
-  // writing into it in place would.
-  if (::access(target.c_str(), W_OK) != 0) {
-    throw rt::IoFailure(target, "write", "the file is open for reading only");
-  }
-  std::error_code ec;
-  std::string temp = temporaryName(target);
-  iostat = ENAMETOOLONG;
-  if (!temp.empty()) OPNFIL(LFNRD, temp, "UNKNOWN", "FORMATTED", " ", " ", iostat);
-  if (iostat != 0) {
-    temp.clear();
-    OPNFIL(LFNRD, target, "UNKNOWN", "FORMATTED", " ", " ", iostat);
-    OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
-  }
 
   try {
     // Title and hyphens.
@@ -270,21 +228,8 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
       rt::writeFmt(LFNRD, "(A)", {" "});
     }
   } catch (...) {
-    rt::closeUnitIostat(LFNRD);
-    if (!temp.empty()) fs::remove(temp, ec);
+    rt::closeUnitIostat(LFNRD, rt::Disp::Discard);
     throw;
   }
-
-  // Close, then put the new file in place of the target.
-  if (rt::closeUnitIostat(LFNRD) != 0) {
-    if (!temp.empty()) fs::remove(temp, ec);
-    throw rt::IoFailure(target, "close");
-  }
-  if (temp.empty()) return;
-  fs::permissions(temp, fs::status(target, ec).permissions(), ec);
-  fs::rename(temp, target, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    throw rt::IoFailure(target, "rename", "the new file could not replace it");
-  }
+  rt::closeUnit(LFNRD);
 }

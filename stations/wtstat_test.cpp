@@ -1,7 +1,10 @@
 #include "stations/wtstat.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,6 +136,72 @@ TEST_F(WtstatTest, SameFileIsReadAndRewritten) {
   writeMerge(1, out);
   EXPECT_EQ(rt::trimRight(out), file);
   EXPECT_EQ(fileContent(file), replacedMerge());
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
+}
+
+// Another run merging into the same file holds its lock: a merge waits for
+// it and then reads what that run put in place; writing without a merge
+// never waits.
+TEST_F(WtstatTest, MergesIntoOneFileTakeTurns) {
+  const std::string file = writeLines("net.crd", kExisting);
+  std::vector<std::string> other = kExisting;
+  other.insert(other.begin() + 8,
+               " 14  D                 4200000.00000  1200000.00000  4600000.00000    Z");
+  setKey("ENVIRONMENT", {"D \"" + dir_.string() + "\""});
+  setKey("COORD", {"${D}/net.crd"});
+
+  // The other run: it locks the file and, `holdMs` later, puts its merged
+  // file in place and lets go; the byte on the pipe says that it holds the
+  // lock.
+  const auto otherRun = [&](int holdMs, int& fd) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int held = ::open(file.c_str(), O_RDONLY);
+      if (held < 0 || ::flock(held, LOCK_EX) != 0) ::_exit(1);
+      if (::write(fds[1], "L", 1) != 1) ::_exit(3);
+      ::usleep(static_cast<useconds_t>(holdMs) * 1000);
+      writeLines("other.tmp", other);
+      if (::rename(path("other.tmp").c_str(), file.c_str()) != 0) ::_exit(2);
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    char byte = 0;
+    EXPECT_EQ(::read(fds[0], &byte, 1), 1);
+    fd = fds[0];
+    return pid;
+  };
+  const auto seconds = [](auto start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+
+  int fd = -1;
+  pid_t pid = otherRun(400, fd);
+  auto start = std::chrono::steady_clock::now();
+  std::string out = file;
+  writeMerge(1, out);
+  EXPECT_GE(seconds(start), 0.3);
+  EXPECT_EQ(exitStatusOf([&] {
+              int ws = 0;
+              ::waitpid(pid, &ws, 0);
+              throw rt::ProgramExit{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1};
+            }),
+            0);
+  ::close(fd);
+  const std::string merged = fileContent(file);
+  EXPECT_NE(merged.find(" 14  D "), std::string::npos) << merged;  // the other run's station
+  EXPECT_NE(merged.find(" 22  B "), std::string::npos) << merged;  // and this run's
+
+  // Without a merge nothing waits.
+  pid = otherRun(2000, fd);
+  start = std::chrono::steady_clock::now();
+  out = file;
+  writeMerge(0, out);
+  EXPECT_LT(seconds(start), 1.0);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  ::close(fd);
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"net.crd"}));
 }
 

@@ -201,7 +201,7 @@ void HelmReport::rejection(int nStat, std::span<const int> ITYP,
     if (haveList) {
       // Remove a list left by an earlier run.
       int iostat = 0;
-      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
       OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
       rt::closeUnit(LFNRD, rt::Disp::Delete);
     }
@@ -209,8 +209,9 @@ void HelmReport::rejection(int nStat, std::span<const int> ITYP,
   }
 
   if (haveList) {
+    // A result file: it replaces the old list once written and closed.
     int iostat = 0;
-    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
     OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
     rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, 80)});
   }

@@ -95,9 +95,11 @@ bool resultFile(std::string_view keyWord, std::string& name) {
   return irc == 0;
 }
 
+// Opens a result file of the driver: it replaces the file of that name
+// whole when its unit is closed.
 void openResultFile(const std::string& name) {
   int iostat = 0;
-  OPNFIL(LFNAUX, name, "UNKNOWN", "FORMATTED", "", "", iostat);
+  OPNFIL(LFNAUX, name, "UNKNOWN", "FORMATTED", "", "", iostat, rt::FileRole::Result);
   OPNERR(LFNMSG, LFNAUX, iostat, name, kRoutine);
 }
 
@@ -138,7 +140,7 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
 }
 
 // The list of accepted stations, in the new format of a station selection
-// file. The unit is closed by the exit sequence.
+// file. The unit is closed, and the list put in place, by the exit sequence.
 void writeAcceptedStations(const std::string& name, std::span<const std::string> STNAME,
                            std::span<const int> ITYP) {
   openResultFile(name);

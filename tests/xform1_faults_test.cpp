@@ -1,0 +1,504 @@
+// Whole runs of the program under faults: result files on special files
+// and links, a file-size limit, a program output that cannot be written,
+// signals during a large run, concurrent merges into one coordinate file
+// and a directory that refuses the replacement. Result files are replaced
+// whole or not at all, a failure ends with status 127 and a message naming
+// the file, and no new file beside a result file is ever left behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Keywords;
+using e2e::RunDir;
+
+// The options of every run: the test network, rejection on (one outlier),
+// and the four result files under regular names.
+Keywords faultKeywords() {
+  return Keywords{
+      {"CONST", {"CONST.TST"}},       {"DATUM", {"DATUM.TST"}},
+      {"TITLE", {"Helmert transformation of the test network"}},
+      {"COORD1", {"NET_A.CRD"}},      {"COORD2", {"NET_B.CRD"}},
+      {"VELAPR", {""}},               {"COORD", {""}},
+      {"RADIO_1", {"1"}},             {"RADIO_2", {"0"}},
+      {"USESTA", {""}},               {"OTHSTA", {"MARK"}},
+      {"STASELECT", {"\"ALFA 10001M001\" \"\" \"\" \"\""}},
+      {"RESIDTYPE", {"XYZ"}},         {"RESIDUNIT", {"MM"}},
+      {"HLM_1", {"1"}},               {"HLM_2", {"1"}},
+      {"HLM_3", {"1"}},               {"HLM_4", {"1"}},
+      {"HLM_5", {"1"}},               {"HLM_6", {"1"}},
+      {"HLM_7", {"1"}},               {"REJECT", {"1"}},
+      {"NLIMIT", {"10"}},             {"ELIMIT", {"10"}},
+      {"ULIMIT", {"20"}},             {"LISTFIL", {"REJECT.LST"}},
+      {"TRNFIL", {"PARAM.TRN"}},      {"COORDRS", {"TRANSF.CRD"}},
+      {"OKSTA", {"ACCEPT.FIL"}},
+  };
+}
+
+// Result keywords with the names of the reference run.
+const std::map<std::string, std::string> kResults = {{"LISTFIL", "REJECT.LST"},
+                                                     {"TRNFIL", "PARAM.TRN"},
+                                                     {"COORDRS", "TRANSF.CRD"},
+                                                     {"OKSTA", "ACCEPT.FIL"}};
+
+// Copies the input files of the test network into the directory.
+void putInputs(const RunDir& dir, const Keywords& keywords) {
+  for (const char* f : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"}) dir.copy(f, f);
+  dir.put("XFORM1.INP", keywords.text());
+}
+
+struct Outcome {
+  int wait = -1;     // wait status of the process
+  std::string out;   // standard output (when it went to a pipe)
+  std::string err;   // standard error
+  bool exited(int code) const { return WIFEXITED(wait) && WEXITSTATUS(wait) == code; }
+  bool killedBy(int sig) const { return WIFSIGNALED(wait) && WTERMSIG(wait) == sig; }
+};
+
+struct Launch {
+  std::vector<std::string> args = {"XFORM1.INP"};
+  std::function<void()> inChild = {};  // run in the child before the program starts
+  std::string stdoutFile = {};        // empty: a pipe read by the test
+};
+
+// A started program: its process and the read ends of its output pipes.
+struct Started {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+};
+
+Started start(const fs::path& dir, const Launch& how) {
+  int out[2] = {-1, -1};
+  int err[2] = {-1, -1};
+  if (::pipe(err) != 0 || (how.stdoutFile.empty() && ::pipe(out) != 0))
+    throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int o = how.stdoutFile.empty()
+                      ? out[1]
+                      : ::open(how.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(o, 1);
+    ::dup2(err[1], 2);
+    // The signals' usual actions, whatever the test process has.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (how.inChild) how.inChild();
+    std::vector<std::string> args = how.args;
+    std::string program = XF_PROGRAM;
+    std::vector<char*> argv = {program.data()};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(126);
+  }
+  ::close(err[1]);
+  if (out[1] >= 0) ::close(out[1]);
+  return {pid, out[0], err[0]};
+}
+
+// Reads both pipes to their end, then waits for the process.
+Outcome finish(const Started& s) {
+  Outcome o;
+  std::vector<pollfd> fds;
+  if (s.out >= 0) fds.push_back({s.out, POLLIN, 0});
+  fds.push_back({s.err, POLLIN, 0});
+  std::size_t open = fds.size();
+  char buf[65536];
+  while (open > 0) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) break;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || p.revents == 0) continue;
+      const ssize_t n = ::read(p.fd, buf, sizeof buf);
+      if (n <= 0) {
+        ::close(p.fd);
+        p.fd = -1;
+        --open;
+        continue;
+      }
+      (p.fd == s.out ? o.out : o.err).append(buf, static_cast<std::size_t>(n));
+    }
+  }
+  ::waitpid(s.pid, &o.wait, 0);
+  return o;
+}
+
+Outcome runIn(const RunDir& dir, const Launch& how = {}) { return finish(start(dir.path(), how)); }
+
+// In the child, before the program starts: when run as root, the program
+// gets a private /dev of its own (a new mount namespace), so that a fault
+// with a device name as target can never reach the system's devices; a
+// user other than root cannot change /dev anyway. Exits 124 when the
+// private /dev cannot be made.
+void privateDevices() {
+  if (::geteuid() != 0) return;
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", "/dev", "tmpfs", 0, "mode=755") != 0)
+    ::_exit(124);
+  const struct {
+    const char* name;
+    unsigned minor;
+  } devices[] = {{"/dev/null", 3}, {"/dev/zero", 5}, {"/dev/full", 7}, {"/dev/urandom", 9}};
+  for (const auto& d : devices)
+    if (::mknod(d.name, S_IFCHR | 0666, makedev(1, d.minor)) != 0) ::_exit(124);
+  const char* links[][2] = {{"/proc/self/fd", "/dev/fd"},
+                            {"/proc/self/fd/0", "/dev/stdin"},
+                            {"/proc/self/fd/1", "/dev/stdout"},
+                            {"/proc/self/fd/2", "/dev/stderr"}};
+  for (const auto& l : links)
+    if (::symlink(l[0], l[1]) != 0) ::_exit(124);
+}
+
+// The result files of a complete run with faultKeywords(), clock masked,
+// and its report: made once.
+const std::map<std::string, std::string>& reference() {
+  static const std::map<std::string, std::string> files = [] {
+    RunDir dir("fault_reference");
+    putInputs(dir, faultKeywords());
+    const Outcome o = runIn(dir);
+    if (!o.exited(0)) throw std::runtime_error("the reference run failed: " + o.err);
+    std::map<std::string, std::string> out;
+    for (const auto& [key, name] : kResults) out[key] = e2e::maskClock(dir.text(name));
+    out["REPORT"] = e2e::maskClock(o.out);
+    return out;
+  }();
+  return files;
+}
+
+// Entries of a directory whose names mark a new file beside a result file.
+std::vector<std::string> newFilesIn(const fs::path& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".~") != std::string::npos) found.push_back(name);
+  }
+  return found;
+}
+
+TEST(Xform1Faults, FifosAsResultFilesAreWrittenThrough) {
+  RunDir dir("fault_fifo");
+  Keywords keywords = faultKeywords();
+  std::map<std::string, int> readers;
+  for (const auto& [key, name] : kResults) {
+    const std::string fifo = key + ".FIFO";
+    ASSERT_EQ(::mkfifo((dir / fifo).c_str(), 0644), 0);
+    readers[key] = ::open((dir / fifo).c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readers[key], 0);
+    keywords.set(key, {fifo});
+  }
+  putInputs(dir, keywords);
+  const Outcome o = runIn(dir);
+  EXPECT_TRUE(o.exited(0)) << o.err;
+  EXPECT_EQ(o.err, "");
+  for (const auto& [key, fd] : readers) {
+    SCOPED_TRACE(key);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    EXPECT_EQ(e2e::maskClock(got), reference().at(key));
+    struct stat sb {};
+    ASSERT_EQ(::lstat((dir / (key + ".FIFO")).c_str(), &sb), 0);
+    EXPECT_TRUE(S_ISFIFO(sb.st_mode));
+  }
+  EXPECT_EQ(newFilesIn(dir.path()), std::vector<std::string>{});
+}
+
+TEST(Xform1Faults, ADeviceAsResultFileStaysADevice) {
+  // A copy of /dev/null named by every result keyword, by the removal list,
+  // and as the old list of rejected stations that a run without outliers
+  // removes: it is written through and never removed or replaced. Another
+  // copy as the program output, which is opened as a new, empty file.
+  RunDir dir("fault_device");
+  for (const char* node : {"NULLDEV", "SYSOUT.DEV"})
+    if (::mknod((dir / node).c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+      GTEST_SKIP() << "mknod is not permitted here";
+  Keywords keywords = faultKeywords();
+  for (const auto& [key, name] : kResults) keywords.set(key, {"NULLDEV"});
+  keywords.set("NLIMIT", {"100"}).set("ELIMIT", {"100"}).set("ULIMIT", {""});
+  keywords.set("DELETE_FILES", {"TRNFIL", "OKSTA"}).set("SYSOUT", {"SYSOUT.DEV"});
+  putInputs(dir, keywords);
+  const Outcome o = runIn(dir);
+  EXPECT_TRUE(o.exited(0)) << o.err;
+  EXPECT_EQ(o.err, "");
+  for (const char* node : {"NULLDEV", "SYSOUT.DEV"}) {
+    SCOPED_TRACE(node);
+    struct stat sb {};
+    ASSERT_EQ(::lstat((dir / node).c_str(), &sb), 0);
+    EXPECT_TRUE(S_ISCHR(sb.st_mode));
+    EXPECT_EQ(sb.st_rdev, makedev(1, 3));
+  }
+  EXPECT_EQ(dir.files(), (std::set<std::string>{"CONST.TST", "DATUM.TST", "NET_A.CRD",
+                                                "NET_B.CRD", "XFORM1.INP"}));
+}
+
+TEST(Xform1Faults, ProgramOutputAsResultFileHoldsReportAndResult) {
+  // Standard output redirected to a file, and /dev/stdout as the target of
+  // the transformed coordinates: the report is kept and the coordinates
+  // follow it, before the end-of-run lines.
+  RunDir dir("fault_stdout");
+  putInputs(dir, faultKeywords().set("COORDRS", {"/dev/stdout"}));
+  const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
+  const Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
+  const std::string out = e2e::maskClock(e2e::readFile(outFile));
+  fs::remove(outFile);
+  if (o.exited(124)) GTEST_SKIP() << "no private /dev for a run as root";
+  EXPECT_TRUE(o.exited(0)) << o.err;
+  EXPECT_EQ(o.err, "");
+  const std::string& coords = reference().at("COORDRS");
+  const std::size_t at = out.find(coords);
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_LT(at, out.find(">>> Program finished successfully"));
+  EXPECT_EQ(out.substr(0, at) + out.substr(at + coords.size()), reference().at("REPORT"));
+  EXPECT_EQ(newFilesIn(dir.path()), std::vector<std::string>{});
+}
+
+TEST(Xform1Faults, LinkedResultFilesKeepTheirLinks) {
+  // A symbolic link to a file in another directory, and a file with a
+  // second hard link: the links stay, their file gets the content.
+  RunDir dir("fault_links");
+  dir.put("keep/TRANSF.CRD", "old coordinates\n");
+  fs::create_symlink("keep/TRANSF.CRD", dir / "LINK.CRD");
+  dir.put("PARAM.TRN", "old parameters\n");
+  fs::create_hard_link(dir / "PARAM.TRN", dir / "SECOND.TRN");
+  struct stat before {};
+  ASSERT_EQ(::stat((dir / "PARAM.TRN").c_str(), &before), 0);
+  putInputs(dir, faultKeywords().set("COORDRS", {"LINK.CRD"}));
+  const Outcome o = runIn(dir);
+  EXPECT_TRUE(o.exited(0)) << o.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "LINK.CRD"));
+  EXPECT_EQ(fs::read_symlink(dir / "LINK.CRD"), "keep/TRANSF.CRD");
+  EXPECT_EQ(e2e::maskClock(dir.text("keep/TRANSF.CRD")), reference().at("COORDRS"));
+  struct stat after {};
+  ASSERT_EQ(::stat((dir / "SECOND.TRN").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(dir.text("SECOND.TRN"), reference().at("TRNFIL"));
+  EXPECT_EQ(dir.text("PARAM.TRN"), reference().at("TRNFIL"));
+  EXPECT_EQ(newFilesIn(dir.path()), std::vector<std::string>{});
+}
+
+TEST(Xform1Faults, FileSizeLimitDuringEachResultFile) {
+  // Each result file alone, written past a limit of 200 bytes: status 127,
+  // the file named on standard error, its old content kept, no success line.
+  struct Case {
+    std::string key;
+    std::string name;
+    std::string mergeFrom;  // merged into this existing file (COORD)
+  };
+  const Case cases[] = {{"TRNFIL", "PARAM.TRN", ""},
+                        {"COORDRS", "TRANSF.CRD", ""},
+                        {"COORDRS", "MERGED.CRD", "MERGED.CRD"},
+                        {"OKSTA", "ACCEPT.FIL", ""},
+                        {"LISTFIL", "REJECT.LST", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunDir dir("fault_fsize");
+    Keywords keywords = faultKeywords();
+    for (const auto& [key, name] : kResults) keywords.set(key, {""});
+    keywords.set(c.key, {c.name}).set("COORD", {c.mergeFrom});
+    putInputs(dir, keywords);
+    if (c.mergeFrom.empty()) {
+      dir.put(c.name, "old content of " + c.name + "\n");
+    } else {
+      dir.copy("OLD.CRD", c.name);
+    }
+    const std::string old = dir.text(c.name);
+    const std::set<std::string> files = dir.files();
+    const Outcome o = runIn(dir, {.inChild = [] {
+                                    rlimit small{200, RLIM_INFINITY};
+                                    ::setrlimit(RLIMIT_FSIZE, &small);
+                                  }});
+    EXPECT_TRUE(o.exited(127)) << o.wait;
+    EXPECT_EQ(o.err, "input/output failure: write on file " + c.name + ": File too large\n");
+    EXPECT_EQ(dir.text(c.name), old);
+    EXPECT_EQ(dir.files(), files);
+    EXPECT_EQ(o.out.find("Program finished successfully"), std::string::npos);
+  }
+}
+
+TEST(Xform1Faults, ProgramOutputThatCannotBeWrittenIsAFailure) {
+  RunDir dir("fault_full");
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  putInputs(dir, faultKeywords().set("SYSOUT", {"/dev/full"}));
+  const Outcome o = runIn(dir, {.inChild = privateDevices});
+  if (o.exited(124)) GTEST_SKIP() << "no private /dev for a run as root";
+  EXPECT_TRUE(o.exited(127)) << o.wait;
+  EXPECT_EQ(o.err, "input/output failure: write on file /dev/full: No space left on device\n");
+  EXPECT_NE(o.out.find(" *** SR EXIT_PGM: Cannot close LFN          998"), std::string::npos);
+  // The result files were finished and put in place before.
+  EXPECT_EQ(e2e::maskClock(dir.text("TRANSF.CRD")), reference().at("COORDRS"));
+  EXPECT_EQ(e2e::maskClock(dir.text("ACCEPT.FIL")), reference().at("OKSTA"));
+}
+
+TEST(Xform1Faults, ConcurrentMergesIntoOneFileKeepEveryStation) {
+  // Two runs with different stations merge into one coordinate file at the
+  // same time, again and again: each time the file holds all of them.
+  RunDir shared("fault_merge");
+  const std::string merged = (shared / "M.CRD").string();
+  RunDir a("fault_merge_a");
+  RunDir b("fault_merge_b");
+  const Keywords keywords = faultKeywords()
+                                .set("TRNFIL", {""})
+                                .set("OKSTA", {""})
+                                .set("LISTFIL", {""})
+                                .set("COORD", {merged})
+                                .set("COORDRS", {merged});
+  putInputs(a, keywords);
+  putInputs(b, keywords);
+  // The second run's stations carry other names.
+  for (const char* f : {"NET_A.CRD", "NET_B.CRD"}) {
+    std::string text = b.text(f);
+    for (std::size_t p; (p = text.find("M001")) != std::string::npos;) text.replace(p, 4, "M009");
+    b.put(f, text);
+  }
+  std::set<std::string> expected = {"AAAA 10000M001", "ZZZZ 10099M001"};
+  for (const RunDir* d : {&a, &b}) {
+    const std::string text = d->text("NET_B.CRD");
+    for (std::size_t p = 0; (p = text.find("M00", p)) != std::string::npos; p += 4)
+      expected.insert(text.substr(p - 10, 14));
+  }
+  ASSERT_EQ(expected.size(), 26u);
+
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    shared.copy("OLD.CRD", "M.CRD");
+    const Started first = start(a.path(), {});
+    const Started second = start(b.path(), {});
+    const Outcome oa = finish(first);
+    const Outcome ob = finish(second);
+    EXPECT_TRUE(oa.exited(0)) << oa.err;
+    EXPECT_TRUE(ob.exited(0)) << ob.err;
+    std::set<std::string> names;
+    std::istringstream lines(shared.text("M.CRD"));
+    for (std::string line; std::getline(lines, line);)
+      if (line.size() > 21 && line.find("M00") != std::string::npos) names.insert(line.substr(5, 14));
+    EXPECT_EQ(names, expected);
+  }
+  EXPECT_EQ(shared.files(), std::set<std::string>{"M.CRD"});
+}
+
+TEST(Xform1Faults, StickyDirectoryAndATargetOfAnotherOwner) {
+  // Run as the user nobody, into a sticky directory where the target
+  // belongs to root: it cannot be replaced, so it is written in place.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  RunDir dir("fault_sticky");
+  RunDir sticky("fault_sticky_dir");
+  fs::permissions(sticky.path(), fs::perms::all | fs::perms::sticky_bit);
+  sticky.put("T.CRD", "old coordinates\n");
+  fs::permissions(sticky / "T.CRD", static_cast<fs::perms>(0666));
+  Keywords keywords = faultKeywords();
+  for (const auto& [key, name] : kResults) keywords.set(key, {""});
+  keywords.set("COORDRS", {(sticky / "T.CRD").string()});
+  putInputs(dir, keywords);
+  fs::permissions(dir.path(), fs::perms::all);
+  const Outcome o = runIn(dir, {.inChild = [] {
+                                  if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+                                      ::setuid(65534) != 0)
+                                    ::_exit(125);
+                                }});
+  if (o.exited(125)) GTEST_SKIP() << "cannot become the user nobody";
+  EXPECT_TRUE(o.exited(0)) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(e2e::maskClock(sticky.text("T.CRD")), reference().at("COORDRS"));
+  struct stat sb {};
+  ASSERT_EQ(::stat((sticky / "T.CRD").c_str(), &sb), 0);
+  EXPECT_EQ(sb.st_uid, 0u);
+  EXPECT_EQ(sticky.files(), std::set<std::string>{"T.CRD"});
+}
+
+// A large network, made once for the signal cases.
+class LargeRun : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new RunDir("fault_large");
+    for (const char* f : {"CONST.", "DATUM."})
+      dir_->put(f, e2e::readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
+    const std::string command =
+        std::string(XF_GENNET) + " " + dir_->path().string() + " 100000 10 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // Every result file, under names of its own.
+    std::string inp = dir_->text("XFORM1.INP");
+    for (const auto& [key, value] : std::map<std::string, std::string>{
+             {"TRNFIL", "XFORM1.TRN"}, {"COORDRS", "OUT.CRD"}, {"OKSTA", "OK.FIL"},
+             {"LISTFIL", "REJECTED.LST"}}) {
+      const std::size_t at = inp.find("\n" + key + " 1 ");
+      ASSERT_NE(at, std::string::npos) << key;
+      const std::size_t end = inp.find('\n', at + 1);
+      inp.replace(at + 1, end - at - 1, key + " 1 \"" + value + "\"");
+    }
+    dir_->put("XFORM1.INP", inp);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static RunDir* dir_;
+};
+RunDir* LargeRun::dir_ = nullptr;
+
+TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
+  const std::vector<std::string> results = {"XFORM1.TRN", "OUT.CRD", "OK.FIL", "REJECTED.LST"};
+  const Outcome whole = runIn(*dir_);
+  ASSERT_TRUE(whole.exited(0)) << whole.err;
+  std::map<std::string, std::string> complete;
+  for (const std::string& name : results) complete[name] = e2e::maskClock(dir_->text(name));
+
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    for (const std::string& name : results) dir_->put(name, "old " + name + "\n");
+    const Started run = start(dir_->path(), {});
+    // Sent while the transformed coordinates are being written.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool writing = false;
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& n : newFilesIn(dir_->path()))
+        if (n.rfind("OUT.CRD.~", 0) == 0) writing = true;
+      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(run.pid, sig);
+    const Outcome o = finish(run);
+    EXPECT_TRUE(writing) << "the coordinates were never seen being written";
+    EXPECT_TRUE(o.killedBy(sig)) << "wait status " << o.wait;
+    EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
+    for (const std::string& name : results) {
+      SCOPED_TRACE(name);
+      const std::string text = dir_->text(name);
+      EXPECT_TRUE(text == "old " + name + "\n" || e2e::maskClock(text) == complete[name])
+          << text.size() << " bytes";
+    }
+    EXPECT_EQ(dir_->text("OUT.CRD"), "old OUT.CRD\n");
+  }
+}
+
+}  // namespace
