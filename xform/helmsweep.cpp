@@ -436,7 +436,11 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
   const double e2 = (aEll * aEll - bEll * bEll) / (aEll * aEll);
   const bool usual = e2 >= 0.0 && e2 < 0.3 && aEll > 0.0 && scEll > 0.0;
   const double farSq = 0.25 * (aEll * scEll) * (aEll * scEll);
-  auto wanted = [this](std::size_t i) { return s_.code[i] != 2 && !s_.onAxis[i]; };
+  auto wanted = [this, neuMat](std::size_t i) {
+    if (s_.code[i] != 2 && !s_.onAxis[i]) return true;
+    std::fill(&neuMat[9 * i], &neuMat[9 * i + 9], 0.0);
+    return false;
+  };
   auto isFar = [&](std::size_t i) {
     double sq = 0.0;
     for (int k = 0; k < 3; ++k) {
@@ -469,7 +473,7 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
     if (std::isnan(slot.rowSq) || slot.rowSq > rowSq) rowSq = slot.rowSq;
   }
   for (std::size_t i = 0; i < s_.n; ++i) {
-    if (wanted(i) && !isFar(i)) matrix(i, rowSq);
+    if (s_.code[i] != 2 && !s_.onAxis[i] && !isFar(i)) matrix(i, rowSq);
   }
   return rowSq;
 }

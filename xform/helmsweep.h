@@ -121,8 +121,8 @@ class Sweep {
 
   // The north/east/up matrix (XYZELL and NEUCART from X/Y/Z) in the datum
   // at the target coordinates of every station that is not excluded and
-  // not on the polar axis, 9 per station into neuMat (the others keep
-  // theirs); returns the largest squared length of a matrix row (not a
+  // not on the polar axis, 9 per station into neuMat (zeros for the
+  // others); returns the largest squared length of a matrix row (not a
   // number if one is not). A station near the geocentre, where the
   // conversion may write a warning, is done after the others, one by one
   // in station order.

@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "frame/constants.h"
@@ -13,6 +15,7 @@
 #include "runtime/format.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
+#include "stations/getco3.h"
 #include "stations/gjinv.h"
 #include "xform/chunkpool.h"
 #include "xform/helmrep.h"
@@ -153,21 +156,29 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   // Residual system 2: the north/east/up matrix of each station depends only
   // on its input coordinates; computed once. Stations on the polar axis get
   // a zero residual.
-  std::vector<double> neuMat;
+  std::unique_ptr<double[]> neuMat;
   std::vector<char> onAxis;
   if (resTyp == 2 || resTyp == 3) {
-    onAxis.resize(n);
+    allocChecked(onAxis, nStat, char{0}, "onAxis", {nStat}, "HELMTR");
     for (std::size_t i = 0; i < n; ++i) {
       onAxis[i] = XSTA1[3 * i] == 0.0 && XSTA1[3 * i + 1] == 0.0;
     }
     st.onAxis = onAxis.data();
   }
-  helm::Sweep sweep(st, ChunkPool::shared());
+  // A network of one chunk is swept by the calling thread alone: no thread
+  // is started for it.
+  ChunkPool alone(1);
+  helm::Sweep sweep(st, n > helm::kChunkStations ? ChunkPool::shared() : alone);
   if (resTyp == 2) {
-    neuMat.assign(9 * n, 0.0);
+    // Every element is written there, in parallel.
+    try {
+      neuMat.reset(new double[9 * n]);
+    } catch (const std::bad_alloc&) {
+      ALCERR(1, "neuMat", {9, nStat}, "HELMTR");
+    }
     const double rowSq =
-        sweep.neuMatrices(aEll, bEll, dxEll.data(), drEll.data(), scEll, neuMat.data());
-    st.neuMat = neuMat.data();
+        sweep.neuMatrices(aEll, bEll, dxEll.data(), drEll.data(), scEll, neuMat.get());
+    st.neuMat = neuMat.get();
     // A residual of length |v| in X/Y/Z has north, east and up components
     // of at most |v| times the longest matrix row, rounding aside: below the
     // smallest limit (with a margin far above the rounding) it cannot be
