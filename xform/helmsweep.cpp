@@ -12,8 +12,12 @@ namespace helm {
 
 namespace {
 
+// The per-station steps are inlined into each kernel, also into the one
+// compiled for wide vectors.
+#define XF_INLINE [[gnu::always_inline]] inline
+
 // Working coordinates of station j.
-inline void working(const Stations& s, std::size_t j, double* w1, double* w2) {
+XF_INLINE void working(const Stations& s, std::size_t j, double* w1, double* w2) {
   const double* x1 = &s.x1[3 * j];
   const double* x2 = &s.x2[3 * j];
   w1[0] = x1[0];
@@ -39,7 +43,7 @@ inline void working(const Stations& s, std::size_t j, double* w1, double* w2) {
 }
 
 // y := w2 + T and the residual v := w1 - s R y in the estimation frame.
-inline void frameResidual(const Point& pt, const double* w1, const double* w2, double* y,
+XF_INLINE void frameResidual(const Point& pt, const double* w1, const double* w2, double* y,
                           double* v) {
   double z[3];
   y[0] = w2[0] + pt.t[0];
@@ -52,7 +56,7 @@ inline void frameResidual(const Point& pt, const double* w1, const double* w2, d
 }
 
 // v, in the estimation frame, into the residual system.
-inline void toResidualSystem(const Stations& s, std::size_t j, double* v) {
+XF_INLINE void toResidualSystem(const Stations& s, std::size_t j, double* v) {
   if (s.resTyp == 2) {
     if (s.onAxis[j]) {
       v[0] = v[1] = v[2] = 0.0;
@@ -69,8 +73,6 @@ inline void toResidualSystem(const Stations& s, std::size_t j, double* v) {
     }
   }
 }
-
-#define XF_INLINE [[gnu::always_inline]] inline
 
 // Parameter kinds: translations, rotations, scale.
 enum Kinds : unsigned { kTranslations = 1, kRotations = 2, kScale = 4 };
