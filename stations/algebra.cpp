@@ -48,7 +48,7 @@ void ROTAXD(int axis, double angle, double* drot) {
 }
 
 void MMUL33(const double* matA, const double* matB, double* matC) {
-  static double work[9];
+  double work[9];
   for (int i = 1; i <= 3; ++i) {
     for (int j = 1; j <= 3; ++j) {
       double sum = 0.0;
@@ -57,31 +57,6 @@ void MMUL33(const double* matA, const double* matB, double* matC) {
     }
   }
   for (int k = 0; k < 9; ++k) matC[k] = work[k];
-}
-
-namespace {
-
-// res(i) accumulated from 0.0 over n of mat(i, n) * vec(n), or of
-// mat(n, i) * vec(n) for the transpose, in a work vector copied to res at
-// the end (so res may be vec).
-void matrixTimesVector(const double* vec, const double* mat, bool transposed, double* res) {
-  static double work[3];
-  for (int i = 1; i <= 3; ++i) {
-    double sum = 0.0;
-    for (int n = 1; n <= 3; ++n) sum += (transposed ? at(mat, n, i) : at(mat, i, n)) * vec[n - 1];
-    work[i - 1] = sum;
-  }
-  for (int k = 0; k < 3; ++k) res[k] = work[k];
-}
-
-}  // namespace
-
-void MVEC33(const double* vec, const double* mat, double* res) {
-  matrixTimesVector(vec, mat, false, res);
-}
-
-void MTVEC3(const double* vec, const double* mat, double* res) {
-  matrixTimesVector(vec, mat, true, res);
 }
 
 void MSCAL33(const double* mat, double scal, double* res) {

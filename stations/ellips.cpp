@@ -87,9 +87,9 @@ void XYZELL(double aEll, double bEll, const double* dxEll, const double* drEll, 
 
 void NEUCART(double lat, double lon, double hgt, double aEll, double bEll, int iSig, double* xyz,
              double* neu, double* rotMat) {
-  static double jac[9];
-  static double scl[9];
-  static double help[3];
+  double jac[9];
+  double scl[9];
+  double help[3];
   int rowPiv[3];
   int colPiv[3];
   double regFlag = 1.0;
@@ -138,7 +138,7 @@ void NEUCART(double lat, double lon, double hgt, double aEll, double bEll, int i
 }
 
 void PROJDIR(const double* vec, const double* dirU, const double* dirV, double* comp) {
-  static double dirW[3];
+  double dirW[3];
   CROSS3(dirU, dirV, dirW);
   double dotU, dotV, dotW, normU, normV, normW, normVec;
   DOTNRM(vec, dirU, dotU, normVec, normU);

@@ -5,8 +5,8 @@
 // (3, radians), scEll scale factor. Geocentric X relates to the datum's own
 // Cartesian x by X = dxEll + scEll * D * x, D = R3(drEll[2]) R2(drEll[1])
 // R1(drEll[0]). Matrices are 3 by 3, stored column by column (algebra.h).
-// NEUCART and PROJDIR keep their work values in static storage and are not
-// re-entrant.
+// NEUCART and PROJDIR are re-entrant, and so is XYZELL but for the warning
+// it may write about a point near the geocentre.
 #pragma once
 
 // ell := (latitude, longitude, height) of the geocentric point xyz in the

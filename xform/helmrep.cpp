@@ -228,9 +228,10 @@ void HelmReport::rejection(int nStat, std::span<const int> ITYP,
                  "U',/,' ')",
                  {nAccepted, nRejected});
   }
+  std::size_t listed = 0;
   for (int i = 0; i < nStat; ++i) {
     if (ITYP[i] != -1) continue;
-    const double* v = &residuals[3 * static_cast<std::size_t>(i)];
+    const double* v = &residuals[3 * listed++];
     const rt::FItems items = {rt::fit(STNAME[i], 16), shown(v[0] * 1000.0), shown(v[1] * 1000.0),
                               shown(v[2] * 1000.0)};
     rt::writeFmt(unit_, "(1X,A16,4X,4X,3(F10.2))", items);

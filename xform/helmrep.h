@@ -47,8 +47,8 @@ class HelmReport {
 
   // Rejection summary on the report and the list file named by LISTFIL
   // (written when a station was rejected, an old one removed otherwise).
-  // ITYP: handling codes, STNAME: names, residuals: 3 per station in metres,
-  // rmsCmp: 3 values in metres.
+  // ITYP: handling codes, STNAME: names, residuals: 3 per rejected station
+  // (code -1), in station order, in metres; rmsCmp: 3 values in metres.
   void rejection(int nStat, std::span<const int> ITYP, std::span<const std::string> STNAME,
                  std::span<const double> residuals, const double* rmsCmp) const;
 

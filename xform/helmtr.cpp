@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "frame/constants.h"
@@ -13,12 +15,15 @@
 #include "runtime/format.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
+#include "stations/getco3.h"
 #include "stations/gjinv.h"
+#include "xform/chunkpool.h"
 #include "xform/helmrep.h"
+#include "xform/helmsweep.h"
 
 namespace {
 
-constexpr int kMaxPar = 7;
+constexpr int kMaxPar = helm::kMaxPar;
 // Convergence thresholds: translations (m), rotations (rad), scale.
 constexpr double kThreshold[kMaxPar] = {1.0e-6, 1.0e-6, 1.0e-6, 1.0e-8, 1.0e-8, 1.0e-8, 1.0e-15};
 // Solution steps allowed since the last rejection.
@@ -129,172 +134,113 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   }
   if (nUsed == 0) stopEstimation("NO STATION USED IN THE ESTIMATION", nPar, nUsed);
 
-  // Working copies (3 per station) and the residuals of the last pass.
-  std::vector<double> work1(3 * n), work2(3 * n), resid(3 * n, 0.0);
-  double bary1[3] = {0.0, 0.0, 0.0};
-  double ellBary[3] = {0.0, 0.0, 0.0};
-
-  // Barycentres over the used stations, reduction and local frame, always
-  // from the input coordinates (redone after every rejection).
-  auto setUp = [&]() {
-    double bary2[3] = {0.0, 0.0, 0.0};
-    for (int k = 0; k < 3; ++k) bary1[k] = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (ITYP[i] != 0) continue;
-      for (int k = 0; k < 3; ++k) {
-        bary1[k] += XSTA1[3 * i + k];
-        bary2[k] += XSTA2[3 * i + k];
-      }
-    }
-    for (int k = 0; k < 3; ++k) {
-      bary1[k] /= nUsed;
-      bary2[k] /= nUsed;
-    }
-    std::copy(XSTA1.begin(), XSTA1.begin() + 3 * n, work1.begin());
-    std::copy(XSTA2.begin(), XSTA2.begin() + 3 * n, work2.begin());
-    if (reduce) {
-      for (std::size_t i = 0; i < n; ++i) {
-        if (ITYP[i] == 2) continue;
-        for (int k = 0; k < 3; ++k) {
-          work1[3 * i + k] -= bary1[k];
-          work2[3 * i + k] -= bary2[k];
-        }
-      }
-    }
-    if (resTyp != 1) return;
-    XYZELL(aEll, bEll, dxEll.data(), drEll.data(), scEll, bary1, ellBary);
-    double flip[9] = {1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, 1.0};
-    double rotLat[9], rotLon[9], frame[9];
-    ROTAXM(2, ellBary[0] - pi / 2.0, rotLat);
-    ROTAXM(3, ellBary[1] - pi, rotLon);
-    MMUL33(rotLat, rotLon, frame);
-    MMUL33(flip, frame, frame);
-    for (std::size_t i = 0; i < n; ++i) {
-      if (ITYP[i] == 2) continue;
-      double* w[2] = {&work1[3 * i], &work2[3 * i]};
-      for (double* v : w) {
-        if (!reduce) {
-          for (int k = 0; k < 3; ++k) v[k] -= bary1[k];
-        }
-        MVEC33(v, frame, v);
-      }
-    }
-  };
+  // The stations as the sweeps see them: the input coordinates, reduced
+  // and rotated into the working frame on the fly.
+  helm::Stations st;
+  st.n = n;
+  st.x1 = XSTA1.data();
+  st.x2 = XSTA2.data();
+  st.code = ITYP.data();
+  st.resTyp = resTyp;
+  st.aux = aux.data();
+  st.nAux = aux.size();
+  st.iRej = iRej;
+  for (int k = 0; k < 3; ++k) st.rLimit[k] = rLimit[k];
+  // Reduction to the barycentres, and the local frame at the target set's
+  // barycentre (the second set relative to it too, unless reduced).
+  const bool needBary = reduce || resTyp == 1;
+  st.sub1 = needBary;
+  st.sub2 = needBary;
+  st.rotate = resTyp == 1;
 
   // Residual system 2: the north/east/up matrix of each station depends only
   // on its input coordinates; computed once. Stations on the polar axis get
   // a zero residual.
-  std::vector<double> neuMat;
-  std::vector<char> onAxis(n, 0);
+  std::unique_ptr<double[]> neuMat;
+  std::vector<char> onAxis;
   if (resTyp == 2 || resTyp == 3) {
+    allocChecked(onAxis, nStat, char{0}, "onAxis", {nStat}, "HELMTR");
     for (std::size_t i = 0; i < n; ++i) {
       onAxis[i] = XSTA1[3 * i] == 0.0 && XSTA1[3 * i + 1] == 0.0;
     }
+    st.onAxis = onAxis.data();
   }
+  // A network of one chunk is swept by the calling thread alone: no thread
+  // is started for it.
+  ChunkPool alone(1);
+  helm::Sweep sweep(st, n > helm::kChunkStations ? ChunkPool::shared() : alone);
   if (resTyp == 2) {
-    neuMat.assign(9 * n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-      if (ITYP[i] == 2 || onAxis[i]) continue;
-      double ell[3], xyz[3] = {0.0, 0.0, 0.0}, neu[3];
-      XYZELL(aEll, bEll, dxEll.data(), drEll.data(), scEll, &XSTA1[3 * i], ell);
-      NEUCART(ell[0], ell[1], ell[2], aEll, bEll, -1, xyz, neu, &neuMat[9 * i]);
+    // Every element is written there, in parallel.
+    try {
+      neuMat.reset(new double[9 * n]);
+    } catch (const std::bad_alloc&) {
+      ALCERR(1, "neuMat", {9, nStat}, "HELMTR");
+    }
+    const double rowSq =
+        sweep.neuMatrices(aEll, bEll, dxEll.data(), drEll.data(), scEll, neuMat.get());
+    st.neuMat = neuMat.get();
+    // A residual of length |v| in X/Y/Z has north, east and up components
+    // of at most |v| times the longest matrix row, rounding aside: below the
+    // smallest limit (with a margin far above the rounding) it cannot be
+    // rejected.
+    const double smallest = std::min({rLimit[0], rLimit[1], rLimit[2]});
+    if (smallest > 1.0e-100 && rowSq > 0.0 && std::isfinite(rowSq)) {
+      st.screen = smallest * smallest / rowSq * (1.0 - 1.0e-9);
     }
   }
+  // Passes that follow a rejection look first for the next candidate alone,
+  // with the bound above; only a pass that finds none needs the statistics.
+  const bool screened = st.screen > 0.0 && iRej == 1;
 
-  setUp();
+  double ellBary[3] = {0.0, 0.0, 0.0};
+
+  // Barycentres over the used stations, from the input coordinates, and
+  // the local frame; after a rejection only the chunk of the station that
+  // left is summed again.
+  auto setUp = [&](long left) {
+    if (!needBary) return;
+    double bary1[3], bary2[3];
+    if (left < 0) {
+      sweep.coordinateSums(bary1, bary2);
+    } else {
+      sweep.coordinateSums(bary1, bary2, static_cast<std::size_t>(left));
+    }
+    for (int k = 0; k < 3; ++k) {
+      bary1[k] /= nUsed;
+      bary2[k] /= nUsed;
+      st.b1[k] = bary1[k];
+      st.b2[k] = reduce ? bary2[k] : bary1[k];
+    }
+    if (resTyp != 1) return;
+    XYZELL(aEll, bEll, dxEll.data(), drEll.data(), scEll, bary1, ellBary);
+    double flip[9] = {1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.0, 1.0};
+    double rotLat[9], rotLon[9];
+    ROTAXM(2, ellBary[0] - pi / 2.0, rotLat);
+    ROTAXM(3, ellBary[1] - pi, rotLon);
+    MMUL33(rotLat, rotLon, st.frame);
+    MMUL33(flip, st.frame, st.frame);
+  };
+
+  setUp(-1);
 
   std::array<double, kMaxPar> p = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0};
   for (int k = 0; k < kMaxPar; ++k) param[k] = p[k];
   int iteration = 0;
   int stepsSinceRejection = 0;
-  Rotation rot;
+  helm::Point point;
+  point.nPar = nPar;
+  for (int c = 0; c < nPar; ++c) point.parOf[c] = parOf[c];
   double qMat[kMaxPar * kMaxPar] = {};
   double dx[kMaxPar] = {};
   double rms[3] = {0.0, 0.0, 0.0}, mean[3], minimum[3], maximum[3];
 
-  // One residual pass; returns the rejection candidate or -1.
-  auto residualPass = [&](bool final, double& ssq, double* sumSq, double* sum) -> long {
-    ssq = 0.0;
-    for (int k = 0; k < 3; ++k) sumSq[k] = sum[k] = minimum[k] = maximum[k] = 0.0;
-    long candidate = -1;
-    double bestNorm = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-      const int code = ITYP[j];
-      if (code == 2) continue;
-      double y[3], z[3], v[3];
-      for (int k = 0; k < 3; ++k) y[k] = work2[3 * j + k] + p[k];
-      MVEC33(y, rot.sRot, z);
-      for (int k = 0; k < 3; ++k) v[k] = work1[3 * j + k] - z[k];
-      if (resTyp == 2) {
-        if (onAxis[j]) {
-          v[0] = v[1] = v[2] = 0.0;
-        } else {
-          MVEC33(v, &neuMat[9 * j], v);
-        }
-      } else if (resTyp == 3) {
-        if (onAxis[j]) {
-          v[0] = v[1] = v[2] = 0.0;
-        } else {
-          // A caller that passes fewer aux vectors gets zero components.
-          static const double none[3] = {0.0, 0.0, 0.0};
-          const double* dirV = aux.size() >= 3 * (j + 1) ? &aux[3 * j] : none;
-          PROJDIR(v, &XSTA2[3 * j], dirV, v);
-        }
-      }
-      if (code == 0) {
-        ssq = ssq + v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-        for (int k = 0; k < 3; ++k) {
-          sumSq[k] += v[k] * v[k];
-          sum[k] += v[k];
-          minimum[k] = std::min(minimum[k], v[k]);
-          maximum[k] = std::max(maximum[k], v[k]);
-        }
-      }
-      if (final) {
-        const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
-        report.stationRow(number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v, code);
-      }
-      for (int k = 0; k < 3; ++k) resid[3 * j + k] = v[k];
-      if (!final && iRej == 1 && code == 0 &&
-          (std::fabs(v[0]) > rLimit[0] || std::fabs(v[1]) > rLimit[1] ||
-           std::fabs(v[2]) > rLimit[2])) {
-        const double norm = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-        if (norm > bestNorm) {
-          candidate = static_cast<long>(j);
-          bestNorm = norm;
-        }
-      }
-    }
-    return candidate;
-  };
-
-  // Statistics of a pass without rejection.
-  auto statistics = [&](double ssq, const double* sumSq, const double* sum) {
-    const int nCoord = 3 * nUsed;
-    if (nCoord > nParReported) {
-      sigma0 = std::sqrt(ssq / (nCoord - nParReported));
-      for (int k = 0; k < 3; ++k) {
-        if (nUsed > 1) {
-          rms[k] = std::sqrt(sumSq[k] / (nUsed - 1));
-          mean[k] = sum[k] / nUsed;
-        } else {
-          rms[k] = mean[k] = 0.0;
-        }
-      }
-    } else {
-      sigma0 = 0.0;
-      for (int k = 0; k < 3; ++k) rms[k] = mean[k] = minimum[k] = maximum[k] = 0.0;
-    }
-  };
-
-  double ssq = 0.0, sumSq[3], sum[3];
-  for (;;) {
-    // Solution step.
-    if (3 * nUsed < nPar) {
-      stopEstimation("FEWER COORDINATES THAN PARAMETERS TO ESTIMATE", nPar, nUsed);
-    }
+  // The linearisation point of the parameters p.
+  auto setPoint = [&]() {
+    Rotation rot;
     buildRotation(p, rot);
-    double deriv[3][9];
+    for (int k = 0; k < 3; ++k) point.t[k] = p[k];
+    std::copy(rot.sRot, rot.sRot + 9, point.sRot);
+    std::copy(rot.rot, rot.rot + 9, point.rot);
     for (int axis = 1; axis <= 3; ++axis) {
       if (iPar[2 + axis] != 1) continue;
       double d[9], t[9];
@@ -308,44 +254,66 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
       } else {
         MMUL33(d, rot.r21, t);
       }
-      MSCAL33(t, p[6], deriv[axis - 1]);
+      MSCAL33(t, p[6], point.deriv[axis - 1]);
     }
+  };
 
-    double nrm[kMaxPar * kMaxPar] = {};
-    double rhs[kMaxPar] = {};
-    int nCoord = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-      if (ITYP[j] != 0) continue;
-      nCoord += 3;
-      double y[3], z[3], l[3];
-      double a[kMaxPar][3];
-      for (int k = 0; k < 3; ++k) y[k] = work2[3 * j + k] + p[k];
-      MVEC33(y, rot.sRot, z);
-      for (int k = 0; k < 3; ++k) l[k] = work1[3 * j + k] - z[k];
-      for (int c = 0; c < nPar; ++c) {
-        const int k = parOf[c];
-        if (k < 3) {
-          for (int i = 0; i < 3; ++i) a[c][i] = rot.sRot[3 * k + i];
-        } else if (k < 6) {
-          MVEC33(y, deriv[k - 3], a[c]);
+  // Statistics of a pass without rejection.
+  auto statistics = [&](const helm::Statistics& sums) {
+    const int nCoord = 3 * nUsed;
+    for (int k = 0; k < 3; ++k) {
+      minimum[k] = sums.minimum[k];
+      maximum[k] = sums.maximum[k];
+    }
+    if (nCoord > nParReported) {
+      sigma0 = std::sqrt(sums.ssq / (nCoord - nParReported));
+      for (int k = 0; k < 3; ++k) {
+        if (nUsed > 1) {
+          rms[k] = std::sqrt(sums.sumSq[k] / (nUsed - 1));
+          mean[k] = sums.sum[k] / nUsed;
         } else {
-          MVEC33(y, rot.rot, a[c]);
+          rms[k] = mean[k] = 0.0;
         }
       }
-      for (int c = 0; c < nPar; ++c) {
-        for (int d = 0; d <= c; ++d) {
-          const double s = a[c][0] * a[d][0] + a[c][1] * a[d][1] + a[c][2] * a[d][2];
-          nrm[d * nPar + c] += s;
-        }
-        rhs[c] += a[c][0] * l[0] + a[c][1] * l[1] + a[c][2] * l[2];
+    } else {
+      sigma0 = 0.0;
+      for (int k = 0; k < 3; ++k) rms[k] = mean[k] = minimum[k] = maximum[k] = 0.0;
+    }
+  };
+
+  // Each solution step needs the normal equations at p over the stations now
+  // used: a whole sweep at the start and whenever a rejection has moved the
+  // working coordinates, only the chunk of the rejected station otherwise;
+  // after a step without rejection the sweep of its residual pass made them.
+  setPoint();
+  bool sweepNormals = true;
+  long leftStation = -1;
+  bool lastRejected = false;
+  for (;;) {
+    // Solution step.
+    if (3 * nUsed < nPar) {
+      stopEstimation("FEWER COORDINATES THAN PARAMETERS TO ESTIMATE", nPar, nUsed);
+    }
+    if (nPar >= 1) {
+      if (sweepNormals) {
+        sweep.run(point, true, helm::Residuals::None);
+      } else if (leftStation >= 0) {
+        sweep.redoNormals(point, static_cast<std::size_t>(leftStation));
       }
     }
-    for (int c = 0; c < nPar; ++c) {
-      for (int d = 0; d < c; ++d) nrm[c * nPar + d] = nrm[d * nPar + c];
-    }
-    nDof = nCoord - nPar;
+    sweepNormals = false;
+    leftStation = -1;
+    nDof = 3 * nUsed - nPar;
 
     if (nPar >= 1) {
+      const helm::Normals& normals = sweep.normals();
+      double nrm[kMaxPar * kMaxPar] = {};
+      for (int c = 0; c < nPar; ++c) {
+        for (int d = 0; d <= c; ++d) nrm[d * nPar + c] = normals.nrm[d * nPar + c];
+      }
+      for (int c = 0; c < nPar; ++c) {
+        for (int d = 0; d < c; ++d) nrm[c * nPar + d] = nrm[d * nPar + c];
+      }
       std::copy(nrm, nrm + nPar * nPar, qMat);
       int rowPiv[kMaxPar], colPiv[kMaxPar];
       double regFlag = 1.0;
@@ -355,30 +323,43 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
       if (singular) stopEstimation("SINGULAR NORMAL EQUATIONS", nPar, nUsed);
       for (int c = 0; c < nPar; ++c) {
         double s = 0.0;
-        for (int d = 0; d < nPar; ++d) s += qMat[d * nPar + c] * rhs[d];
+        for (int d = 0; d < nPar; ++d) s += qMat[d * nPar + c] * normals.rhs[d];
         dx[c] = s;
       }
       for (int c = 0; c < nPar; ++c) p[parOf[c]] += dx[c];
     }
-    buildRotation(p, rot);
+    setPoint();
     ++stepsSinceRejection;
 
-    // Residual pass.
-    const long candidate = residualPass(false, ssq, sumSq, sum);
+    // Residual pass, with the normal equations of the next step.
+    if (screened && lastRejected) {
+      sweep.run(point, nPar >= 1, helm::Residuals::Candidate);
+      if (sweep.statistics().candidate < 0) sweep.run(point, false, helm::Residuals::Statistics);
+    } else {
+      sweep.run(point, nPar >= 1, helm::Residuals::Statistics);
+    }
+    const helm::Statistics& sums = sweep.statistics();
+    const long candidate = sums.candidate;
+    lastRejected = candidate >= 0;
     if (candidate >= 0) {
       ITYP[candidate] = -1;
       --nUsed;
       iteration = 1;
       stepsSinceRejection = 0;
       if (nUsed == 0) stopEstimation("NO STATION USED IN THE ESTIMATION", nPar, nUsed);
-      setUp();
+      setUp(candidate);
+      if (needBary) {
+        sweepNormals = true;
+      } else {
+        leftStation = candidate;
+      }
       continue;
     }
-    statistics(ssq, sumSq, sum);
+    statistics(sums);
     // Coordinates beyond the range of the computation (a value with a huge
     // exponent in a coordinate file) make the residuals or the parameters
     // overflow; nothing of such a solution can be reported.
-    bool finite = std::isfinite(ssq);
+    bool finite = std::isfinite(sums.ssq);
     for (int k = 0; k < kMaxPar && finite; ++k) finite = std::isfinite(p[k]);
     if (!finite) stopEstimation("NUMERICAL OVERFLOW IN THE ESTIMATION", nPar, nUsed);
 
@@ -400,11 +381,24 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
     }
   }
 
-  // Final pass: the report.
+  // Final pass: the report, with the residuals of the last pass (the same
+  // parameters and stations) computed again station by station; those of
+  // the rejected stations are kept for their list.
   report.head(title1, title2, datumName);
   rmsTrn = sigma0;
-  residualPass(true, ssq, sumSq, sum);
-  statistics(ssq, sumSq, sum);
+  std::vector<double> rejected;
+  for (std::size_t j = 0; j < n; ++j) {
+    const int code = ITYP[j];
+    if (code == 2 || (iPrt < 2 && code != -1)) continue;
+    double v[3];
+    helm::residual(st, point, j, v);
+    if (iPrt >= 2) {
+      const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
+      report.stationRow(number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v, code);
+    }
+    if (code == -1) rejected.insert(rejected.end(), v, v + 3);
+  }
+  statistics(sweep.statistics());
   rmsTrn = sigma0;
   report.tableFoot();
   report.statistics(rms, mean, minimum, maximum);
@@ -427,5 +421,5 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   }
   for (int k = 0; k < 3; ++k) rmsCmp[k] = rms[k];
   if (nPar >= 1) report.iterations(iteration);
-  if (iRej == 1) report.rejection(nStat, ITYP, STNAME, resid, rmsCmp.data());
+  if (iRej == 1) report.rejection(nStat, ITYP, STNAME, rejected, rmsCmp.data());
 }

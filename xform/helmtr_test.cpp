@@ -1,6 +1,7 @@
 #include "xform/helmtr.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -661,6 +662,36 @@ TEST_F(HelmertTest, StopsWithAnErrorBlock) {
     EXPECT_EQ(console_.str(), c.block);
     EXPECT_FALSE(fs::exists(list));
   }
+}
+
+TEST_F(HelmertTest, FailedAllocationStopsWithItsBlock) {
+  // In a fresh process whose address space leaves no room for the
+  // north/east/up matrices (108 kB for 1500 stations): the allocation block
+  // and the stop, not a crash.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Network net = synthetic(europe(1500), {1, 2, 3, 0, 0, 0, 1}, 2, false);
+  auto runWithoutRoom = [&] {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t room =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + 32768;
+    const rlimit limit = {room, room};
+    int status = 3;
+    if (pages > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0) {
+      try {
+        run(net, kAll, 2);
+        status = 4;
+      } catch (const rt::ProgramExit& e) {
+        const std::string text = console_.str();
+        const bool helmtr = text.find("PGM./SUBR.    : HELMTR") != std::string::npos;
+        status = e.status == 1 && helmtr ? 0 : 5;
+        if (::write(2, text.data(), text.size()) < 0) status = 6;
+      }
+    }
+    ::_exit(status);
+  };
+  EXPECT_EXIT(runWithoutRoom(), ::testing::ExitedWithCode(0),
+              "SR ALCERR: ALLOCATION OF AN ARRAY FAILED");
 }
 
 TEST_F(HelmertTest, MarkedStationBeyondRangeShowsAsterisks) {

@@ -1,0 +1,120 @@
+// Whole runs on a generated network of several thousand stations, with
+// outliers, by one thread and by several: the report and every result file
+// must be the same byte for byte (the clock masked), whatever the number of
+// threads.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::RunDir;
+
+// Sets XFORM1_THREADS for the runs started while the object lives.
+class ThreadsVariable {
+ public:
+  explicit ThreadsVariable(const std::string& value) {
+    if (const char* old = std::getenv("XFORM1_THREADS")) old_ = old;
+    ::setenv("XFORM1_THREADS", value.c_str(), 1);
+  }
+  ~ThreadsVariable() {
+    if (old_) {
+      ::setenv("XFORM1_THREADS", old_->c_str(), 1);
+    } else {
+      ::unsetenv("XFORM1_THREADS");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) throw std::runtime_error("no " + from + " in the input file");
+  return text.replace(at, from.size(), to);
+}
+
+struct Variant {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> changes;  // lines of XFORM1.INP
+};
+
+class Xform1Threads : public ::testing::TestWithParam<Variant> {};
+
+// Test names show the variant's name only.
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
+TEST_P(Xform1Threads, SameFilesWhateverTheNumberOfThreads) {
+  const Variant& variant = GetParam();
+  // The network: 20000 stations (ten chunks of the estimator's sweeps), 20
+  // outliers, the example's constants and datums.
+  RunDir source("threads_network");
+  const e2e::fs::path examples = e2e::fs::path(XF_SOURCE_DIR) / "examples";
+  source.put("CONST.", e2e::readFile(examples / "CONST."));
+  source.put("DATUM.", e2e::readFile(examples / "DATUM."));
+  const std::string command =
+      std::string("'") + XF_GENNET + "' '" + source.path().string() + "' 20000 20 > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::string input = source.text("XFORM1.INP");
+  for (const auto& [from, to] : variant.changes) input = replaced(input, from, to);
+
+  std::optional<std::set<std::string>> firstFiles;
+  std::vector<std::string> firstTexts;
+  for (const std::string threads : {"1", "3", "8"}) {
+    SCOPED_TRACE(threads + " threads");
+    RunDir dir("threads_" + threads);
+    for (const std::string name : {"CONST.", "DATUM.", "REF.CRD", "LOC.CRD"}) {
+      dir.put(name, source.text(name));
+    }
+    dir.put("XFORM1.INP", input);
+    e2e::RunResult result;
+    {
+      ThreadsVariable variable(threads);
+      result = e2e::run(dir, {"XFORM1.INP"});
+    }
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::set<std::string> files = dir.files();
+    // The run rejected the outliers and wrote its report, parameters and list.
+    ASSERT_TRUE(files.count("XFORM1.OUT") && files.count("XFORM1.TRN") &&
+                files.count("REJECTED.LST"));
+    EXPECT_NE(dir.text("XFORM1.OUT").find("REJECTED STATIONS     :    20"), std::string::npos);
+    std::vector<std::string> texts = {e2e::maskClock(result.out), e2e::maskClock(result.err)};
+    for (const std::string& name : files) texts.push_back(e2e::maskClock(dir.text(name)));
+    if (!firstFiles) {
+      firstFiles = files;
+      firstTexts = texts;
+      continue;
+    }
+    ASSERT_EQ(files, *firstFiles);
+    ASSERT_EQ(texts.size(), firstTexts.size());
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+      EXPECT_TRUE(texts[k] == firstTexts[k]) << "file " << k << " differs";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, Xform1Threads,
+    ::testing::Values(
+        // X/Y/Z, seven parameters: north/east/up residuals at each station.
+        Variant{"XyzAllParameters", {}},
+        // The local system at the barycentre, which moves with every rejection.
+        Variant{"LocalSystem", {{"RESIDTYPE 1 \"XYZ\"", "RESIDTYPE 1 \"NEU\""}}},
+        // No translation: both sets reduced to their barycentres.
+        Variant{"Reduced",
+                {{"HLM_1 1 \"1\"", "HLM_1 1 \"0\""},
+                 {"HLM_2 1 \"1\"", "HLM_2 1 \"0\""},
+                 {"HLM_3 1 \"1\"", "HLM_3 1 \"0\""}}}),
+    [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+}  // namespace

@@ -1,0 +1,72 @@
+// A small, persistent pool of threads that runs one job over numbered
+// chunks of work.
+//
+// A job is a body called once for every chunk 0 .. nChunks-1; the chunks are
+// handed out to the pool's threads and to the calling thread in no fixed
+// order, so a body writes only the result slot of its own chunk and the
+// caller combines the slots in chunk order afterwards: the result then does
+// not depend on the number of threads. The body must not throw.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class ChunkPool {
+ public:
+  // A pool of `threads` threads in all, the calling thread included: a pool
+  // of 1 starts no thread. A thread that the system refuses leaves a
+  // smaller pool.
+  explicit ChunkPool(int threads);
+  ~ChunkPool();
+  ChunkPool(const ChunkPool&) = delete;
+  ChunkPool& operator=(const ChunkPool&) = delete;
+
+  // The pool of the program, started on first use with threadCount() threads.
+  static ChunkPool& shared();
+
+  // The number of threads for the program's pool: the positive integer in
+  // the environment variable XFORM1_THREADS, otherwise (unset or not a
+  // positive integer) the number of hardware threads.
+  static int threadCount();
+
+  // Threads of the pool, the calling thread included.
+  int threads() const { return static_cast<int>(workers_.size()) + 1; }
+
+  // Calls body(chunk) once for every chunk in [0, nChunks) and returns when
+  // every call has returned.
+  template <class Body>
+  void run(std::size_t nChunks, Body&& body) {
+    if (nChunks == 0) return;
+    if (nChunks == 1 || workers_.empty()) {
+      for (std::size_t c = 0; c < nChunks; ++c) body(c);
+      return;
+    }
+    runJob(nChunks, [](void* ctx, std::size_t c) { (*static_cast<Body*>(ctx))(c); },
+           static_cast<void*>(&body));
+  }
+
+ private:
+  using Task = void (*)(void*, std::size_t);
+  void runJob(std::size_t nChunks, Task task, void* ctx);
+  void work();
+  // Takes and runs chunks of the current job until none is left.
+  void drain();
+
+  std::vector<std::thread> workers_;
+  // The current job: written before generation_ moves on, read after.
+  Task task_ = nullptr;
+  void* ctx_ = nullptr;
+  std::size_t nChunks_ = 0;
+  std::atomic<std::size_t> next_{0};      // next chunk to hand out
+  std::atomic<unsigned long> generation_{0};  // jobs started
+  std::atomic<int> busy_{0};      // workers not yet done with the current job
+  std::atomic<int> sleepers_{0};  // workers blocked on wake_
+  std::atomic<bool> stop_{false};
+  // A worker that finds no job for a while sleeps on wake_.
+  std::mutex mutex_;
+  std::condition_variable wake_;
+};

@@ -1,0 +1,96 @@
+#include "xform/chunkpool.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Sets XFORM1_THREADS (or removes it) for the life of the object.
+class ThreadsVariable {
+ public:
+  explicit ThreadsVariable(const char* value) {
+    if (const char* old = std::getenv("XFORM1_THREADS")) old_ = old;
+    if (value != nullptr) {
+      ::setenv("XFORM1_THREADS", value, 1);
+    } else {
+      ::unsetenv("XFORM1_THREADS");
+    }
+  }
+  ~ThreadsVariable() {
+    if (old_) {
+      ::setenv("XFORM1_THREADS", old_->c_str(), 1);
+    } else {
+      ::unsetenv("XFORM1_THREADS");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+int hardwareThreads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int>(n);
+}
+
+TEST(ChunkPool, EveryChunkRunsOnceInEveryJob) {
+  for (int threads : {1, 2, 3, 8}) {
+    ChunkPool pool(threads);
+    EXPECT_EQ(pool.threads(), threads);
+    for (std::size_t nChunks : {0u, 1u, 2u, 7u, 1000u}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(nChunks) + " chunks");
+      std::vector<int> calls(nChunks, 0);
+      // Many jobs in a row: a job that starts before the last one has ended,
+      // or a worker that misses a job, shows as a count other than 1 (or as
+      // a hang).
+      for (int job = 0; job < 200; ++job) {
+        std::fill(calls.begin(), calls.end(), 0);
+        pool.run(nChunks, [&calls](std::size_t c) { ++calls[c]; });
+        for (std::size_t c = 0; c < nChunks; ++c) ASSERT_EQ(calls[c], 1) << "chunk " << c;
+      }
+    }
+  }
+}
+
+TEST(ChunkPool, JobAfterTheWorkersHaveGoneToSleep) {
+  ChunkPool pool(4);
+  for (int round = 0; round < 3; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<int> calls(64, 0);
+    pool.run(calls.size(), [&calls](std::size_t c) { ++calls[c]; });
+    for (int n : calls) ASSERT_EQ(n, 1);
+  }
+}
+
+TEST(ChunkPool, OneThreadRunsOnTheCaller) {
+  ChunkPool pool(1);
+  EXPECT_EQ(pool.threads(), 1);
+  const auto caller = std::this_thread::get_id();
+  std::vector<std::size_t> order;
+  pool.run(5, [&](std::size_t c) {
+    EXPECT_EQ(std::this_thread::get_id(), caller);
+    order.push_back(c);
+  });
+  EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+TEST(ChunkPool, ThreadCountFromTheEnvironment) {
+  const struct {
+    const char* value;
+    int threads;  // 0: the hardware's
+  } cases[] = {{"3", 3},   {"1", 1},     {"12", 12}, {nullptr, 0}, {"", 0},   {"0", 0},
+               {"-2", 0},  {"four", 0},  {"4x", 0},  {" 4", 0},    {"4 ", 0}, {"99999999999", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
+    ThreadsVariable variable(c.value);
+    EXPECT_EQ(ChunkPool::threadCount(), c.threads > 0 ? c.threads : hardwareThreads());
+  }
+}
+
+}  // namespace

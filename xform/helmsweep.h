@@ -1,0 +1,159 @@
+// Sweeps of the Helmert estimator over the stations.
+//
+// One sweep visits the stations at one set of parameters (the linearisation
+// point) and yields the sums of the normal equations and/or the residual
+// statistics with the rejection candidate. The stations are cut into fixed
+// chunks of kChunkStations; each chunk sums from zero in station order and
+// the chunk sums are added in chunk order, so the results do not depend on
+// the number of threads, and a network of one chunk sums exactly as one
+// loop over its stations. Minima, maxima and the rejection candidate do not
+// depend on the chunking at all.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "xform/chunkpool.h"
+
+namespace helm {
+
+constexpr int kMaxPar = 7;
+// Stations per chunk.
+constexpr std::size_t kChunkStations = 2048;
+
+// The stations and the frame in which the estimation works. Station j has
+// its coordinates at x1[3j], x2[3j] and its handling code at code[j] (0 used,
+// 1 marked, 2 excluded, -1 rejected). The working coordinates are derived
+// on the fly: w = frame * (x - b), the subtraction only where sub1 / sub2 is
+// set and the rotation only where rotate is set.
+struct Stations {
+  std::size_t n = 0;
+  const double* x1 = nullptr;  // target set
+  const double* x2 = nullptr;  // set that is transformed
+  const int* code = nullptr;
+  bool sub1 = false, sub2 = false, rotate = false;
+  double b1[3] = {0.0, 0.0, 0.0};
+  double b2[3] = {0.0, 0.0, 0.0};
+  double frame[9] = {};
+  // Residual system: 2 north/east/up at each station with its matrix at
+  // neuMat[9j]; 3 projection on x2 and aux[3j] (zeros past nAux values);
+  // other values: the estimation frame. onAxis[j] (systems 2 and 3): the
+  // station lies on the polar axis and gets a zero residual.
+  int resTyp = 0;
+  const double* neuMat = nullptr;
+  const char* onAxis = nullptr;
+  const double* aux = nullptr;
+  std::size_t nAux = 0;
+  // Rejection: iRej 1 with the limits of north, east and up.
+  int iRej = 0;
+  double rLimit[3] = {0.0, 0.0, 0.0};
+  // A residual whose squared length in the estimation frame is below this
+  // cannot exceed a limit in the residual system (0: no such bound).
+  double screen = 0.0;
+};
+
+// What a sweep yields from the residuals: nothing, the rejection candidate
+// alone, or the statistics with the candidate.
+enum class Residuals { None, Candidate, Statistics };
+
+// The linearisation point: translation, s R, R and the derivative matrices
+// of the estimated rotations (s R3 R2 R1 differentiated by rx, ry, rz), and
+// the estimated parameters in parameter order (0-2 translations, 3-5
+// rotations, 6 scale).
+struct Point {
+  double t[3] = {0.0, 0.0, 0.0};
+  double sRot[9] = {};
+  double rot[9] = {};
+  double deriv[3][9] = {};
+  int nPar = 0;
+  int parOf[kMaxPar] = {};
+};
+
+// Normal matrix (element (c, d), d <= c, at nrm[d * nPar + c]; the others
+// stay 0) and right-hand side.
+struct Normals {
+  double nrm[kMaxPar * kMaxPar];
+  double rhs[kMaxPar];
+  void clear();
+  // Adds the sums of a later chunk.
+  void add(const Normals& chunk);
+};
+
+// Residual statistics of the used stations and the rejection candidate: the
+// used station with the largest norm among those beyond a limit (-1: none),
+// the first in station order of equal norms. A sweep for the candidate alone
+// leaves the sums 0.
+struct Statistics {
+  double ssq;
+  double sumSq[3];
+  double sum[3];
+  double minimum[3];  // from 0.0
+  double maximum[3];  // from 0.0
+  long candidate;
+  double bestNorm;
+  void clear();
+  // Adds the statistics of a later chunk.
+  void add(const Statistics& chunk);
+};
+
+// Residual of one shown station (code not 2) at the point, in the residual
+// system.
+void residual(const Stations& s, const Point& pt, std::size_t j, double* v);
+
+// Sweeps over the stations of a network, with the sums of every chunk kept.
+class Sweep {
+ public:
+  // portable: the plain kernels only, also where the processor has wide
+  // vectors (they give the same results; for comparisons).
+  Sweep(const Stations& stations, ChunkPool& pool, bool portable = false);
+
+  std::size_t chunks() const { return slots_.size(); }
+
+  // Normal equations (normals) and/or what the residuals give at the point.
+  void run(const Point& pt, bool normals, Residuals residuals);
+  // The normal equations again after station j has left the solution, at
+  // the point of the last run and with unchanged working coordinates: only
+  // the chunk holding j is swept.
+  void redoNormals(const Point& pt, std::size_t j);
+
+  const Normals& normals() const { return normals_; }
+  const Statistics& statistics() const { return stats_; }
+
+  // The north/east/up matrix (XYZELL and NEUCART from X/Y/Z) in the datum
+  // at the target coordinates of every station that is not excluded and
+  // not on the polar axis, 9 per station into neuMat (zeros for the
+  // others); returns the largest squared length of a matrix row (not a
+  // number if one is not). A station near the geocentre, where the
+  // conversion may write a warning, is done after the others, one by one
+  // in station order.
+  double neuMatrices(double aEll, double bEll, const double* dxEll, const double* drEll,
+                     double scEll, double* neuMat);
+
+  // Sums of the input coordinates of the used stations (3 each set); after
+  // the first call, passing the station that has left the solution sums only
+  // its chunk again.
+  void coordinateSums(double* sum1, double* sum2);
+  void coordinateSums(double* sum1, double* sum2, std::size_t left);
+
+ private:
+  struct alignas(64) Slot {
+    Normals normals;
+    Statistics stats;
+    double sum1[3];
+    double sum2[3];
+    double rowSq;
+  };
+  void sweepChunk(const Point& pt, std::size_t chunk, bool normals, Residuals residuals);
+  void sumChunk(std::size_t chunk);
+  void combineNormals();
+  void combineCoordinates(double* sum1, double* sum2) const;
+
+  const Stations& s_;
+  ChunkPool& pool_;
+  bool portable_;
+  std::vector<Slot> slots_;
+  Normals normals_;
+  Statistics stats_;
+};
+
+}  // namespace helm
