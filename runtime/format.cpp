@@ -8,14 +8,17 @@
 // every record of a file is parsed once.
 #include "runtime/format.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <span>
 #include <stdexcept>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -445,9 +448,13 @@ bool fixedByIntegers(double x, int d, Decimal& dec) {
   // r holds the rounded value in units of 10^-d.
   char buf[48];
   int n = 0;
-  while (r != 0) {
+  while (r > std::numeric_limits<unsigned long long>::max()) {
     buf[n++] = static_cast<char>('0' + static_cast<int>(r % 10));
     r /= 10;
+  }
+  // The rest in 64-bit arithmetic, which is much cheaper than 128-bit division.
+  for (unsigned long long r64 = static_cast<unsigned long long>(r); r64 != 0; r64 /= 10) {
+    buf[n++] = static_cast<char>('0' + static_cast<int>(r64 % 10));
   }
   dec.n = 0;
   dec.point = n - d;
@@ -535,11 +542,11 @@ void putExp(std::string& out, double x, int w, int d, char letter) {
   out += static_cast<char>('0' + aexp % 10);
 }
 
-void putText(std::string& out, const std::string& s, int w) {
+void putText(std::string& out, std::string_view s, int w) {
   if (w < 0) {
     out += s;
   } else if (s.size() >= static_cast<std::size_t>(w)) {
-    out.append(s, 0, static_cast<std::size_t>(w));
+    out.append(s.substr(0, static_cast<std::size_t>(w)));
   } else {
     padLeft(out, w, s.size());
     out += s;
@@ -611,6 +618,27 @@ bool readInt(std::string_view field, int& out) {
   return true;
 }
 
+// The value of the decimal digits `digits` (no leading zeros) times 10^exp,
+// correctly rounded. Up to 15 digits and a power of ten up to 22 are exact
+// doubles, so one multiplication or division gives the rounded value
+// directly; other numbers go through strtod.
+double decimalValue(const char* digits, std::size_t n, long exp) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (n <= 15 && exp >= -22 && exp <= 22) {
+    long long m = 0;
+    for (std::size_t i = 0; i < n; ++i) m = m * 10 + (digits[i] - '0');
+    const double v = static_cast<double>(m);
+    return exp < 0 ? v / kPow10[-exp] : v * kPow10[exp];
+  }
+  // digits, 'e', the exponent: no decimal point, so independent of the locale.
+  std::string text(digits, n);
+  text += 'e';
+  text += std::to_string(exp);
+  return std::strtod(text.c_str(), nullptr);
+}
+
 bool readReal(std::string_view field, int decimals, double& out) {
   FieldScan sc{field};
   if (sc.atEnd()) {
@@ -618,7 +646,16 @@ bool readReal(std::string_view field, int decimals, double& out) {
     return true;
   }
   const bool neg = sc.sign();
-  std::string digits;
+  // The significant digits (leading zeros dropped); a field holds at most
+  // as many digits as it has characters.
+  char stackDigits[64];
+  std::string longDigits;
+  char* digits = stackDigits;
+  if (field.size() > sizeof stackDigits) {
+    longDigits.resize(field.size());
+    digits = longDigits.data();
+  }
+  std::size_t nDigits = 0;
   bool point = false;
   bool any = false;
   int fraction = 0;
@@ -627,7 +664,7 @@ bool readReal(std::string_view field, int decimals, double& out) {
       const char c = field[sc.i++];
       any = true;
       if (point) ++fraction;
-      if (c != '0' || !digits.empty()) digits += c;
+      if (c != '0' || nDigits > 0) digits[nDigits++] = c;
     } else if (!point && !sc.atEnd() && field[sc.i] == '.') {
       point = true;
       ++sc.i;
@@ -653,11 +690,9 @@ bool readReal(std::string_view field, int decimals, double& out) {
     if (eneg) exp = -exp;
   }
   double v = 0.0;
-  if (!digits.empty()) {
+  if (nDigits > 0) {
     exp -= point ? fraction : decimals;
-    digits += 'e';
-    digits += std::to_string(exp);
-    v = std::strtod(digits.c_str(), nullptr);  // no decimal point, so independent of the locale
+    v = decimalValue(digits, nDigits, exp);
     if (std::isinf(v)) return false;
   }
   out = neg ? -v : v;
@@ -690,10 +725,11 @@ int readField(const Format& f, const Step& s, std::string_view rec, std::size_t&
       w = col < rec.size() ? rec.size() - col : 0;
     const std::string_view field = columns(rec, col, w);
     col += w;
+    // The field, blank-filled to w, then cut or filled to the declared length.
     std::string& target = *t.textPtr();
-    target.assign(field);
-    target.append(w - field.size(), ' ');
-    if (t.len() > 0) target = fit(target, t.len());
+    const std::size_t len = t.len() > 0 ? t.len() : w;
+    target.assign(field.substr(0, std::min(field.size(), len)));
+    target.resize(len, ' ');
     return 0;
   }
   const std::string_view field = columns(rec, col, static_cast<std::size_t>(s.w));
@@ -751,20 +787,22 @@ void walkFormat(const Format& f, Engine& e) {
 }
 
 // Writer engine: hands each finished record to `emit`, which returns false to
-// stop early.
+// stop early. The record is built in a buffer that the writing calls of the
+// thread share, so that a warmed-up writer allocates nothing; `emit` must not
+// write through the format-list writer itself.
 template <typename Emit>
 struct RecordWriter {
   static constexpr const char* kItems = "items";
   const Format& f;
-  const FItems& items;
+  std::span<const FItem> items;
   Emit& emit;
-  std::string rec{};
+  std::string& rec;
   std::size_t item = 0;
 
   bool left() const { return item < items.size(); }
-  void finish() { emit(rec); }
+  void finish() { emit(std::as_const(rec)); }
   bool newRecord() {
-    if (!emit(rec)) return false;
+    if (!emit(std::as_const(rec))) return false;
     rec.clear();
     return true;
   }
@@ -777,10 +815,20 @@ struct RecordWriter {
   }
 };
 
+std::string& recordBuffer() {
+  thread_local std::string buffer = [] {
+    std::string b;
+    b.reserve(256);
+    return b;
+  }();
+  return buffer;
+}
+
 template <typename Emit>
-void writeRecords(const Format& f, const FItems& items, Emit&& emit) {
-  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit};
-  w.rec.reserve(128);
+void writeRecords(const Format& f, std::span<const FItem> items, Emit&& emit) {
+  std::string& rec = recordBuffer();
+  rec.clear();
+  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit, rec};
   walkFormat(f, w);
 }
 
@@ -792,7 +840,7 @@ template <typename Next>
 struct RecordReader {
   static constexpr const char* kItems = "targets";
   const Format& f;
-  const FTargets& targets;
+  std::span<const FTarget> targets;
   Next& next;
   std::string_view rec{};
   std::size_t col = 0;
@@ -818,7 +866,7 @@ struct RecordReader {
 };
 
 template <typename Next>
-int readRecords(const Format& f, const FTargets& targets, Next&& next) {
+int readRecords(const Format& f, std::span<const FTarget> targets, Next&& next) {
   RecordReader<std::remove_reference_t<Next>> r{f, targets, next};
   if (!r.newRecord()) return r.status;
   walkFormat(f, r);
@@ -830,7 +878,9 @@ int readRecords(const Format& f, const FTargets& targets, Next&& next) {
 // ---------------------------------------------------------------------------
 // Writing
 
-std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
+namespace {
+
+std::vector<std::string> recordsOf(std::string_view fmt, std::span<const FItem> items) {
   std::vector<std::string> out;
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     out.push_back(rec);
@@ -839,14 +889,21 @@ std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items
   return out;
 }
 
-void writeFmt(int unit, std::string_view fmt, const FItems& items) {
+void writeToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     writeRecord(unit, rec);
     return true;
   });
 }
 
-std::string formatLine(std::string_view fmt, const FItems& items) {
+void writeTrimmedToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    writeRecord(unit, std::string_view(rec).substr(0, trimLen(rec)));
+    return true;
+  });
+}
+
+std::string firstRecord(std::string_view fmt, std::span<const FItem> items) {
   std::string line;
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     line = rec;
@@ -855,19 +912,46 @@ std::string formatLine(std::string_view fmt, const FItems& items) {
   return line;
 }
 
+}  // namespace
+
+std::vector<std::string> formatRecords(std::string_view fmt, FItemList items) {
+  return recordsOf(fmt, items);
+}
+std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
+  return recordsOf(fmt, items);
+}
+
+void writeFmt(int unit, std::string_view fmt, FItemList items) { writeToUnit(unit, fmt, items); }
+void writeFmt(int unit, std::string_view fmt, const FItems& items) { writeToUnit(unit, fmt, items); }
+
+void writeFmtTrimmed(int unit, std::string_view fmt, FItemList items) {
+  writeTrimmedToUnit(unit, fmt, items);
+}
+void writeFmtTrimmed(int unit, std::string_view fmt, const FItems& items) {
+  writeTrimmedToUnit(unit, fmt, items);
+}
+
+std::string formatLine(std::string_view fmt, FItemList items) { return firstRecord(fmt, items); }
+std::string formatLine(std::string_view fmt, const FItems& items) { return firstRecord(fmt, items); }
+
+std::string formatText(std::string_view fmt, FItemList items, std::size_t len) {
+  return fit(firstRecord(fmt, items), len);
+}
 std::string formatText(std::string_view fmt, const FItems& items, std::size_t len) {
-  return fit(formatLine(fmt, items), len);
+  return fit(firstRecord(fmt, items), len);
 }
 
 std::string formatField(std::string_view descriptor, const FItem& item) {
-  return formatLine(descriptor, FItems{item});
+  return firstRecord(descriptor, std::span<const FItem>(&item, 1));
 }
 
 // ---------------------------------------------------------------------------
 // Reading
 
-int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
-            const FTargets& targets) {
+namespace {
+
+int readFromRecords(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+                    std::span<const FTarget> targets) {
   return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
     if (pos >= records.size()) return kIoEnd;
     rec = records[pos++];
@@ -875,7 +959,7 @@ int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::stri
   });
 }
 
-int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets) {
+int readFromText(std::string_view text, std::string_view fmt, std::span<const FTarget> targets) {
   bool given = false;
   return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
     if (given) return kIoEnd;
@@ -885,13 +969,35 @@ int readFmtText(std::string_view text, std::string_view fmt, const FTargets& tar
   });
 }
 
+int readFromUnit(int unit, std::string_view fmt, std::span<const FTarget> targets) {
+  // The record stays in the unit's own buffer until the next read.
+  return readRecords(parsedFormat(fmt), targets,
+                     [&](std::string_view& rec) { return readRecordView(unit, rec); });
+}
+
+}  // namespace
+
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            FTargetList targets) {
+  return readFromRecords(records, pos, fmt, targets);
+}
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            const FTargets& targets) {
+  return readFromRecords(records, pos, fmt, targets);
+}
+
+int readFmtText(std::string_view text, std::string_view fmt, FTargetList targets) {
+  return readFromText(text, fmt, targets);
+}
+int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets) {
+  return readFromText(text, fmt, targets);
+}
+
+int readFmtUnit(int unit, std::string_view fmt, FTargetList targets) {
+  return readFromUnit(unit, fmt, targets);
+}
 int readFmtUnit(int unit, std::string_view fmt, const FTargets& targets) {
-  std::string buf;
-  return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
-    if (int st = readRecord(unit, buf)) return st;
-    rec = buf;
-    return 0;
-  });
+  return readFromUnit(unit, fmt, targets);
 }
 
 }  // namespace rt

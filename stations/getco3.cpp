@@ -2,7 +2,7 @@
 #include "stations/getco3.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <span>
 
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
@@ -11,6 +11,7 @@
 #include "frame/textutil.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "runtime/units.h"
 
 namespace {
@@ -39,7 +40,7 @@ bool nextLine(std::string& line) {
   EXITRC(2);
 }
 
-[[noreturn]] void duplicateError(std::string_view filePath, const std::string& name) {
+[[noreturn]] void duplicateError(std::string_view filePath, std::string_view name) {
   rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,/)",
                {" *** SR GETCO3: More than one entry for station \"" + rt::trimRight(name) + "\"",
                 "found in file: ", rt::trimRight(filePath), "Processing is stopped."});
@@ -60,19 +61,21 @@ bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag) {
 }
 
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
-            std::vector<std::string>& stname, const t_getco3Opt& opt) {
+            std::vector<t_staName>& stname, const t_getco3Opt& opt) {
   // Size: station lines up to the first blank line.
   int nRest = 0;
   const long long n = std::max(0, LINCOUNT(filePath, 6, &nRest));
   nRest = std::max(0, nRest);
 
-  const std::array<double, 3> zero{0.0, 0.0, 0.0};
-  allocChecked(stname, n, std::string(16, ' '), "stname", {n}, kRoutine);
-  if (opt.stanum) allocChecked(*opt.stanum, n, 0, "stanum", {n}, kRoutine);
-  if (opt.xstat) allocChecked(*opt.xstat, n, zero, "xstat", {3, n}, kRoutine);
-  if (opt.staflg) allocChecked(*opt.staflg, n, std::string(1, ' '), "staflg", {n}, kRoutine);
-  if (opt.staflg5) allocChecked(*opt.staflg5, n, std::string(5, ' '), "staflg5", {n}, kRoutine);
-  if (opt.plate) allocChecked(*opt.plate, n, std::string(4, ' '), "plate", {n}, kRoutine);
+  // Each array gets room for n elements; the taken stations are appended
+  // and the rest is filled with the initial values at the end, so that
+  // every element is written once.
+  reserveChecked(stname, n, "stname", {n}, kRoutine);
+  if (opt.stanum) reserveChecked(*opt.stanum, n, "stanum", {n}, kRoutine);
+  if (opt.xstat) reserveChecked(*opt.xstat, n, "xstat", {3, n}, kRoutine);
+  if (opt.staflg) reserveChecked(*opt.staflg, n, "staflg", {n}, kRoutine);
+  if (opt.staflg5) reserveChecked(*opt.staflg5, n, "staflg5", {n}, kRoutine);
+  if (opt.plate) reserveChecked(*opt.plate, n, "plate", {n}, kRoutine);
   if (opt.footer) {
     allocChecked(*opt.footer, nRest, std::string(opt.footerLen, ' '), "footer", {nRest}, kRoutine);
   }
@@ -95,27 +98,39 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   // Station block. Whether the file carries values is decided on line 7.
   nStat = 0;
   std::string line;
+  line.reserve(kLineLen);
   bool lastRead = nextLine(line);
   const bool hasValues = lastRead && (line[30] == '.' || line[31] == '.');
   while (lastRead && nStat < n && !rt::isBlank(std::string_view(line).substr(5, 17))) {
     if (flagSelected(nFlag, flags, line[70])) {
-      const int i = nStat++;
-      stname[i] = line.substr(5, 16);
-      if (opt.stanum && rt::readFmtText(line.substr(0, 3), "(I3)", {(*opt.stanum)[i]}) != 0) {
-        dataLineError(filePath, nStat);
-      }
-      if (hasValues && opt.xstat) {
-        auto& x = (*opt.xstat)[i];
-        if (rt::readFmtText(line.substr(21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
+      const std::string_view columns(line);
+      ++nStat;
+      stname.emplace_back(columns.substr(5, 16));
+      if (opt.stanum) {
+        opt.stanum->push_back(0);
+        if (rt::readFmtText(columns.substr(0, 3), "(I3)", {opt.stanum->back()}) != 0) {
           dataLineError(filePath, nStat);
         }
       }
-      if (opt.staflg) (*opt.staflg)[i] = line.substr(70, 1);
-      if (opt.staflg5) (*opt.staflg5)[i] = line.substr(70, 5);
-      if (opt.plate) (*opt.plate)[i] = line.substr(75, 4);
+      if (opt.xstat) {
+        auto& x = opt.xstat->emplace_back(std::array<double, 3>{0.0, 0.0, 0.0});
+        if (hasValues && rt::readFmtText(columns.substr(21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
+          dataLineError(filePath, nStat);
+        }
+      }
+      if (opt.staflg) opt.staflg->push_back(line[70]);
+      if (opt.staflg5) opt.staflg5->emplace_back(columns.substr(70, 5));
+      if (opt.plate) opt.plate->emplace_back(columns.substr(75, 4));
     }
     lastRead = nextLine(line);
   }
+  const auto size = static_cast<std::size_t>(n);
+  stname.resize(size);
+  if (opt.stanum) opt.stanum->resize(size, 0);
+  if (opt.xstat) opt.xstat->resize(size, std::array<double, 3>{0.0, 0.0, 0.0});
+  if (opt.staflg) opt.staflg->resize(size, ' ');
+  if (opt.staflg5) opt.staflg5->resize(size);
+  if (opt.plate) opt.plate->resize(size);
 
   // Footer: the line that ended the station block and every line after it.
   // It is not cut at the size counted above, so that no line of the file
@@ -138,10 +153,6 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 
   // Duplicate names among the taken stations: the first station (in file
   // order) whose name occurs again is reported.
-  std::unordered_map<std::string_view, int> count;
-  count.reserve(static_cast<std::size_t>(nStat));
-  for (int i = 0; i < nStat; ++i) ++count[stname[i]];
-  for (int i = 0; i < nStat; ++i) {
-    if (count[stname[i]] > 1) duplicateError(filePath, stname[i]);
-  }
+  const rt::FirstIndex<16> index(std::span<const t_staName>(stname.data(), static_cast<std::size_t>(nStat)));
+  if (index.firstRepeated() >= 0) duplicateError(filePath, stname[index.firstRepeated()]);
 }

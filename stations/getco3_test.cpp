@@ -9,25 +9,29 @@ namespace {
 using stationtest::fixture;
 using stationtest::exitStatusOf;
 using stationtest::joinLines;
+using stationtest::texts;
 
 class Getco3Test : public stationtest::StationEnv {};
 
 TEST_F(Getco3Test, ReadsEveryOutputOfACoordinateFile) {
   int nStat = -1;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::string title, datum;
   double epoch = -1.0;
   std::vector<int> num;
   std::vector<std::array<double, 3>> x;
-  std::vector<std::string> flg, flg5, plate, footer;
+  std::vector<char> flg;
+  std::vector<t_staFlg5> flg5;
+  std::vector<t_plateName> plate;
+  std::vector<std::string> footer;
   GETCO3(fixture("getco3_coord.crd"), 1, {"@"}, nStat, names,
          {.fileTitle = &title, .datumName = &datum, .timCrd = &epoch, .stanum = &num,
           .xstat = &x, .staflg = &flg, .staflg5 = &flg5, .plate = &plate, .footer = &footer,
           .footerLen = 20});
 
   ASSERT_EQ(nStat, 4);
-  EXPECT_EQ(names, (std::vector<std::string>{"ALPHA 10001M001 ", "BRAVO           ",
-                                             "CHARLIE         ", "DELTA           "}));
+  EXPECT_EQ(texts(names), (std::vector<std::string>{"ALPHA 10001M001 ", "BRAVO           ",
+                                                    "CHARLIE         ", "DELTA           "}));
   EXPECT_EQ(title, rt::fit("TEST NETWORK COORDINATES", 80));
   EXPECT_EQ(datum, "IGS14           ");
   EXPECT_NEAR(epoch, 55197.5, 1e-9);
@@ -37,9 +41,9 @@ TEST_F(Getco3Test, ReadsEveryOutputOfACoordinateFile) {
   EXPECT_NEAR(x[0][2], 4919474.99567, 1e-6);
   EXPECT_NEAR(x[2][0], -1234567.12345, 1e-6);
   EXPECT_NEAR(x[3][1], -2.5, 1e-12);
-  EXPECT_EQ(flg, (std::vector<std::string>{"A", " ", "X", "A"}));
-  EXPECT_EQ(flg5, (std::vector<std::string>{"A    ", "     ", "X  YZ", "A    "}));
-  EXPECT_EQ(plate, (std::vector<std::string>{"    ", "    ", "EURA", "    "}));
+  EXPECT_EQ(flg, (std::vector<char>{'A', ' ', 'X', 'A'}));
+  EXPECT_EQ(texts(flg5), (std::vector<std::string>{"A    ", "     ", "X  YZ", "A    "}));
+  EXPECT_EQ(texts(plate), (std::vector<std::string>{"    ", "    ", "EURA", "    "}));
   // The footer begins with the line that ended the station block; its
   // lines have the asked length.
   EXPECT_EQ(footer, (std::vector<std::string>{rt::fit("", 20), rt::fit("FOOTER LINE ONE", 20),
@@ -65,11 +69,11 @@ TEST_F(Getco3Test, FlagSelection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.flags) + " nFlag " + std::to_string(c.nFlag));
     int nStat = -1;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::array<double, 3>> x;
     GETCO3(fixture("getco3_coord.crd"), c.nFlag, c.flags, nStat, names, {.xstat = &x});
     ASSERT_EQ(nStat, static_cast<int>(c.taken.size()));
-    for (int i = 0; i < nStat; ++i) EXPECT_EQ(names[i], rt::fit(c.taken[i], 16));
+    for (int i = 0; i < nStat; ++i) EXPECT_EQ(names[i].str(), rt::fit(c.taken[i], 16));
     // The arrays keep one element per line of the station block.
     EXPECT_EQ(names.size(), 4u);
     EXPECT_EQ(x.size(), 4u);
@@ -78,7 +82,9 @@ TEST_F(Getco3Test, FlagSelection) {
 
 TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
   int nStat = 0;
-  std::vector<std::string> names, flg, plate;
+  std::vector<t_staName> names;
+  std::vector<char> flg;
+  std::vector<t_plateName> plate;
   std::vector<int> num;
   std::vector<std::array<double, 3>> x;
   double epoch = -1.0;
@@ -88,8 +94,8 @@ TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
   EXPECT_EQ(epoch, 0.0);  // no epoch on the datum line
   EXPECT_EQ(num, (std::vector<int>{1, 2, 3}));
   for (const auto& v : x) EXPECT_EQ(v, (std::array<double, 3>{0.0, 0.0, 0.0}));
-  EXPECT_EQ(flg, (std::vector<std::string>{" ", "V", " "}));
-  EXPECT_EQ(plate, (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
+  EXPECT_EQ(flg, (std::vector<char>{' ', 'V', ' '}));
+  EXPECT_EQ(texts(plate), (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
 }
 
 TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
@@ -125,7 +131,7 @@ TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
     lines.push_back(" ");
     const std::string file = writeLines("values.crd", lines);
     int nStat = 0;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::array<double, 3>> x;
     GETCO3(file, 1, c.flags, nStat, names, {.xstat = &x});
     ASSERT_EQ(x.size(), 2u);
@@ -158,7 +164,7 @@ TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     int nStat = -1;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::string> footer;
     GETCO3(fixture(c.file), 1, {"@"}, nStat, names, {.footer = &footer});
     EXPECT_EQ(nStat, c.nStat);
@@ -172,7 +178,7 @@ TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
 TEST_F(Getco3Test, HeaderError) {
   const std::string file = fixture("getco3_short_header.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading header of coordinate file",
                                   "                File name:  " + file, ""}));
@@ -181,7 +187,7 @@ TEST_F(Getco3Test, HeaderError) {
 TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   const std::string file = fixture("getco3_bad_number.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::vector<int> num;
   // BRAVO has no flag and is not taken: the failing line is the second taken.
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num}); }), 1);
@@ -202,7 +208,7 @@ TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
 TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
   const std::string file = fixture("getco3_bad_value.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::vector<std::array<double, 3>> x;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names, {.xstat = &x}); }), 1);
   EXPECT_EQ(console(),
@@ -215,7 +221,7 @@ TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
   // ALPHA BRAVO BRAVO ALPHA: ALPHA is the first station with a later twin.
   const std::string file = fixture("getco3_duplicate.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: More than one entry for station \"ALPHA\"",
                                   "                found in file: " + file,
@@ -225,7 +231,7 @@ TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
 TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
   const std::string file = fixture("getco3_duplicate_blank_flag.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   GETCO3(file, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 1);
   EXPECT_EQ(console(), "");
@@ -235,7 +241,7 @@ TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
 TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
   const std::string file = path("absent.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR OPNERR: OPEN FAILED",
                                   "                FILE NAME : " + file,
@@ -249,7 +255,7 @@ TEST_F(Getco3Test, LongFileNameIsUsedWhole) {
   const std::string file = writeFile(name, stationtest::fileContent(fixture("getco3_coord.crd")));
   ASSERT_GT(file.size(), 180u);
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   GETCO3(file, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 3);
 }
