@@ -305,10 +305,20 @@ struct TransparentHash {
 
 const Format& parsedFormat(std::string_view text) {
   static std::unordered_map<std::string, Format, TransparentHash, std::equal_to<>> cache;
+  // The layouts of a loop come back at every record, mostly from the same
+  // literal: a few recent ones are found by where the text lies, then
+  // compared, before the cache is searched by the text's hash.
+  struct Recent {
+    const char* data = nullptr;
+    const Format* format = nullptr;
+  };
+  thread_local std::array<Recent, 16> recent{};
+  Recent& r = recent[(reinterpret_cast<std::uintptr_t>(text.data()) / 8 + text.size()) % recent.size()];
+  if (r.data == text.data() && r.format != nullptr && r.format->source == text) return *r.format;
   auto it = cache.find(text);
-  if (it != cache.end()) return it->second;
-  Format f = Parser(text).parse();
-  return cache.emplace(std::string(text), std::move(f)).first->second;
+  if (it == cache.end()) it = cache.emplace(std::string(text), Parser(text).parse()).first;
+  r = {text.data(), &it->second};
+  return it->second;
 }
 
 // Group repetition while walking the steps.
@@ -577,41 +587,55 @@ void putItem(std::string& out, const Format& f, const Step& s, const FItem& item
 // ---------------------------------------------------------------------------
 // Numbers on input
 
-struct FieldScan {
-  std::string_view f;
-  std::size_t i = 0;
-  void skipBlanks() {
-    while (i < f.size() && f[i] == ' ') ++i;
+// A numeric field without its blanks, which are ignored wherever they
+// stand; the scan then has no blanks to pass over.
+class Compacted {
+ public:
+  explicit Compacted(std::string_view field) {
+    char* out = small_;
+    if (field.size() > sizeof small_) {
+      large_.resize(field.size());
+      out = large_.data();
+    }
+    for (const char c : field) {
+      if (c != ' ') out[n_++] = c;
+    }
+    data_ = out;
   }
-  bool atEnd() {
-    skipBlanks();
-    return i >= f.size();
-  }
-  bool digit() {
-    skipBlanks();
-    return i < f.size() && f[i] >= '0' && f[i] <= '9';
-  }
-  bool sign() {  // consumes an optional sign, true when it is '-'
-    skipBlanks();
-    if (i < f.size() && (f[i] == '+' || f[i] == '-')) return f[i++] == '-';
-    return false;
-  }
+  Compacted(const Compacted&) = delete;
+  Compacted& operator=(const Compacted&) = delete;
+  std::string_view view() const { return {data_, n_}; }
+
+ private:
+  char small_[64];
+  std::string large_;
+  const char* data_ = nullptr;
+  std::size_t n_ = 0;
 };
 
-bool readInt(std::string_view field, int& out) {
-  FieldScan sc{field};
-  if (sc.atEnd()) {
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool readInt(std::string_view raw, int& out) {
+  const Compacted compacted(raw);
+  const std::string_view field = compacted.view();
+  const std::size_t n = field.size();
+  if (n == 0) {
     out = 0;
     return true;
   }
-  const bool neg = sc.sign();
-  if (!sc.digit()) return false;
+  std::size_t i = 0;
+  bool neg = false;
+  if (field[0] == '+' || field[0] == '-') {
+    neg = field[0] == '-';
+    ++i;
+  }
+  if (i >= n || !isDigit(field[i])) return false;
   long long v = 0;
-  while (sc.digit()) {
-    v = v * 10 + (field[sc.i++] - '0');
+  for (; i < n && isDigit(field[i]); ++i) {
+    v = v * 10 + (field[i] - '0');
     if (v > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return false;
   }
-  if (!sc.atEnd()) return false;
+  if (i < n) return false;
   if (neg) v = -v;
   if (v > std::numeric_limits<int>::max()) return false;
   out = static_cast<int>(v);
@@ -639,54 +663,64 @@ double decimalValue(const char* digits, std::size_t n, long exp) {
   return std::strtod(text.c_str(), nullptr);
 }
 
-bool readReal(std::string_view field, int decimals, double& out) {
-  FieldScan sc{field};
-  if (sc.atEnd()) {
+bool readReal(std::string_view raw, int decimals, double& out) {
+  const Compacted compacted(raw);
+  const std::string_view field = compacted.view();
+  const std::size_t n = field.size();
+  if (n == 0) {
     out = 0.0;
     return true;
   }
-  const bool neg = sc.sign();
+  std::size_t i = 0;
+  bool neg = false;
+  if (field[0] == '+' || field[0] == '-') {
+    neg = field[0] == '-';
+    ++i;
+  }
   // The significant digits (leading zeros dropped); a field holds at most
   // as many digits as it has characters.
   char stackDigits[64];
   std::string longDigits;
   char* digits = stackDigits;
-  if (field.size() > sizeof stackDigits) {
-    longDigits.resize(field.size());
+  if (n > sizeof stackDigits) {
+    longDigits.resize(n);
     digits = longDigits.data();
   }
   std::size_t nDigits = 0;
   bool point = false;
   bool any = false;
   int fraction = 0;
-  for (;;) {
-    if (sc.digit()) {
-      const char c = field[sc.i++];
+  for (; i < n; ++i) {
+    const char c = field[i];
+    if (isDigit(c)) {
       any = true;
       if (point) ++fraction;
       if (c != '0' || nDigits > 0) digits[nDigits++] = c;
-    } else if (!point && !sc.atEnd() && field[sc.i] == '.') {
+    } else if (c == '.' && !point) {
       point = true;
-      ++sc.i;
     } else {
       break;
     }
   }
   if (!any) return false;
   long exp = 0;
-  if (!sc.atEnd()) {
-    const char c = field[sc.i];
+  if (i < n) {
+    const char c = field[i];
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd')
-      ++sc.i;
+      ++i;
     else if (c != '+' && c != '-')
       return false;
-    const bool eneg = sc.sign();
-    if (!sc.digit()) return false;
-    while (sc.digit()) {
-      exp = exp * 10 + (field[sc.i++] - '0');
+    bool eneg = false;
+    if (i < n && (field[i] == '+' || field[i] == '-')) {
+      eneg = field[i] == '-';
+      ++i;
+    }
+    if (i >= n || !isDigit(field[i])) return false;
+    for (; i < n && isDigit(field[i]); ++i) {
+      exp = exp * 10 + (field[i] - '0');
       if (exp > 100000) exp = 100000;
     }
-    if (!sc.atEnd()) return false;
+    if (i < n) return false;
     if (eneg) exp = -exp;
   }
   double v = 0.0;
