@@ -597,8 +597,11 @@ class Compacted {
       large_.resize(field.size());
       out = large_.data();
     }
+    // Without a branch per character: every character is stored, and the
+    // end moves on only past one that is not a blank.
     for (const char c : field) {
-      if (c != ' ') out[n_++] = c;
+      out[n_] = c;
+      n_ += c != ' ' ? 1 : 0;
     }
     data_ = out;
   }

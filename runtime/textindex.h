@@ -29,6 +29,7 @@ class FirstIndex {
     slots_.assign(capacity, 0);
     mask_ = capacity - 1;
     for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i + kAhead < keys.size()) prefetch(keys[i + kAhead]);
       std::size_t s = slotOf(keys[i]);
       for (;; s = (s + 1) & mask_) {
         const std::uint32_t e = slots_[s];
@@ -56,13 +57,29 @@ class FirstIndex {
     }
   }
 
+  // find() for every key of an array, in order: visit(i, find(keys[i])).
+  // The slots of the keys a few places ahead are fetched meanwhile, so that
+  // the lookups of a large array do not wait for memory one by one.
+  template <typename Visit>
+  void findEach(std::span<const FixedText<N>> keys, Visit&& visit) const {
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (i + kAhead < keys.size()) prefetch(keys[i + kAhead]);
+      visit(i, find(keys[i]));
+    }
+  }
+
   // The smallest position i whose text occurs again at a later position,
   // -1 when all texts differ.
   std::ptrdiff_t firstRepeated() const { return repeated_; }
 
  private:
+  static constexpr std::size_t kAhead = 8;
+
   std::size_t slotOf(const FixedText<N>& key) const {
     return static_cast<std::size_t>(hashText(key.view())) & mask_;
+  }
+  void prefetch(const FixedText<N>& key) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[slotOf(key)]);
   }
 
   std::span<const FixedText<N>> keys_;

@@ -129,10 +129,10 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     datum = rt::fit(old.datum, 16);
     const rt::FirstIndex<16> index(std::span<const t_staName>(old.name.data(), nOld));
     std::vector<int> match(nNew);
-    for (std::size_t j = 0; j < nNew; ++j) {
-      match[j] = static_cast<int>(index.find(stname[j]));
-      if (match[j] < 0) ++n;
-    }
+    index.findEach(stname.first(nNew), [&](std::size_t j, std::ptrdiff_t found) {
+      match[j] = static_cast<int>(found);
+      if (found < 0) ++n;
+    });
     const long long nn = static_cast<long long>(n);
     allocChecked(source, nn, -1, "staSrcNw", {nn}, kRoutine);
     std::size_t next = nOld;

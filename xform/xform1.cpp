@@ -221,9 +221,9 @@ void XFORM1() {
   reserveChecked(ITYP, nMax, "ITYP", {nMax}, kRoutine);
   {
     const rt::FirstIndex<16> partner(std::span<const t_staName>(set2.stname.data(), nstat2));
-    for (std::size_t i = 0; i < nstat1; ++i) {
-      const std::ptrdiff_t found = partner.find(set1.stname[i]);
-      if (found < 0) continue;
+    partner.findEach(std::span<const t_staName>(set1.stname.data(), nstat1), [&](std::size_t i,
+                                                                                 std::ptrdiff_t found) {
+      if (found < 0) return;
       const auto j = static_cast<std::size_t>(found);
       STNAME.push_back(set1.stname[i]);
       STANUM.push_back(set1.stanum[i]);
@@ -232,7 +232,7 @@ void XFORM1() {
       XSTA1.insert(XSTA1.end(), set1.xstat[i].begin(), set1.xstat[i].end());
       XSTA2.insert(XSTA2.end(), set2.xstat[j].begin(), set2.xstat[j].end());
       ITYP.push_back(0);
-    }
+    });
   }
   const int nPair = static_cast<int>(STNAME.size());
   // The first set's stations live on in the paired arrays only.
