@@ -598,11 +598,14 @@ class Compacted {
       out = large_.data();
     }
     // Without a branch per character: every character is stored, and the
-    // end moves on only past one that is not a blank.
+    // end moves on only past one that is not a blank. (A local count: the
+    // stores through `out` could otherwise change a member.)
+    std::size_t n = 0;
     for (const char c : field) {
-      out[n_] = c;
-      n_ += c != ' ' ? 1 : 0;
+      out[n] = c;
+      n += c != ' ' ? 1 : 0;
     }
+    n_ = n;
     data_ = out;
   }
   Compacted(const Compacted&) = delete;

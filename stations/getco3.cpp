@@ -19,11 +19,18 @@ namespace {
 constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kRoutine = "getco3";
 
-// Next line of the file in a 255-character text; false at the end of the
-// file or on a read error.
-bool nextLine(std::string& line) {
-  return rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, kLineLen)}) == 0;
+// Next line of the file, as read (at most 255 characters; columns past its
+// end read as blanks); false at the end of the file or on a read error. The
+// line stays valid until the next read.
+bool nextLine(std::string_view& line) { return rt::readRecordView(LFNRD, line) == 0; }
+
+// Columns [from, from + len) of a line (counted from 0), as far as it has them.
+std::string_view columns(std::string_view line, std::size_t from, std::size_t len) {
+  return from < line.size() ? line.substr(from, len) : std::string_view();
 }
+
+// Column c of a line (counted from 0), a blank past its end.
+char column(std::string_view line, std::size_t c) { return c < line.size() ? line[c] : ' '; }
 
 [[noreturn]] void headerError(std::string_view filePath) {
   rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/)",
@@ -97,30 +104,29 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 
   // Station block. Whether the file carries values is decided on line 7.
   nStat = 0;
-  std::string line;
-  line.reserve(kLineLen);
+  std::string_view line;
   bool lastRead = nextLine(line);
-  const bool hasValues = lastRead && (line[30] == '.' || line[31] == '.');
-  while (lastRead && nStat < n && !rt::isBlank(std::string_view(line).substr(5, 17))) {
-    if (flagSelected(nFlag, flags, line[70])) {
-      const std::string_view columns(line);
+  const bool hasValues = lastRead && (column(line, 30) == '.' || column(line, 31) == '.');
+  while (lastRead && nStat < n && !rt::isBlank(columns(line, 5, 17))) {
+    if (flagSelected(nFlag, flags, column(line, 70))) {
       ++nStat;
-      stname.emplace_back(columns.substr(5, 16));
+      stname.emplace_back(columns(line, 5, 16));
       if (opt.stanum) {
         opt.stanum->push_back(0);
-        if (rt::readFmtText(columns.substr(0, 3), "(I3)", {opt.stanum->back()}) != 0) {
+        if (rt::readFmtText(columns(line, 0, 3), "(I3)", {opt.stanum->back()}) != 0) {
           dataLineError(filePath, nStat);
         }
       }
       if (opt.xstat) {
         auto& x = opt.xstat->emplace_back(std::array<double, 3>{0.0, 0.0, 0.0});
-        if (hasValues && rt::readFmtText(columns.substr(21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
+        if (hasValues &&
+            rt::readFmtText(columns(line, 21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
           dataLineError(filePath, nStat);
         }
       }
-      if (opt.staflg) opt.staflg->push_back(line[70]);
-      if (opt.staflg5) opt.staflg5->emplace_back(columns.substr(70, 5));
-      if (opt.plate) opt.plate->emplace_back(columns.substr(75, 4));
+      if (opt.staflg) opt.staflg->push_back(column(line, 70));
+      if (opt.staflg5) opt.staflg5->emplace_back(columns(line, 70, 5));
+      if (opt.plate) opt.plate->emplace_back(columns(line, 75, 4));
     }
     lastRead = nextLine(line);
   }
