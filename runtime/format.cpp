@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <type_traits>
@@ -303,11 +304,21 @@ struct TransparentHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
-const Format& parsedFormat(std::string_view text) {
+// The parsed layouts, shared by the threads of the process: an entry, once
+// made, stays where it is.
+const Format& cachedFormat(std::string_view text) {
+  static std::mutex guard;
   static std::unordered_map<std::string, Format, TransparentHash, std::equal_to<>> cache;
+  const std::lock_guard<std::mutex> lock(guard);
+  auto it = cache.find(text);
+  if (it == cache.end()) it = cache.emplace(std::string(text), Parser(text).parse()).first;
+  return it->second;
+}
+
+const Format& parsedFormat(std::string_view text) {
   // The layouts of a loop come back at every record, mostly from the same
-  // literal: a few recent ones are found by where the text lies, then
-  // compared, before the cache is searched by the text's hash.
+  // literal: a few recent ones of the thread are found by where the text
+  // lies, then compared, before the shared cache is searched.
   struct Recent {
     const char* data = nullptr;
     const Format* format = nullptr;
@@ -315,10 +326,9 @@ const Format& parsedFormat(std::string_view text) {
   thread_local std::array<Recent, 16> recent{};
   Recent& r = recent[(reinterpret_cast<std::uintptr_t>(text.data()) / 8 + text.size()) % recent.size()];
   if (r.data == text.data() && r.format != nullptr && r.format->source == text) return *r.format;
-  auto it = cache.find(text);
-  if (it == cache.end()) it = cache.emplace(std::string(text), Parser(text).parse()).first;
-  r = {text.data(), &it->second};
-  return it->second;
+  const Format& f = cachedFormat(text);
+  r = {text.data(), &f};
+  return f;
 }
 
 // Group repetition while walking the steps.

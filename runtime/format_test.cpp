@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/fixedtext.h"
@@ -598,6 +599,26 @@ TEST(FormatReader, WarmedUpReaderAllocatesNothing) {
   EXPECT_NEAR(z, -4633133.7502, 1e-9);
   rt::closeUnit(41);
   fs::remove_all(dir);
+}
+
+TEST(FormatReader, ThreadsReadAndWriteWithLayoutsNewToThem) {
+  // Each thread meets layouts first met by no other and shared ones.
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int k = 1; k <= 200; ++k) {
+        const std::string own = "(I" + std::to_string(t * 200 + k + 10) + ")";
+        int v = 0;
+        if (rt::readFmtText(std::to_string(k), own, {v}) != 0 || v != k) ++wrong[t];
+        double x = 0.0;
+        if (rt::readFmtText("  4331297.01230", "(F15.5)", {x}) != 0 || x != 4331297.0123) ++wrong[t];
+        if (rt::formatLine("(I3,2X,A)", {k, "X"}) != rt::formatField("I3", k) + "  X") ++wrong[t];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrong, std::vector<int>(8, 0));
 }
 
 TEST(FormatReader, ProgrammerErrorsThrow) {

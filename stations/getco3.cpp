@@ -2,7 +2,10 @@
 #include "stations/getco3.h"
 
 #include <algorithm>
+#include <exception>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
@@ -54,6 +57,95 @@ char column(std::string_view line, std::size_t c) { return c < line.size() ? lin
   EXITRC(2);
 }
 
+// The number and the values of the taken station lines are converted in
+// blocks: the lines of a block are collected as they are read, then
+// converted by several threads, each a share of the block; the first line
+// of the block that cannot be read, in file order, is the one a conversion
+// line by line would have stopped at.
+class ConversionBlock {
+ public:
+  static constexpr std::size_t kLines = 16384;
+  // Columns 1-66 of a line: the number (1-3) and the values (22-66).
+  static constexpr std::size_t kWidth = 66;
+
+  ConversionBlock(bool number, bool values) : number_(number), values_(values) {
+    if (number_ || values_) text_.reserve(kLines * kWidth);
+  }
+  bool active() const { return number_ || values_; }
+  bool full() const { return size() == kLines; }
+  std::size_t size() const { return text_.size() / kWidth; }
+
+  void add(std::string_view line) {
+    const std::string_view used = line.substr(0, std::min(line.size(), kWidth));
+    text_.append(used);
+    text_.append(kWidth - used.size(), ' ');
+  }
+
+  // Converts the lines into num[0..size-1] and x[0..size-1] (either may be
+  // null when not asked for); returns the position in the block of the
+  // first line that could not be read, -1 when all were read. The block is
+  // empty afterwards.
+  std::ptrdiff_t convert(int* num, std::array<double, 3>* x) {
+    const std::size_t n = size();
+    const std::size_t nThreads = threadsFor(n);
+    std::vector<std::ptrdiff_t> firstBad(nThreads, -1);
+    std::vector<std::exception_ptr> failure(nThreads);
+    const auto share = [&](std::size_t t) {
+      try {
+        const std::size_t begin = n * t / nThreads;
+        const std::size_t end = n * (t + 1) / nThreads;
+        for (std::size_t i = begin; i < end; ++i) {
+          if (!convertLine(i, num, x)) {
+            firstBad[t] = static_cast<std::ptrdiff_t>(i);
+            break;
+          }
+        }
+      } catch (...) {
+        failure[t] = std::current_exception();
+      }
+    };
+    {
+      std::vector<std::jthread> workers;
+      workers.reserve(nThreads);
+      for (std::size_t t = 1; t < nThreads; ++t) {
+        try {
+          workers.emplace_back(share, t);
+        } catch (const std::system_error&) {
+          share(t);  // no thread to be had: this share here
+        }
+      }
+      share(0);
+    }
+    text_.clear();
+    for (std::size_t t = 0; t < nThreads; ++t) {
+      if (failure[t]) std::rethrow_exception(failure[t]);
+      if (firstBad[t] >= 0) return firstBad[t];
+    }
+    return -1;
+  }
+
+ private:
+  // One thread for small blocks, else a share of at least 2048 lines per
+  // thread, on at most 8 cores.
+  static std::size_t threadsFor(std::size_t n) {
+    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    return std::clamp<std::size_t>(n / 2048, 1, cores);
+  }
+
+  bool convertLine(std::size_t i, int* num, std::array<double, 3>* x) const {
+    const std::string_view line(text_.data() + i * kWidth, kWidth);
+    if (number_ && rt::readFmtText(line.substr(0, 3), "(I3)", {num[i]}) != 0) return false;
+    if (values_ && rt::readFmtText(line.substr(21, 45), "(3F15.5)", {x[i][0], x[i][1], x[i][2]}) != 0) {
+      return false;
+    }
+    return true;
+  }
+
+  bool number_;
+  bool values_;
+  std::string text_;
+};
+
 }  // namespace
 
 bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag) {
@@ -103,33 +195,35 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   if (opt.timCrd) ST2TIM(1, 1, datumLine.substr(47, 19), opt.timCrd);
 
   // Station block. Whether the file carries values is decided on line 7.
+  // Names and flags are taken as the lines are read; numbers and values are
+  // converted block by block.
   nStat = 0;
   std::string_view line;
   bool lastRead = nextLine(line);
   const bool hasValues = lastRead && (column(line, 30) == '.' || column(line, 31) == '.');
+  ConversionBlock block(opt.stanum != nullptr, hasValues && opt.xstat != nullptr);
+  const auto convertBlock = [&] {
+    const std::size_t first = static_cast<std::size_t>(nStat) - block.size();
+    const std::ptrdiff_t bad = block.convert(opt.stanum ? opt.stanum->data() + first : nullptr,
+                                             opt.xstat ? opt.xstat->data() + first : nullptr);
+    if (bad >= 0) dataLineError(filePath, static_cast<int>(first) + static_cast<int>(bad) + 1);
+  };
   while (lastRead && nStat < n && !rt::isBlank(columns(line, 5, 17))) {
     if (flagSelected(nFlag, flags, column(line, 70))) {
       ++nStat;
       stname.emplace_back(columns(line, 5, 16));
-      if (opt.stanum) {
-        opt.stanum->push_back(0);
-        if (rt::readFmtText(columns(line, 0, 3), "(I3)", {opt.stanum->back()}) != 0) {
-          dataLineError(filePath, nStat);
-        }
-      }
-      if (opt.xstat) {
-        auto& x = opt.xstat->emplace_back(std::array<double, 3>{0.0, 0.0, 0.0});
-        if (hasValues &&
-            rt::readFmtText(columns(line, 21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
-          dataLineError(filePath, nStat);
-        }
-      }
+      // Room for the number and the values, written by the conversion.
+      if (opt.stanum) opt.stanum->push_back(0);
+      if (opt.xstat) opt.xstat->push_back({0.0, 0.0, 0.0});
+      if (block.active()) block.add(line);
       if (opt.staflg) opt.staflg->push_back(column(line, 70));
       if (opt.staflg5) opt.staflg5->emplace_back(columns(line, 70, 5));
       if (opt.plate) opt.plate->emplace_back(columns(line, 75, 4));
+      if (block.full()) convertBlock();
     }
     lastRead = nextLine(line);
   }
+  if (block.size() > 0) convertBlock();
   const auto size = static_cast<std::size_t>(n);
   stname.resize(size);
   if (opt.stanum) opt.stanum->resize(size, 0);

@@ -205,6 +205,65 @@ TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   EXPECT_EQ(console(), "");
 }
 
+TEST_F(Getco3Test, DataLineErrorDeepInALargeFileNamesTheFirstBadStation) {
+  // Every third station has a blank flag and is not taken with "#"; the
+  // numbers and values of large files are converted in blocks of lines.
+  constexpr int kLines = 60000;
+  struct Case {
+    const char* what;
+    std::vector<int> badNumber;  // station lines (counted from 0) with a letter in the number
+    std::vector<int> badValue;   // station lines with a letter in a value
+    int reported;                // taken stations up to the first bad one (line k: k - k / 3)
+  };
+  const Case cases[] = {
+      {"none", {}, {}, 0},
+      {"early number", {4}, {}, 3},
+      {"value in a later share", {}, {23002}, 15335},
+      {"earlier value before a later number", {50000}, {31000}, 20667},
+      {"a bad line that is not taken counts for nothing", {30}, {45001}, 30001},
+  };
+  int serial = 0;
+  char buf[128];
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart();
+    std::string text = joinLines({"LARGE", std::string(80, '-'),
+                                  "LOCAL GEODETIC DATUM: IGS14             EPOCH: 2010-01-01 00:00:00",
+                                  "", "NUM  STATION NAME           X (M)          Y (M)          Z (M)     FLAG",
+                                  ""});
+    for (int i = 0; i < kLines; ++i) {
+      std::snprintf(buf, sizeof buf, "%3d  ST%06d%-8s%15.5f%15.5f%15.5f    %s", i % 1000, i, "",
+                    4.0e6 + i, 1.0e6, 4.8e6, i % 3 == 0 ? "" : "A");
+      std::string line = rt::trimRight(buf);
+      for (int b : c.badNumber)
+        if (b == i) line[1] = 'X';
+      for (int b : c.badValue)
+        if (b == i) line[40] = 'Y';
+      text += line + "\n";
+    }
+    // A file of its own: the unit of a stopped read is left open.
+    const std::string file = writeFile("large" + std::to_string(serial++) + ".crd", text);
+    int nStat = 0;
+    std::vector<t_staName> names;
+    std::vector<int> num;
+    std::vector<std::array<double, 3>> x;
+    if (c.reported == 0) {
+      GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num, .xstat = &x});
+      ASSERT_EQ(nStat, kLines - kLines / 3);
+      EXPECT_EQ(num[nStat - 1], (kLines - 1) % 1000);
+      EXPECT_NEAR(x[nStat - 1][0], 4.0e6 + kLines - 1, 1e-9);
+      EXPECT_NEAR(x[12345][0], 4.0e6 + 12345 / 2 * 3 + 12345 % 2 + 1, 1e-9);
+      continue;
+    }
+    EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num, .xstat = &x}); }), 1);
+    char number[16];
+    std::snprintf(number, sizeof number, "%6d", c.reported);
+    EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                                    "                File name:   " + file,
+                                    std::string("                Line number: ") + number, ""}));
+  }
+}
+
 TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
   const std::string file = fixture("getco3_bad_value.crd");
   int nStat = 0;
