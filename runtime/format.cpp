@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <span>
@@ -448,10 +449,14 @@ void roundDecimal(Decimal& dec, int keep) {
 // would not fit.
 bool fixedByIntegers(double x, int d, Decimal& dec) {
   if (d > 18) return false;
-  int e2 = 0;
-  const double f = std::frexp(x, &e2);
-  const unsigned long long m = static_cast<unsigned long long>(std::ldexp(f, 53));
-  const int q = e2 - 53;
+  // x = m * 2^q from the bits of a normal double (m with its hidden bit);
+  // a subnormal one goes the exact way.
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  if (biased == 0) return false;
+  const unsigned long long m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+  const int q = biased - 1075;
   if (q > 10 || q < -120) return false;
   unsigned __int128 scale = 1;
   for (int i = 0; i < d; ++i) scale *= 10;
@@ -521,14 +526,17 @@ void putFixed(std::string& out, double x, int w, int d) {
   }
   if (len > w) return stars(out, w);
   padLeft(out, w, static_cast<std::size_t>(len));
-  if (neg) out += '-';
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(len));
+  char* p = out.data() + at;
+  if (neg) *p++ = '-';
   if (zeroInt) {
-    if (intLen == 1) out += '0';
+    if (intLen == 1) *p++ = '0';
   } else {
-    for (int i = 0; i < dec.point; ++i) out += digitAt(dec, i);
+    for (int i = 0; i < dec.point; ++i) *p++ = digitAt(dec, i);
   }
-  out += '.';
-  for (int j = 0; j < d; ++j) out += digitAt(dec, dec.point + j);
+  *p++ = '.';
+  for (int j = 0; j < d; ++j) *p++ = digitAt(dec, dec.point + j);
 }
 
 void putExp(std::string& out, double x, int w, int d, char letter) {
