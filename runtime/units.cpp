@@ -281,6 +281,35 @@ int readConsoleRecord(std::string& record) {
   return 0;
 }
 
+// Reads the next record of a unit that is not a regular file (a pipe, a
+// device) character by character: a read never waits for more than the
+// line it takes.
+int readStreamRecord(Unit& u) {
+  std::string& record = u.record;
+  record.clear();
+  std::size_t total = 0;
+  for (;;) {
+    const int c = getc_unlocked(u.file);
+    if (c == EOF) {
+      if (std::ferror(u.file)) {
+        const int e = errno != 0 ? errno : EIO;
+        std::clearerr(u.file);
+        return e;
+      }
+      std::clearerr(u.file);
+      // Nothing at all before the end: the end of the file.
+      if (total == 0) return kIoEnd;
+      break;
+    }
+    if (c == '\n') break;
+    const char ch = static_cast<char>(c);
+    takeCharacters(record, &ch, 1);
+    ++total;
+  }
+  endRecord(record, total);
+  return 0;
+}
+
 // Reads the next record of a file unit into u.record.
 int readFileRecord(int unit, Unit& u) {
   if (u.last == LastOp::Write) {
@@ -289,6 +318,7 @@ int readFileRecord(int unit, Unit& u) {
     std::fseek(u.file, 0, SEEK_CUR);
   }
   u.last = LastOp::Read;
+  if (!u.regular) return readStreamRecord(u);
   std::string& record = u.record;
   record.clear();
   std::size_t total = 0;

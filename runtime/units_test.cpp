@@ -1,6 +1,7 @@
 #include "runtime/units.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/format.h"
@@ -137,6 +139,15 @@ TEST_F(Units, RecordsAreCutAtTheLongestLayout) {
     EXPECT_EQ(records[i], expected[i]) << (i < cases.size() ? cases[i].what : "after the cases");
   }
   rt::closeUnit(30);
+
+  // A pipe, which is read line by line, in the same way.
+  const std::string fifo = path("cut.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+  ASSERT_EQ(rt::openUnit(31, fifo, status("OLD", true)), 0);
+  EXPECT_EQ(readAll(31), expected);
+  rt::closeUnit(31);
+  writer.join();
 
   // The console reads in the same way.
   std::istringstream in(text);

@@ -212,30 +212,24 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
                     "VZ (M/Y)", "FLAG", "PLATE"});
     }
 
-    // Station lines in name order, without trailing blanks.
-    const std::size_t flagLen = opt.flagLen;
+    // Station lines in name order, without trailing blanks. An entry that
+    // is not the caller's is one of the existing file, kept as it was.
     for (std::size_t k = 0; k < n; ++k) {
       const std::size_t e = order[k];
-      const int j = source[e];
-      const bool fromCaller = j >= 0;
-      const std::size_t jj = fromCaller ? static_cast<std::size_t>(j) : 0;
-      int number = 0;
-      if (!opt.stanum) {
-        number = static_cast<int>(k + 1);
-      } else if (e < nOld) {
-        number = old.number[e];
-      } else {
-        number = (*opt.stanum)[jj];
-      }
+      const bool fromCaller = source[e] >= 0;
+      const std::size_t j = fromCaller ? static_cast<std::size_t>(source[e]) : 0;
+      int number = static_cast<int>(k + 1);
+      if (opt.stanum) number = e < nOld ? old.number[e] : (*opt.stanum)[j];
       const int num = number % 1000;
       const t_staName& name = nameOf(e);
-      static const std::array<double, 3> kZero{0.0, 0.0, 0.0};
-      const std::array<double, 3>& x = fromCaller ? xstat[jj] : (e < nOld ? old.x[e] : kZero);
+      const std::array<double, 3>& x = fromCaller ? xstat[j] : old.x[e];
       t_staFlg5 flag;
-      if (fromCaller) flag.assign(rt::leftAdjust(std::string_view(staflg.data() + jj * flagLen, flagLen)));
+      if (fromCaller) {
+        flag.assign(rt::leftAdjust(std::string_view(staflg.data() + j * opt.flagLen, opt.flagLen)));
+      }
       t_plateName plate;
       if (fromCaller && opt.plate) {
-        plate = (*opt.plate)[jj];
+        plate = (*opt.plate)[j];
       } else if (e < nOld) {
         plate = old.plate[e];
       }

@@ -220,9 +220,10 @@ void XFORM1() {
   reserveChecked(XSTA2, 3 * nMax, "XSTA2", {3, nMax}, kRoutine);
   reserveChecked(ITYP, nMax, "ITYP", {nMax}, kRoutine);
   {
-    const rt::FirstIndex<16> partner(std::span<const t_staName>(set2.stname.data(), nstat2));
-    partner.findEach(std::span<const t_staName>(set1.stname.data(), nstat1), [&](std::size_t i,
-                                                                                 std::ptrdiff_t found) {
+    const std::span<const t_staName> names1(set1.stname.data(), nstat1);
+    const std::span<const t_staName> names2(set2.stname.data(), nstat2);
+    const rt::FirstIndex<16> partner(names2);
+    partner.findEach(names1, [&](std::size_t i, std::ptrdiff_t found) {
       if (found < 0) return;
       const auto j = static_cast<std::size_t>(found);
       STNAME.push_back(set1.stname[i]);
