@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,13 @@ namespace {
 using Name = rt::FixedText<16>;
 
 std::vector<Name> names(const std::vector<std::string>& texts) { return {texts.begin(), texts.end()}; }
+
+// The name "N<number>M001".
+Name numbered(int number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "N%dM001", number);
+  return Name(text);
+}
 
 TEST(FirstIndex, FindsTheFirstOccurrence) {
   const std::vector<Name> keys = names({"ALPHA", "BRAVO", "BRAVO", "ALPHA", "CHARLIE", "alpha"});
@@ -53,10 +61,10 @@ TEST(FirstIndex, FirstRepeatedAndEmptyArrays) {
 TEST(FirstIndex, ManyKeysAgreeWithAPlainSearch) {
   // Names that differ in few characters and occur two or three times.
   std::vector<Name> keys;
-  for (int i = 0; i < 20000; ++i) keys.emplace_back("N" + std::to_string((i * 7919) % 9000) + "M001");
+  for (int i = 0; i < 20000; ++i) keys.push_back(numbered((i * 7919) % 9000));
   const rt::FirstIndex<16> index(keys);
   std::vector<Name> wanted;
-  for (int v = 0; v < 9100; v += 7) wanted.emplace_back("N" + std::to_string(v) + "M001");
+  for (int v = 0; v < 9100; v += 7) wanted.push_back(numbered(v));
   std::size_t visited = 0;
   index.findEach(wanted, [&](std::size_t i, std::ptrdiff_t found) {
     EXPECT_EQ(i, visited++);
