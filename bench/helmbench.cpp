@@ -21,6 +21,7 @@
 #include "runtime/units.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
+#include "stations/station.h"
 #include "xform/chunkpool.h"
 #include "xform/helmsweep.h"
 #include "xform/helmtr.h"
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
       for (int c = 0; c < 3; ++c) p2[c] += size * d[c] / len;
     }
   }
-  std::vector<std::string> names(ns, std::string(16, 'S'));
+  std::vector<t_staName> names(ns, t_staName(std::string(16, 'S')));
   std::vector<int> nums(ns, 0);
   std::vector<char> flags(2 * ns, 'R');
   std::vector<int> ityp(ns, 0);

@@ -104,9 +104,11 @@ int LINCOUNT(std::string_view filKey, int nSkip, int* nRest) {
   OPNFIL(LFNRD, fileName, "OLD", "FORMATTED", "READONLY", "", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, fileName, "linCount");
 
-  std::string line;
+  // The lines as the unit holds them (at most 255 characters each): a line
+  // is blank when all of them are.
+  std::string_view line;
   for (int i = 0; i < nSkip; ++i) {
-    if (rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, 255)}) != 0) {
+    if (rt::readRecordView(LFNRD, line) != 0) {
       rt::closeUnit(LFNRD);
       return 0;
     }
@@ -114,7 +116,7 @@ int LINCOUNT(std::string_view filKey, int nSkip, int* nRest) {
 
   int count = 0;
   bool blankSeen = false;
-  while (rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, 255)}) == 0) {
+  while (rt::readRecordView(LFNRD, line) == 0) {
     if (!blankSeen && !rt::isBlank(line)) {
       ++count;
       continue;

@@ -8,14 +8,19 @@
 // every record of a file is parsed once.
 #include "runtime/format.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <mutex>
+#include <span>
 #include <stdexcept>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -300,12 +305,31 @@ struct TransparentHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
-const Format& parsedFormat(std::string_view text) {
+// The parsed layouts, shared by the threads of the process: an entry, once
+// made, stays where it is.
+const Format& cachedFormat(std::string_view text) {
+  static std::mutex guard;
   static std::unordered_map<std::string, Format, TransparentHash, std::equal_to<>> cache;
+  const std::lock_guard<std::mutex> lock(guard);
   auto it = cache.find(text);
-  if (it != cache.end()) return it->second;
-  Format f = Parser(text).parse();
-  return cache.emplace(std::string(text), std::move(f)).first->second;
+  if (it == cache.end()) it = cache.emplace(std::string(text), Parser(text).parse()).first;
+  return it->second;
+}
+
+const Format& parsedFormat(std::string_view text) {
+  // The layouts of a loop come back at every record, mostly from the same
+  // literal: a few recent ones of the thread are found by where the text
+  // lies, then compared, before the shared cache is searched.
+  struct Recent {
+    const char* data = nullptr;
+    const Format* format = nullptr;
+  };
+  thread_local std::array<Recent, 16> recent{};
+  Recent& r = recent[(reinterpret_cast<std::uintptr_t>(text.data()) / 8 + text.size()) % recent.size()];
+  if (r.data == text.data() && r.format != nullptr && r.format->source == text) return *r.format;
+  const Format& f = cachedFormat(text);
+  r = {text.data(), &f};
+  return f;
 }
 
 // Group repetition while walking the steps.
@@ -425,10 +449,14 @@ void roundDecimal(Decimal& dec, int keep) {
 // would not fit.
 bool fixedByIntegers(double x, int d, Decimal& dec) {
   if (d > 18) return false;
-  int e2 = 0;
-  const double f = std::frexp(x, &e2);
-  const unsigned long long m = static_cast<unsigned long long>(std::ldexp(f, 53));
-  const int q = e2 - 53;
+  // x = m * 2^q from the bits of a normal double (m with its hidden bit);
+  // a subnormal one goes the exact way.
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  if (biased == 0) return false;
+  const unsigned long long m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
+  const int q = biased - 1075;
   if (q > 10 || q < -120) return false;
   unsigned __int128 scale = 1;
   for (int i = 0; i < d; ++i) scale *= 10;
@@ -445,9 +473,13 @@ bool fixedByIntegers(double x, int d, Decimal& dec) {
   // r holds the rounded value in units of 10^-d.
   char buf[48];
   int n = 0;
-  while (r != 0) {
+  while (r > std::numeric_limits<unsigned long long>::max()) {
     buf[n++] = static_cast<char>('0' + static_cast<int>(r % 10));
     r /= 10;
+  }
+  // The rest in 64-bit arithmetic, which is much cheaper than 128-bit division.
+  for (unsigned long long r64 = static_cast<unsigned long long>(r); r64 != 0; r64 /= 10) {
+    buf[n++] = static_cast<char>('0' + static_cast<int>(r64 % 10));
   }
   dec.n = 0;
   dec.point = n - d;
@@ -494,14 +526,17 @@ void putFixed(std::string& out, double x, int w, int d) {
   }
   if (len > w) return stars(out, w);
   padLeft(out, w, static_cast<std::size_t>(len));
-  if (neg) out += '-';
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(len));
+  char* p = out.data() + at;
+  if (neg) *p++ = '-';
   if (zeroInt) {
-    if (intLen == 1) out += '0';
+    if (intLen == 1) *p++ = '0';
   } else {
-    for (int i = 0; i < dec.point; ++i) out += digitAt(dec, i);
+    for (int i = 0; i < dec.point; ++i) *p++ = digitAt(dec, i);
   }
-  out += '.';
-  for (int j = 0; j < d; ++j) out += digitAt(dec, dec.point + j);
+  *p++ = '.';
+  for (int j = 0; j < d; ++j) *p++ = digitAt(dec, dec.point + j);
 }
 
 void putExp(std::string& out, double x, int w, int d, char letter) {
@@ -535,11 +570,11 @@ void putExp(std::string& out, double x, int w, int d, char letter) {
   out += static_cast<char>('0' + aexp % 10);
 }
 
-void putText(std::string& out, const std::string& s, int w) {
+void putText(std::string& out, std::string_view s, int w) {
   if (w < 0) {
     out += s;
   } else if (s.size() >= static_cast<std::size_t>(w)) {
-    out.append(s, 0, static_cast<std::size_t>(w));
+    out.append(s.substr(0, static_cast<std::size_t>(w)));
   } else {
     padLeft(out, w, s.size());
     out += s;
@@ -570,94 +605,152 @@ void putItem(std::string& out, const Format& f, const Step& s, const FItem& item
 // ---------------------------------------------------------------------------
 // Numbers on input
 
-struct FieldScan {
-  std::string_view f;
-  std::size_t i = 0;
-  void skipBlanks() {
-    while (i < f.size() && f[i] == ' ') ++i;
+// A numeric field without its blanks, which are ignored wherever they
+// stand; the scan then has no blanks to pass over.
+class Compacted {
+ public:
+  explicit Compacted(std::string_view field) {
+    char* out = small_;
+    if (field.size() > sizeof small_) {
+      large_.resize(field.size());
+      out = large_.data();
+    }
+    // Without a branch per character: every character is stored, and the
+    // end moves on only past one that is not a blank. (A local count: the
+    // stores through `out` could otherwise change a member.)
+    std::size_t n = 0;
+    for (const char c : field) {
+      out[n] = c;
+      n += c != ' ' ? 1 : 0;
+    }
+    n_ = n;
+    data_ = out;
   }
-  bool atEnd() {
-    skipBlanks();
-    return i >= f.size();
-  }
-  bool digit() {
-    skipBlanks();
-    return i < f.size() && f[i] >= '0' && f[i] <= '9';
-  }
-  bool sign() {  // consumes an optional sign, true when it is '-'
-    skipBlanks();
-    if (i < f.size() && (f[i] == '+' || f[i] == '-')) return f[i++] == '-';
-    return false;
-  }
+  Compacted(const Compacted&) = delete;
+  Compacted& operator=(const Compacted&) = delete;
+  std::string_view view() const { return {data_, n_}; }
+
+ private:
+  char small_[64];
+  std::string large_;
+  const char* data_ = nullptr;
+  std::size_t n_ = 0;
 };
 
-bool readInt(std::string_view field, int& out) {
-  FieldScan sc{field};
-  if (sc.atEnd()) {
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool readInt(std::string_view raw, int& out) {
+  const Compacted compacted(raw);
+  const std::string_view field = compacted.view();
+  const std::size_t n = field.size();
+  if (n == 0) {
     out = 0;
     return true;
   }
-  const bool neg = sc.sign();
-  if (!sc.digit()) return false;
+  std::size_t i = 0;
+  bool neg = false;
+  if (field[0] == '+' || field[0] == '-') {
+    neg = field[0] == '-';
+    ++i;
+  }
+  if (i >= n || !isDigit(field[i])) return false;
   long long v = 0;
-  while (sc.digit()) {
-    v = v * 10 + (field[sc.i++] - '0');
+  for (; i < n && isDigit(field[i]); ++i) {
+    v = v * 10 + (field[i] - '0');
     if (v > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return false;
   }
-  if (!sc.atEnd()) return false;
+  if (i < n) return false;
   if (neg) v = -v;
   if (v > std::numeric_limits<int>::max()) return false;
   out = static_cast<int>(v);
   return true;
 }
 
-bool readReal(std::string_view field, int decimals, double& out) {
-  FieldScan sc{field};
-  if (sc.atEnd()) {
+// The value of the decimal digits `digits` (no leading zeros) times 10^exp,
+// correctly rounded. Up to 15 digits and a power of ten up to 22 are exact
+// doubles, so one multiplication or division gives the rounded value
+// directly; other numbers go through strtod.
+double decimalValue(const char* digits, std::size_t n, long exp) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (n <= 15 && exp >= -22 && exp <= 22) {
+    long long m = 0;
+    for (std::size_t i = 0; i < n; ++i) m = m * 10 + (digits[i] - '0');
+    const double v = static_cast<double>(m);
+    return exp < 0 ? v / kPow10[-exp] : v * kPow10[exp];
+  }
+  // digits, 'e', the exponent: no decimal point, so independent of the locale.
+  std::string text(digits, n);
+  text += 'e';
+  text += std::to_string(exp);
+  return std::strtod(text.c_str(), nullptr);
+}
+
+bool readReal(std::string_view raw, int decimals, double& out) {
+  const Compacted compacted(raw);
+  const std::string_view field = compacted.view();
+  const std::size_t n = field.size();
+  if (n == 0) {
     out = 0.0;
     return true;
   }
-  const bool neg = sc.sign();
-  std::string digits;
+  std::size_t i = 0;
+  bool neg = false;
+  if (field[0] == '+' || field[0] == '-') {
+    neg = field[0] == '-';
+    ++i;
+  }
+  // The significant digits (leading zeros dropped); a field holds at most
+  // as many digits as it has characters.
+  char stackDigits[64];
+  std::string longDigits;
+  char* digits = stackDigits;
+  if (n > sizeof stackDigits) {
+    longDigits.resize(n);
+    digits = longDigits.data();
+  }
+  std::size_t nDigits = 0;
   bool point = false;
   bool any = false;
   int fraction = 0;
-  for (;;) {
-    if (sc.digit()) {
-      const char c = field[sc.i++];
+  for (; i < n; ++i) {
+    const char c = field[i];
+    if (isDigit(c)) {
       any = true;
       if (point) ++fraction;
-      if (c != '0' || !digits.empty()) digits += c;
-    } else if (!point && !sc.atEnd() && field[sc.i] == '.') {
+      if (c != '0' || nDigits > 0) digits[nDigits++] = c;
+    } else if (c == '.' && !point) {
       point = true;
-      ++sc.i;
     } else {
       break;
     }
   }
   if (!any) return false;
   long exp = 0;
-  if (!sc.atEnd()) {
-    const char c = field[sc.i];
+  if (i < n) {
+    const char c = field[i];
     if (c == 'E' || c == 'e' || c == 'D' || c == 'd')
-      ++sc.i;
+      ++i;
     else if (c != '+' && c != '-')
       return false;
-    const bool eneg = sc.sign();
-    if (!sc.digit()) return false;
-    while (sc.digit()) {
-      exp = exp * 10 + (field[sc.i++] - '0');
+    bool eneg = false;
+    if (i < n && (field[i] == '+' || field[i] == '-')) {
+      eneg = field[i] == '-';
+      ++i;
+    }
+    if (i >= n || !isDigit(field[i])) return false;
+    for (; i < n && isDigit(field[i]); ++i) {
+      exp = exp * 10 + (field[i] - '0');
       if (exp > 100000) exp = 100000;
     }
-    if (!sc.atEnd()) return false;
+    if (i < n) return false;
     if (eneg) exp = -exp;
   }
   double v = 0.0;
-  if (!digits.empty()) {
+  if (nDigits > 0) {
     exp -= point ? fraction : decimals;
-    digits += 'e';
-    digits += std::to_string(exp);
-    v = std::strtod(digits.c_str(), nullptr);  // no decimal point, so independent of the locale
+    v = decimalValue(digits, nDigits, exp);
     if (std::isinf(v)) return false;
   }
   out = neg ? -v : v;
@@ -690,10 +783,11 @@ int readField(const Format& f, const Step& s, std::string_view rec, std::size_t&
       w = col < rec.size() ? rec.size() - col : 0;
     const std::string_view field = columns(rec, col, w);
     col += w;
+    // The field, blank-filled to w, then cut or filled to the declared length.
     std::string& target = *t.textPtr();
-    target.assign(field);
-    target.append(w - field.size(), ' ');
-    if (t.len() > 0) target = fit(target, t.len());
+    const std::size_t len = t.len() > 0 ? t.len() : w;
+    target.assign(field.substr(0, std::min(field.size(), len)));
+    target.resize(len, ' ');
     return 0;
   }
   const std::string_view field = columns(rec, col, static_cast<std::size_t>(s.w));
@@ -751,20 +845,22 @@ void walkFormat(const Format& f, Engine& e) {
 }
 
 // Writer engine: hands each finished record to `emit`, which returns false to
-// stop early.
+// stop early. The record is built in a buffer that the writing calls of the
+// thread share, so that a warmed-up writer allocates nothing; `emit` must not
+// write through the format-list writer itself.
 template <typename Emit>
 struct RecordWriter {
   static constexpr const char* kItems = "items";
   const Format& f;
-  const FItems& items;
+  std::span<const FItem> items;
   Emit& emit;
-  std::string rec{};
+  std::string& rec;
   std::size_t item = 0;
 
   bool left() const { return item < items.size(); }
-  void finish() { emit(rec); }
+  void finish() { emit(std::as_const(rec)); }
   bool newRecord() {
-    if (!emit(rec)) return false;
+    if (!emit(std::as_const(rec))) return false;
     rec.clear();
     return true;
   }
@@ -777,10 +873,20 @@ struct RecordWriter {
   }
 };
 
+std::string& recordBuffer() {
+  thread_local std::string buffer = [] {
+    std::string b;
+    b.reserve(256);
+    return b;
+  }();
+  return buffer;
+}
+
 template <typename Emit>
-void writeRecords(const Format& f, const FItems& items, Emit&& emit) {
-  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit};
-  w.rec.reserve(128);
+void writeRecords(const Format& f, std::span<const FItem> items, Emit&& emit) {
+  std::string& rec = recordBuffer();
+  rec.clear();
+  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit, rec};
   walkFormat(f, w);
 }
 
@@ -792,7 +898,7 @@ template <typename Next>
 struct RecordReader {
   static constexpr const char* kItems = "targets";
   const Format& f;
-  const FTargets& targets;
+  std::span<const FTarget> targets;
   Next& next;
   std::string_view rec{};
   std::size_t col = 0;
@@ -818,7 +924,7 @@ struct RecordReader {
 };
 
 template <typename Next>
-int readRecords(const Format& f, const FTargets& targets, Next&& next) {
+int readRecords(const Format& f, std::span<const FTarget> targets, Next&& next) {
   RecordReader<std::remove_reference_t<Next>> r{f, targets, next};
   if (!r.newRecord()) return r.status;
   walkFormat(f, r);
@@ -830,7 +936,9 @@ int readRecords(const Format& f, const FTargets& targets, Next&& next) {
 // ---------------------------------------------------------------------------
 // Writing
 
-std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
+namespace {
+
+std::vector<std::string> recordsOf(std::string_view fmt, std::span<const FItem> items) {
   std::vector<std::string> out;
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     out.push_back(rec);
@@ -839,14 +947,21 @@ std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items
   return out;
 }
 
-void writeFmt(int unit, std::string_view fmt, const FItems& items) {
+void writeToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     writeRecord(unit, rec);
     return true;
   });
 }
 
-std::string formatLine(std::string_view fmt, const FItems& items) {
+void writeTrimmedToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    writeRecord(unit, std::string_view(rec).substr(0, trimLen(rec)));
+    return true;
+  });
+}
+
+std::string firstRecord(std::string_view fmt, std::span<const FItem> items) {
   std::string line;
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     line = rec;
@@ -855,19 +970,46 @@ std::string formatLine(std::string_view fmt, const FItems& items) {
   return line;
 }
 
+}  // namespace
+
+std::vector<std::string> formatRecords(std::string_view fmt, FItemList items) {
+  return recordsOf(fmt, items);
+}
+std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
+  return recordsOf(fmt, items);
+}
+
+void writeFmt(int unit, std::string_view fmt, FItemList items) { writeToUnit(unit, fmt, items); }
+void writeFmt(int unit, std::string_view fmt, const FItems& items) { writeToUnit(unit, fmt, items); }
+
+void writeFmtTrimmed(int unit, std::string_view fmt, FItemList items) {
+  writeTrimmedToUnit(unit, fmt, items);
+}
+void writeFmtTrimmed(int unit, std::string_view fmt, const FItems& items) {
+  writeTrimmedToUnit(unit, fmt, items);
+}
+
+std::string formatLine(std::string_view fmt, FItemList items) { return firstRecord(fmt, items); }
+std::string formatLine(std::string_view fmt, const FItems& items) { return firstRecord(fmt, items); }
+
+std::string formatText(std::string_view fmt, FItemList items, std::size_t len) {
+  return fit(firstRecord(fmt, items), len);
+}
 std::string formatText(std::string_view fmt, const FItems& items, std::size_t len) {
-  return fit(formatLine(fmt, items), len);
+  return fit(firstRecord(fmt, items), len);
 }
 
 std::string formatField(std::string_view descriptor, const FItem& item) {
-  return formatLine(descriptor, FItems{item});
+  return firstRecord(descriptor, std::span<const FItem>(&item, 1));
 }
 
 // ---------------------------------------------------------------------------
 // Reading
 
-int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
-            const FTargets& targets) {
+namespace {
+
+int readFromRecords(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+                    std::span<const FTarget> targets) {
   return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
     if (pos >= records.size()) return kIoEnd;
     rec = records[pos++];
@@ -875,7 +1017,7 @@ int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::stri
   });
 }
 
-int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets) {
+int readFromText(std::string_view text, std::string_view fmt, std::span<const FTarget> targets) {
   bool given = false;
   return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
     if (given) return kIoEnd;
@@ -885,13 +1027,35 @@ int readFmtText(std::string_view text, std::string_view fmt, const FTargets& tar
   });
 }
 
+int readFromUnit(int unit, std::string_view fmt, std::span<const FTarget> targets) {
+  // The record stays in the unit's own buffer until the next read.
+  return readRecords(parsedFormat(fmt), targets,
+                     [&](std::string_view& rec) { return readRecordView(unit, rec); });
+}
+
+}  // namespace
+
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            FTargetList targets) {
+  return readFromRecords(records, pos, fmt, targets);
+}
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            const FTargets& targets) {
+  return readFromRecords(records, pos, fmt, targets);
+}
+
+int readFmtText(std::string_view text, std::string_view fmt, FTargetList targets) {
+  return readFromText(text, fmt, targets);
+}
+int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets) {
+  return readFromText(text, fmt, targets);
+}
+
+int readFmtUnit(int unit, std::string_view fmt, FTargetList targets) {
+  return readFromUnit(unit, fmt, targets);
+}
 int readFmtUnit(int unit, std::string_view fmt, const FTargets& targets) {
-  std::string buf;
-  return readRecords(parsedFormat(fmt), targets, [&](std::string_view& rec) {
-    if (int st = readRecord(unit, buf)) return st;
-    rec = buf;
-    return 0;
-  });
+  return readFromUnit(unit, fmt, targets);
 }
 
 }  // namespace rt

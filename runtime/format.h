@@ -32,13 +32,20 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "runtime/fixedtext.h"
+
 namespace rt {
 
-// One item of an output list: an integer, a real or a text.
+// One item of an output list: an integer, a real or a text. A text given
+// as an lvalue (a string, a view, a literal, a fixed text) is referred to,
+// not copied: an item list must not outlive the texts it names. A string
+// temporary is moved into the item. Item lists are passed as braced lists
+// ({1, name, 2.5}) straight to the writing calls, or held in an FItems.
 class FItem {
  public:
   enum class Kind { Int, Real, Text };
@@ -46,22 +53,30 @@ class FItem {
   FItem(long v) : kind_(Kind::Int), i_(v) {}
   FItem(long long v) : kind_(Kind::Int), i_(v) {}
   FItem(double v) : kind_(Kind::Real), d_(v) {}
-  FItem(const char* s) : kind_(Kind::Text), s_(s) {}
-  FItem(std::string_view s) : kind_(Kind::Text), s_(s) {}
-  FItem(const std::string& s) : kind_(Kind::Text), s_(s) {}
+  FItem(const char* s) : kind_(Kind::Text), v_(s) {}
+  FItem(std::string_view s) : kind_(Kind::Text), v_(s) {}
+  FItem(const std::string& s) : kind_(Kind::Text), v_(s) {}
+  FItem(std::string&& s) : kind_(Kind::Text), owned_(true), s_(std::move(s)) {}
+  template <std::size_t N>
+  FItem(const FixedText<N>& s) : kind_(Kind::Text), v_(s.view()) {}
+  template <std::size_t N>
+  FItem(const FixedText<N>&& s) = delete;  // would refer to a temporary
   Kind kind() const { return kind_; }
   long long intValue() const { return i_; }
   double realValue() const { return d_; }
-  const std::string& text() const { return s_; }
+  std::string_view text() const { return owned_ ? std::string_view(s_) : v_; }
 
  private:
   Kind kind_;
+  bool owned_ = false;
   long long i_ = 0;
   double d_ = 0.0;
+  std::string_view v_;
   std::string s_;
 };
 
 using FItems = std::vector<FItem>;
+using FItemList = std::initializer_list<FItem>;
 
 // Appends every element of an array to an item list, in order.
 template <typename T>
@@ -69,18 +84,29 @@ void appendItems(FItems& items, const std::vector<T>& values) {
   for (const auto& v : values) items.emplace_back(v);
 }
 
+// Every writing call takes its items as a braced list or as an FItems; once
+// a layout has been used, formatting a record allocates nothing.
+
 // The records that the format writes for the items (no line ends).
-std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items = {});
+std::vector<std::string> formatRecords(std::string_view fmt, FItemList items = {});
+std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items);
 
 // Writes the records to a unit (see units.h).
-void writeFmt(int unit, std::string_view fmt, const FItems& items = {});
+void writeFmt(int unit, std::string_view fmt, FItemList items = {});
+void writeFmt(int unit, std::string_view fmt, const FItems& items);
+
+// Writes the records to a unit without their trailing blanks (and NULs).
+void writeFmtTrimmed(int unit, std::string_view fmt, FItemList items = {});
+void writeFmtTrimmed(int unit, std::string_view fmt, const FItems& items);
 
 // Internal write into a text of `len` characters: the first record, cut or
 // blank-filled to `len`.
+std::string formatText(std::string_view fmt, FItemList items, std::size_t len);
 std::string formatText(std::string_view fmt, const FItems& items, std::size_t len);
 
 // The first record only, as long as the format makes it.
-std::string formatLine(std::string_view fmt, const FItems& items = {});
+std::string formatLine(std::string_view fmt, FItemList items = {});
+std::string formatLine(std::string_view fmt, const FItems& items);
 
 // One field of a single descriptor, e.g. formatField("F10.4", 1.5).
 std::string formatField(std::string_view descriptor, const FItem& item);
@@ -113,6 +139,7 @@ class FTarget {
   FTarget(int& v) : kind_(Kind::Int), i_(&v) {}
   FTarget(double& v) : kind_(Kind::Real), d_(&v) {}
   // A text target with its declared length; 0 keeps the field as read.
+  // The target's storage is reused from one read to the next.
   FTarget(std::string& s, std::size_t len = 0) : kind_(Kind::Text), s_(&s), len_(len) {}
   Kind kind() const { return kind_; }
   int* intPtr() const { return i_; }
@@ -129,6 +156,7 @@ class FTarget {
 };
 
 using FTargets = std::vector<FTarget>;
+using FTargetList = std::initializer_list<FTarget>;
 
 // Status of a read: 0 success, -1 end of file (no record left for a field
 // or a "/"), a positive value for a conversion error.
@@ -138,12 +166,17 @@ constexpr int kIoConversion = 5010;
 // Reads from the records of a text list, starting at records[pos]; `pos`
 // moves past every record the read consumed (a read consumes at least one).
 int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
+            FTargetList targets);
+int readFmt(const std::vector<std::string>& records, std::size_t& pos, std::string_view fmt,
             const FTargets& targets);
 
 // Reads from one text (an internal read of a single record).
+int readFmtText(std::string_view text, std::string_view fmt, FTargetList targets);
 int readFmtText(std::string_view text, std::string_view fmt, const FTargets& targets);
 
-// Reads the records it needs from a unit (see units.h).
+// Reads the records it needs from a unit (see units.h: a record holds at
+// most the first kMaxRecordLen characters of its line).
+int readFmtUnit(int unit, std::string_view fmt, FTargetList targets);
 int readFmtUnit(int unit, std::string_view fmt, const FTargets& targets);
 
 }  // namespace rt

@@ -5,17 +5,52 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <new>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "runtime/fixedtext.h"
+#include "runtime/testsupport.h"
 #include "runtime/units.h"
+
+// Allocations are counted while a test asks for it.
+namespace {
+bool countAllocations = false;
+long allocations = 0;
+}  // namespace
+
+// GCC takes the malloc and free behind these for a mismatch once inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n) {
+  if (countAllocations) ++allocations;
+  if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+// The allocations made while f runs.
+template <typename F>
+long allocationsOf(F&& f) {
+  allocations = 0;
+  countAllocations = true;
+  f();
+  countAllocations = false;
+  return allocations;
+}
+
+namespace fs = std::filesystem;
 using Records = std::vector<std::string>;
 
 std::string blanks(std::size_t n) { return std::string(n, ' '); }
@@ -231,6 +266,68 @@ TEST(FormatWriter, WritesRecordsToAUnit) {
   rt::writeFmt(6, "(/)");
   rt::setConsoleOutput(nullptr);
   EXPECT_EQ(out.str(), "\nn=  5\n\n\n");
+}
+
+TEST(FormatWriter, ItemsReferToNamedTextsAndHoldTemporaries) {
+  std::string name = "ALPHA";
+  const rt::FixedText<5> flag("AB");
+  const rt::FItems items = {name, std::string("A TEMPORARY LONGER THAN A SHORT STRING"), flag,
+                            std::string_view("VIEW"), "LITERAL"};
+  name = "BRAVO";  // a named text is referred to, not copied
+  const rt::FItems copy = items;
+  EXPECT_EQ(rt::formatLine("(5(A,'|'))", copy),
+            "BRAVO|A TEMPORARY LONGER THAN A SHORT STRING|AB   |VIEW|LITERAL|");
+}
+
+TEST(FormatWriter, TrimmedRecordsLoseTheirTrailingBlanks) {
+  const fs::path dir = rttest::freshTempDir("format_test");
+  const std::string file = (dir / "trimmed.txt").string();
+  rt::OpenRequest req;
+  req.status = "NEW";
+  ASSERT_EQ(rt::openUnit(40, file, req), 0);
+  const rt::FixedText<4> noPlate;
+  const rt::FixedText<16> n1("N1"), n2("N2");
+  rt::writeFmtTrimmed(40, "(I3,2X,A16,54X,A4)", {1, n1, noPlate});
+  rt::writeFmtTrimmed(40, "(I3,2X,A16,3F15.5,4X,A5)", {-3, n2, 1.0, -2.0, 0.000004, "M    "});
+  rt::writeFmtTrimmed(40, "(A)", {std::string("ab  \0 ", 6)});
+  rt::writeFmtTrimmed(40, "(A,/,A,/,1X)", {"x  ", "  "});
+  rt::writeFmtTrimmed(40, "(A)", {" lead"});
+  rt::closeUnit(40);
+  EXPECT_EQ(rttest::fileContent(file),
+            "  1  N1\n"
+            " -3  N2                      1.00000       -2.00000        0.00000    M\n"
+            "ab\n"
+            "x\n\n\n"
+            " lead\n");
+  fs::remove_all(dir);
+}
+
+TEST(FormatWriter, WarmedUpWriterAllocatesNothing) {
+  const fs::path dir = rttest::freshTempDir("format_test");
+  const std::string file = (dir / "rows.txt").string();
+  rt::OpenRequest req;
+  req.status = "NEW";
+  ASSERT_EQ(rt::openUnit(40, file, req), 0);
+  const rt::FixedText<16> name("ZIMM 14001M004");
+  const std::string flag = "IGS  ";
+  const auto writeRows = [&] {
+    for (int i = 0; i < 500; ++i) {
+      const char f1 = 'A';
+      rt::writeFmt(40, "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')",
+                   {i % 1000, name, std::string_view(&f1, 1), "M", 1.25 * i, -0.5 * i,
+                    1.0e3 / (i + 1), "*"});
+      rt::writeFmtTrimmed(40, "(I3,2X,A16,3F15.5,4X,A5)",
+                          {i, name, 4331297.0123 + i, 567555.6789 - i, -4633133.7502, flag});
+    }
+  };
+  writeRows();  // the layouts are parsed and the buffers made once
+  EXPECT_EQ(allocationsOf(writeRows), 0);
+  rt::closeUnit(40);
+  const std::string text = rttest::fileContent(file);
+  EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1) + 1),
+            " |   0 | ZIMM 14001M004   | A M |       0.00     -0.00   1000.00 | * |\n"
+            "  0  ZIMM 14001M004    4331297.01230   567555.67890 -4633133.75020    IGS\n");
+  fs::remove_all(dir);
 }
 
 TEST(FormatWriter, HundredThousandCoordinateLinesWellUnderASecond) {
@@ -469,6 +566,59 @@ TEST(FormatReader, ReadsFromAUnit) {
   EXPECT_EQ(rt::readFmtUnit(5, "(I3)", {a}), rt::kIoEnd);
   rt::setConsoleInput(nullptr);
   EXPECT_GT(rt::readFmtUnit(77, "(I3)", {a}), 0);  // not connected
+}
+
+TEST(FormatReader, WarmedUpReaderAllocatesNothing) {
+  const fs::path dir = rttest::freshTempDir("format_test");
+  const std::string file = (dir / "stations.crd").string();
+  {
+    std::ofstream out(file);
+    for (int i = 0; i < 500; ++i) {
+      out << "  7  STATION NAME 16   4331297.01230   567555.67890 -4633133.75020    IGS  \n";
+    }
+  }
+  ASSERT_EQ(rt::openUnit(41, file, {.status = "OLD", .readOnly = true}), 0);
+  std::string line;
+  int num = 0;
+  double x = 0.0, y = 0.0, z = 0.0;
+  int lines = 0;
+  const auto readAll = [&] {
+    while (rt::readFmtUnit(41, "(A)", {rt::FTarget(line, 255)}) == 0) {
+      const std::string_view columns(line);
+      rt::readFmtText(columns.substr(0, 3), "(I3)", {num});
+      rt::readFmtText(columns.substr(21, 45), "(3F15.5)", {x, y, z});
+      ++lines;
+    }
+  };
+  readAll();  // the layouts are parsed and the buffers made once
+  rt::rewindUnit(41);
+  EXPECT_EQ(allocationsOf(readAll), 0);
+  EXPECT_EQ(lines, 1000);
+  EXPECT_EQ(line.size(), 255u);
+  EXPECT_EQ(num, 7);
+  EXPECT_NEAR(z, -4633133.7502, 1e-9);
+  rt::closeUnit(41);
+  fs::remove_all(dir);
+}
+
+TEST(FormatReader, ThreadsReadAndWriteWithLayoutsNewToThem) {
+  // Each thread meets layouts first met by no other and shared ones.
+  std::vector<std::thread> threads;
+  std::vector<int> wrong(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &wrong] {
+      for (int k = 1; k <= 200; ++k) {
+        const std::string own = "(I" + std::to_string(t * 200 + k + 10) + ")";
+        int v = 0;
+        if (rt::readFmtText(std::to_string(k), own, {v}) != 0 || v != k) ++wrong[t];
+        double x = 0.0;
+        if (rt::readFmtText("  4331297.01230", "(F15.5)", {x}) != 0 || x != 4331297.0123) ++wrong[t];
+        if (rt::formatLine("(I3,2X,A)", {k, "X"}) != rt::formatField("I3", k) + "  X") ++wrong[t];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrong, std::vector<int>(8, 0));
 }
 
 TEST(FormatReader, ProgrammerErrorsThrow) {

@@ -212,7 +212,7 @@ std::string itemText(const FItem& item) {
       return text;
     }
     case FItem::Kind::Text:
-      return item.text();
+      return std::string(item.text());
   }
   return {};
 }

@@ -23,7 +23,12 @@ std::size_t trimLen(std::string_view s) {
 
 std::string trimRight(std::string_view s) { return std::string(s.substr(0, trimLen(s))); }
 
-bool isBlank(std::string_view s) { return trimLen(s) == 0; }
+bool isBlank(std::string_view s) {
+  for (const char c : s) {
+    if (!isPad(c)) return false;
+  }
+  return true;
+}
 
 bool eqPadded(std::string_view a, std::string_view b) {
   if (a.size() < b.size()) std::swap(a, b);

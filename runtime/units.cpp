@@ -28,6 +28,7 @@ namespace {
 constexpr int kConsoleIn = 5;
 constexpr int kConsoleOut = 6;
 constexpr std::size_t kBufferSize = 1 << 16;
+constexpr std::size_t kReadAheadSize = 1 << 16;
 
 enum class LastOp { None, Read, Write };
 
@@ -60,6 +61,13 @@ struct Unit {
   LastOp last = LastOp::None;
   std::unique_ptr<char[]> buffer;
   std::unique_ptr<Staging> staging;  // a result file written beside its target
+  // Reading: the file is read ahead in blocks (the buffer is made on the
+  // first read), and records are cut from the block; the last record read
+  // stays in `record`.
+  std::unique_ptr<char[]> ahead;
+  std::size_t aheadPos = 0;
+  std::size_t aheadEnd = 0;
+  std::string record;
 };
 
 struct UnitTable {
@@ -625,45 +633,156 @@ int closeUnitIostat(int unit, Disp disp) {
   return closeFile(unit, disp, operation);
 }
 
-int readRecord(int unit, std::string& record) {
-  Unit* u = findUnit(unit);
-  if (u == nullptr && unit == kConsoleIn) {
-    std::istream& in = *table().in;
-    if (!std::getline(in, record)) {
-      if (in.eof()) return kIoEnd;
-      return EIO;
-    }
-    if (!record.empty() && record.back() == '\r') record.pop_back();
-    return 0;
-  }
-  if (u == nullptr) return EBADF;
-  if (u->last == LastOp::Write) {
-    // Switching from writing to reading needs a positioning call.
-    if (std::fflush(u->file) != 0) throw IoFailure(displayName(unit, *u), "write", std::strerror(errno));
-    std::fseek(u->file, 0, SEEK_CUR);
-  }
-  u->last = LastOp::Read;
+namespace {
+
+// Ends a record of which `total` characters were seen, the first of them
+// (at most kMaxRecordLen + 1) held in `record`: a CR before the line end is
+// dropped when the whole line is held, then the record is cut to its limit.
+void endRecord(std::string& record, std::size_t total) {
+  if (total == record.size() && !record.empty() && record.back() == '\r') record.pop_back();
+  if (record.size() > kMaxRecordLen) record.resize(kMaxRecordLen);
+}
+
+// Appends what is still wanted of `len` characters to a record being read.
+void takeCharacters(std::string& record, const char* p, std::size_t len) {
+  const std::size_t room = kMaxRecordLen + 1 - record.size();
+  record.append(p, len < room ? len : room);
+}
+
+int readConsoleRecord(std::string& record) {
+  std::istream& in = *table().in;
   record.clear();
+  std::size_t total = 0;
+  char c = 0;
+  while (in.get(c)) {
+    if (c == '\n') {
+      endRecord(record, total);
+      return 0;
+    }
+    takeCharacters(record, &c, 1);
+    ++total;
+  }
+  if (!in.eof()) return EIO;
+  if (total == 0) return kIoEnd;
+  endRecord(record, total);
+  return 0;
+}
+
+// Reads the next record of a unit that is not a regular file (a pipe, a
+// device) character by character: a read never waits for more than the
+// line it takes.
+int readStreamRecord(Unit& u) {
+  std::string& record = u.record;
+  record.clear();
+  std::size_t total = 0;
   for (;;) {
-    const int c = getc_unlocked(u->file);
+    const int c = getc_unlocked(u.file);
     if (c == EOF) {
-      if (std::ferror(u->file)) {
+      if (std::ferror(u.file)) {
         const int e = errno != 0 ? errno : EIO;
-        std::clearerr(u->file);
+        std::clearerr(u.file);
         return e;
       }
-      if (record.empty()) {
-        // Nothing at all before the end: the end of the file.
-        std::clearerr(u->file);
-        return kIoEnd;
-      }
+      std::clearerr(u.file);
+      // Nothing at all before the end: the end of the file.
+      if (total == 0) return kIoEnd;
       break;
     }
     if (c == '\n') break;
-    record.push_back(static_cast<char>(c));
+    const char ch = static_cast<char>(c);
+    takeCharacters(record, &ch, 1);
+    ++total;
   }
-  if (!record.empty() && record.back() == '\r') record.pop_back();
+  endRecord(record, total);
   return 0;
+}
+
+// Reads the next record of a file unit into u.record.
+int readFileRecord(int unit, Unit& u) {
+  if (u.last == LastOp::Write) {
+    // Switching from writing to reading needs a positioning call.
+    if (std::fflush(u.file) != 0) throw IoFailure(displayName(unit, u), "write", std::strerror(errno));
+    std::fseek(u.file, 0, SEEK_CUR);
+  }
+  u.last = LastOp::Read;
+  if (!u.regular) return readStreamRecord(u);
+  std::string& record = u.record;
+  record.clear();
+  std::size_t total = 0;
+  bool any = false;
+  for (;;) {
+    if (u.aheadPos == u.aheadEnd) {
+      if (!u.ahead) u.ahead = std::make_unique<char[]>(kReadAheadSize);
+      u.aheadPos = 0;
+      u.aheadEnd = std::fread(u.ahead.get(), 1, kReadAheadSize, u.file);
+      if (u.aheadEnd == 0) {
+        if (std::ferror(u.file)) {
+          const int e = errno != 0 ? errno : EIO;
+          std::clearerr(u.file);
+          return e;
+        }
+        std::clearerr(u.file);
+        // Nothing at all before the end: the end of the file.
+        if (!any) return kIoEnd;
+        break;
+      }
+    }
+    any = true;
+    const char* p = u.ahead.get() + u.aheadPos;
+    const std::size_t avail = u.aheadEnd - u.aheadPos;
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', avail));
+    const std::size_t len = nl != nullptr ? static_cast<std::size_t>(nl - p) : avail;
+    takeCharacters(record, p, len);
+    total += len;
+    u.aheadPos += len;
+    if (nl != nullptr) {
+      ++u.aheadPos;
+      break;
+    }
+  }
+  endRecord(record, total);
+  return 0;
+}
+
+// Drops what was read ahead and not taken: the file is positioned after the
+// last record read, where the next write starts.
+int dropReadAhead(Unit& u) {
+  const std::size_t unread = u.aheadEnd - u.aheadPos;
+  u.aheadPos = u.aheadEnd = 0;
+  return ::fseeko(u.file, -static_cast<off_t>(unread), SEEK_CUR);
+}
+
+std::string& consoleRecord() {
+  static std::string record;
+  return record;
+}
+
+}  // namespace
+
+int readRecord(int unit, std::string& record) {
+  std::string_view view;
+  const int status = readRecordView(unit, view);
+  if (status == 0) {
+    record.assign(view);
+  } else {
+    record.clear();
+  }
+  return status;
+}
+
+int readRecordView(int unit, std::string_view& record) {
+  record = {};
+  Unit* u = findUnit(unit);
+  if (u == nullptr && unit == kConsoleIn) {
+    std::string& rec = consoleRecord();
+    const int status = readConsoleRecord(rec);
+    if (status == 0) record = rec;
+    return status;
+  }
+  if (u == nullptr) return EBADF;
+  const int status = readFileRecord(unit, *u);
+  if (status == 0) record = u->record;
+  return status;
 }
 
 void writeRecord(int unit, std::string_view record) {
@@ -685,7 +804,7 @@ void writeRecord(int unit, std::string_view record) {
   if (u->last != LastOp::Write) {
     // Sequential output: the file ends after the records written from here.
     // A file that cannot be positioned (a FIFO, a pipe) is written on as it is.
-    if (std::fseek(u->file, 0, SEEK_CUR) != 0 && errno != ESPIPE) fail(std::strerror(errno));
+    if (dropReadAhead(*u) != 0 && errno != ESPIPE) fail(std::strerror(errno));
     if (u->regular) {
       const off_t pos = ::ftello(u->file);
       if (pos < 0 || ::ftruncate(::fileno(u->file), pos) != 0) fail(std::strerror(errno));
@@ -710,6 +829,7 @@ void rewindUnit(int unit) {
     throw IoFailure(name, "write", std::strerror(e));
   }
   if (std::fseek(u->file, 0, SEEK_SET) != 0) throw IoFailure(name, "rewind", std::strerror(errno));
+  u->aheadPos = u->aheadEnd = 0;
   std::clearerr(u->file);
   u->last = LastOp::None;
 }

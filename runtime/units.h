@@ -35,6 +35,7 @@
 // target, never the new file beside it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -104,10 +105,20 @@ bool resultUnit(int unit);
 // is thrown as IoFailure after all of them are closed.
 void closeResultUnits(Disp disp);
 
-// Reads the next record (without its line end; a trailing CR is dropped).
-// Returns 0, kIoEnd (-1) at end of file, or a positive status when the unit
-// is not connected or not readable.
+// The longest record that any layout reads: a line's characters after the
+// first kMaxRecordLen are skipped without being held.
+constexpr std::size_t kMaxRecordLen = 255;
+
+// Reads the next record: the line without its line end, cut to its first
+// kMaxRecordLen characters. A CR before the line end is dropped when the
+// line is not longer than that. Returns 0, kIoEnd (-1) at end of file, or
+// a positive status when the unit is not connected or not readable.
+// `record` keeps its storage from one call to the next.
 int readRecord(int unit, std::string& record);
+
+// As readRecord, with the record left in the unit's own buffer: `record`
+// is valid until the next operation on the unit.
+int readRecordView(int unit, std::string_view& record);
 
 // Writes one record and its line end.
 void writeRecord(int unit, std::string_view record);

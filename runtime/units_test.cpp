@@ -21,6 +21,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/format.h"
@@ -100,6 +101,97 @@ TEST_F(Units, ReadsRecords) {
   EXPECT_EQ(rt::readRecord(30, rec), 0);
   EXPECT_EQ(rec, "first");
   EXPECT_GT(rt::readRecord(31, rec), 0);  // not connected
+}
+
+// Lines as records: cut at the longest layout, a CR before the line end
+// dropped when the line is not longer than that.
+struct CutCase {
+  const char* what;
+  std::string line;
+  std::string record;
+};
+
+std::vector<CutCase> cutCases() {
+  const std::string a255(rt::kMaxRecordLen, 'a');
+  const std::string a254(rt::kMaxRecordLen - 1, 'a');
+  return {
+      {"short line", "abc", "abc"},
+      {"CR before the line end", "abc\r", "abc"},
+      {"empty line", "", ""},
+      {"a lone CR", "\r", ""},
+      {"NUL and tab kept", std::string("a\0\tb", 4), std::string("a\0\tb", 4)},
+      {"254 characters and a CR", a254 + "\r", a254},
+      {"255 characters", a255, a255},
+      {"255 characters and a CR", a255 + "\r", a255},
+      {"256 characters", a255 + "b", a255},
+      {"CR in column 255 of a longer line", a254 + "\rbbb", a254 + "\r"},
+      {"long line ending in a CR", a255 + std::string(100000, 'b') + "\r", a255},
+      {"a line longer than the read-ahead block", std::string(200000, 'c'), std::string(255, 'c')},
+  };
+}
+
+TEST_F(Units, RecordsAreCutAtTheLongestLayout) {
+  std::string text;
+  std::vector<std::string> expected;
+  for (const CutCase& c : cutCases()) {
+    text += c.line + "\n";
+    expected.push_back(c.record);
+  }
+  // The line after each long one is read whole: nothing of a cut line is left.
+  text += "next\n" + std::string(1000, 'z');  // the last line without a line end
+  expected.push_back("next");
+  expected.push_back(std::string(255, 'z'));
+
+  put("cut.txt", text);
+  ASSERT_EQ(rt::openUnit(30, path("cut.txt"), status("OLD", true)), 0);
+  const std::vector<std::string> records = readAll(30);
+  ASSERT_EQ(records.size(), expected.size());
+  const std::vector<CutCase> cases = cutCases();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(records[i], expected[i]) << (i < cases.size() ? cases[i].what : "after the cases");
+  }
+  rt::closeUnit(30);
+
+  // A pipe, which is read line by line, in the same way.
+  const std::string fifo = path("cut.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+  ASSERT_EQ(rt::openUnit(31, fifo, status("OLD", true)), 0);
+  EXPECT_EQ(readAll(31), expected);
+  rt::closeUnit(31);
+  writer.join();
+
+  // The console reads in the same way.
+  std::istringstream in(text);
+  rt::setConsoleInput(&in);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    std::string rec;
+    ASSERT_EQ(rt::readRecord(5, rec), 0) << i;
+    EXPECT_EQ(rec, expected[i]) << i;
+  }
+  std::string rec;
+  EXPECT_EQ(rt::readRecord(5, rec), rt::kIoEnd);
+}
+
+TEST_F(Units, AViewOfTheRecordAndAFileReadAheadThenWritten) {
+  put("f.txt", "first\n" + std::string(70000, 'x') + "\nthird\nfourth\n");
+  ASSERT_EQ(rt::openUnit(20, path("f.txt"), status("OLD")), 0);
+  std::string_view view;
+  ASSERT_EQ(rt::readRecordView(20, view), 0);
+  EXPECT_EQ(view, "first");
+  ASSERT_EQ(rt::readRecordView(20, view), 0);
+  EXPECT_EQ(view, std::string(255, 'x'));
+  ASSERT_EQ(rt::readRecordView(20, view), 0);
+  EXPECT_EQ(view, "third");
+  // The rest of the file was read ahead; the write still starts after the
+  // last record taken.
+  rt::writeRecord(20, "new fourth");
+  rt::rewindUnit(20);
+  EXPECT_EQ(readAll(20), (std::vector<std::string>{"first", std::string(255, 'x'), "third",
+                                                   "new fourth"}));
+  rt::closeUnit(20);
+  EXPECT_EQ(get("f.txt"), "first\n" + std::string(70000, 'x') + "\nthird\nnew fourth\n");
+  EXPECT_GT(rt::readRecordView(20, view), 0);  // not connected
 }
 
 TEST_F(Units, FirstWriteCutsTheFileAtItsPosition) {

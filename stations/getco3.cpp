@@ -2,7 +2,10 @@
 #include "stations/getco3.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <exception>
+#include <span>
+#include <system_error>
+#include <thread>
 
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
@@ -11,6 +14,7 @@
 #include "frame/textutil.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "runtime/units.h"
 
 namespace {
@@ -18,11 +22,18 @@ namespace {
 constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kRoutine = "getco3";
 
-// Next line of the file in a 255-character text; false at the end of the
-// file or on a read error.
-bool nextLine(std::string& line) {
-  return rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(line, kLineLen)}) == 0;
+// Next line of the file, as read (at most 255 characters; columns past its
+// end read as blanks); false at the end of the file or on a read error. The
+// line stays valid until the next read.
+bool nextLine(std::string_view& line) { return rt::readRecordView(LFNRD, line) == 0; }
+
+// Columns [from, from + len) of a line (counted from 0), as far as it has them.
+std::string_view columns(std::string_view line, std::size_t from, std::size_t len) {
+  return from < line.size() ? line.substr(from, len) : std::string_view();
 }
+
+// Column c of a line (counted from 0), a blank past its end.
+char column(std::string_view line, std::size_t c) { return c < line.size() ? line[c] : ' '; }
 
 [[noreturn]] void headerError(std::string_view filePath) {
   rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/)",
@@ -39,12 +50,101 @@ bool nextLine(std::string& line) {
   EXITRC(2);
 }
 
-[[noreturn]] void duplicateError(std::string_view filePath, const std::string& name) {
+[[noreturn]] void duplicateError(std::string_view filePath, std::string_view name) {
   rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,/)",
                {" *** SR GETCO3: More than one entry for station \"" + rt::trimRight(name) + "\"",
                 "found in file: ", rt::trimRight(filePath), "Processing is stopped."});
   EXITRC(2);
 }
+
+// The number and the values of the taken station lines are converted in
+// blocks: the lines of a block are collected as they are read, then
+// converted by several threads, each a share of the block; the first line
+// of the block that cannot be read, in file order, is the one a conversion
+// line by line would have stopped at.
+class ConversionBlock {
+ public:
+  static constexpr std::size_t kLines = 16384;
+  // Columns 1-66 of a line: the number (1-3) and the values (22-66).
+  static constexpr std::size_t kWidth = 66;
+
+  ConversionBlock(bool number, bool values) : number_(number), values_(values) {
+    if (number_ || values_) text_.reserve(kLines * kWidth);
+  }
+  bool active() const { return number_ || values_; }
+  bool full() const { return size() == kLines; }
+  std::size_t size() const { return text_.size() / kWidth; }
+
+  void add(std::string_view line) {
+    const std::string_view used = line.substr(0, std::min(line.size(), kWidth));
+    text_.append(used);
+    text_.append(kWidth - used.size(), ' ');
+  }
+
+  // Converts the lines into num[0..size-1] and x[0..size-1] (either may be
+  // null when not asked for); returns the position in the block of the
+  // first line that could not be read, -1 when all were read. The block is
+  // empty afterwards.
+  std::ptrdiff_t convert(int* num, std::array<double, 3>* x) {
+    const std::size_t n = size();
+    const std::size_t nThreads = threadsFor(n);
+    std::vector<std::ptrdiff_t> firstBad(nThreads, -1);
+    std::vector<std::exception_ptr> failure(nThreads);
+    const auto share = [&](std::size_t t) {
+      try {
+        const std::size_t begin = n * t / nThreads;
+        const std::size_t end = n * (t + 1) / nThreads;
+        for (std::size_t i = begin; i < end; ++i) {
+          if (!convertLine(i, num, x)) {
+            firstBad[t] = static_cast<std::ptrdiff_t>(i);
+            break;
+          }
+        }
+      } catch (...) {
+        failure[t] = std::current_exception();
+      }
+    };
+    {
+      std::vector<std::jthread> workers;
+      workers.reserve(nThreads);
+      for (std::size_t t = 1; t < nThreads; ++t) {
+        try {
+          workers.emplace_back(share, t);
+        } catch (const std::system_error&) {
+          share(t);  // no thread to be had: this share here
+        }
+      }
+      share(0);
+    }
+    text_.clear();
+    for (std::size_t t = 0; t < nThreads; ++t) {
+      if (failure[t]) std::rethrow_exception(failure[t]);
+      if (firstBad[t] >= 0) return firstBad[t];
+    }
+    return -1;
+  }
+
+ private:
+  // One thread for small blocks, else a share of at least 2048 lines per
+  // thread, on at most 8 cores.
+  static std::size_t threadsFor(std::size_t n) {
+    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    return std::clamp<std::size_t>(n / 2048, 1, cores);
+  }
+
+  bool convertLine(std::size_t i, int* num, std::array<double, 3>* x) const {
+    const std::string_view line(text_.data() + i * kWidth, kWidth);
+    if (number_ && rt::readFmtText(line.substr(0, 3), "(I3)", {num[i]}) != 0) return false;
+    if (values_ && rt::readFmtText(line.substr(21, 45), "(3F15.5)", {x[i][0], x[i][1], x[i][2]}) != 0) {
+      return false;
+    }
+    return true;
+  }
+
+  bool number_;
+  bool values_;
+  std::string text_;
+};
 
 }  // namespace
 
@@ -60,19 +160,21 @@ bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag) {
 }
 
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
-            std::vector<std::string>& stname, const t_getco3Opt& opt) {
+            std::vector<t_staName>& stname, const t_getco3Opt& opt) {
   // Size: station lines up to the first blank line.
   int nRest = 0;
   const long long n = std::max(0, LINCOUNT(filePath, 6, &nRest));
   nRest = std::max(0, nRest);
 
-  const std::array<double, 3> zero{0.0, 0.0, 0.0};
-  allocChecked(stname, n, std::string(16, ' '), "stname", {n}, kRoutine);
-  if (opt.stanum) allocChecked(*opt.stanum, n, 0, "stanum", {n}, kRoutine);
-  if (opt.xstat) allocChecked(*opt.xstat, n, zero, "xstat", {3, n}, kRoutine);
-  if (opt.staflg) allocChecked(*opt.staflg, n, std::string(1, ' '), "staflg", {n}, kRoutine);
-  if (opt.staflg5) allocChecked(*opt.staflg5, n, std::string(5, ' '), "staflg5", {n}, kRoutine);
-  if (opt.plate) allocChecked(*opt.plate, n, std::string(4, ' '), "plate", {n}, kRoutine);
+  // Each array gets room for n elements; the taken stations are appended
+  // and the rest is filled with the initial values at the end, so that
+  // every element is written once.
+  reserveChecked(stname, n, "stname", {n}, kRoutine);
+  if (opt.stanum) reserveChecked(*opt.stanum, n, "stanum", {n}, kRoutine);
+  if (opt.xstat) reserveChecked(*opt.xstat, n, "xstat", {3, n}, kRoutine);
+  if (opt.staflg) reserveChecked(*opt.staflg, n, "staflg", {n}, kRoutine);
+  if (opt.staflg5) reserveChecked(*opt.staflg5, n, "staflg5", {n}, kRoutine);
+  if (opt.plate) reserveChecked(*opt.plate, n, "plate", {n}, kRoutine);
   if (opt.footer) {
     allocChecked(*opt.footer, nRest, std::string(opt.footerLen, ' '), "footer", {nRest}, kRoutine);
   }
@@ -93,29 +195,42 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   if (opt.timCrd) ST2TIM(1, 1, datumLine.substr(47, 19), opt.timCrd);
 
   // Station block. Whether the file carries values is decided on line 7.
+  // Names and flags are taken as the lines are read; numbers and values are
+  // converted block by block.
   nStat = 0;
-  std::string line;
+  std::string_view line;
   bool lastRead = nextLine(line);
-  const bool hasValues = lastRead && (line[30] == '.' || line[31] == '.');
-  while (lastRead && nStat < n && !rt::isBlank(std::string_view(line).substr(5, 17))) {
-    if (flagSelected(nFlag, flags, line[70])) {
-      const int i = nStat++;
-      stname[i] = line.substr(5, 16);
-      if (opt.stanum && rt::readFmtText(line.substr(0, 3), "(I3)", {(*opt.stanum)[i]}) != 0) {
-        dataLineError(filePath, nStat);
-      }
-      if (hasValues && opt.xstat) {
-        auto& x = (*opt.xstat)[i];
-        if (rt::readFmtText(line.substr(21, 45), "(3F15.5)", {x[0], x[1], x[2]}) != 0) {
-          dataLineError(filePath, nStat);
-        }
-      }
-      if (opt.staflg) (*opt.staflg)[i] = line.substr(70, 1);
-      if (opt.staflg5) (*opt.staflg5)[i] = line.substr(70, 5);
-      if (opt.plate) (*opt.plate)[i] = line.substr(75, 4);
+  const bool hasValues = lastRead && (column(line, 30) == '.' || column(line, 31) == '.');
+  ConversionBlock block(opt.stanum != nullptr, hasValues && opt.xstat != nullptr);
+  const auto convertBlock = [&] {
+    const std::size_t first = static_cast<std::size_t>(nStat) - block.size();
+    const std::ptrdiff_t bad = block.convert(opt.stanum ? opt.stanum->data() + first : nullptr,
+                                             opt.xstat ? opt.xstat->data() + first : nullptr);
+    if (bad >= 0) dataLineError(filePath, static_cast<int>(first) + static_cast<int>(bad) + 1);
+  };
+  while (lastRead && nStat < n && !rt::isBlank(columns(line, 5, 17))) {
+    if (flagSelected(nFlag, flags, column(line, 70))) {
+      ++nStat;
+      stname.emplace_back(columns(line, 5, 16));
+      // Room for the number and the values, written by the conversion.
+      if (opt.stanum) opt.stanum->push_back(0);
+      if (opt.xstat) opt.xstat->push_back({0.0, 0.0, 0.0});
+      if (block.active()) block.add(line);
+      if (opt.staflg) opt.staflg->push_back(column(line, 70));
+      if (opt.staflg5) opt.staflg5->emplace_back(columns(line, 70, 5));
+      if (opt.plate) opt.plate->emplace_back(columns(line, 75, 4));
+      if (block.full()) convertBlock();
     }
     lastRead = nextLine(line);
   }
+  if (block.size() > 0) convertBlock();
+  const auto size = static_cast<std::size_t>(n);
+  stname.resize(size);
+  if (opt.stanum) opt.stanum->resize(size, 0);
+  if (opt.xstat) opt.xstat->resize(size, std::array<double, 3>{0.0, 0.0, 0.0});
+  if (opt.staflg) opt.staflg->resize(size, ' ');
+  if (opt.staflg5) opt.staflg5->resize(size);
+  if (opt.plate) opt.plate->resize(size);
 
   // Footer: the line that ended the station block and every line after it.
   // It is not cut at the size counted above, so that no line of the file
@@ -138,10 +253,6 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 
   // Duplicate names among the taken stations: the first station (in file
   // order) whose name occurs again is reported.
-  std::unordered_map<std::string_view, int> count;
-  count.reserve(static_cast<std::size_t>(nStat));
-  for (int i = 0; i < nStat; ++i) ++count[stname[i]];
-  for (int i = 0; i < nStat; ++i) {
-    if (count[stname[i]] > 1) duplicateError(filePath, stname[i]);
-  }
+  const rt::FirstIndex<16> index(std::span<const t_staName>(stname.data(), static_cast<std::size_t>(nStat)));
+  if (index.firstRepeated() >= 0) duplicateError(filePath, stname[index.firstRepeated()]);
 }

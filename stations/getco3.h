@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame/exitrc.h"
+#include "stations/station.h"
 
 // Optional outputs of GETCO3; a null pointer is an output not asked for
 // (neither allocated nor filled). Each array has one element per line of
@@ -25,9 +26,9 @@ struct t_getco3Opt {
   double* timCrd = nullptr;                            // epoch (MJD), 0.0 when blank
   std::vector<int>* stanum = nullptr;                  // station numbers
   std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year)
-  std::vector<std::string>* staflg = nullptr;          // 1 character, column 71
-  std::vector<std::string>* staflg5 = nullptr;         // 5 characters, columns 71-75
-  std::vector<std::string>* plate = nullptr;           // 4 characters, columns 76-79
+  std::vector<char>* staflg = nullptr;                 // station flag, column 71
+  std::vector<t_staFlg5>* staflg5 = nullptr;           // flag characters, columns 71-75
+  std::vector<t_plateName>* plate = nullptr;               // plate names, columns 76-79
   std::vector<std::string>* footer = nullptr;          // the line ending the station block and all after it
   std::size_t footerLen = 255;                         // length of each footer line
 };
@@ -38,7 +39,7 @@ struct t_getco3Opt {
 // number of stations taken, stname their names (16 characters). Every
 // failure stops the run.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
-            std::vector<std::string>& stname, const t_getco3Opt& opt = {});
+            std::vector<t_staName>& stname, const t_getco3Opt& opt = {});
 
 // The flag rule of the station files: true when `flag` (column 71 of a
 // station line) is accepted by flags[0..nFlag-1], "@" taking every station,
@@ -54,6 +55,20 @@ void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_vie
   try {
     std::vector<T>().swap(v);
     v.assign(static_cast<std::size_t>(n), init);
+  } catch (const std::bad_alloc&) {
+    ALCERR(1, name, extents, routine);
+  }
+}
+
+// Releases `v` and reserves room for n elements, which the caller then
+// appends one by one, so that every element is written once; a failed
+// allocation stops the run through ALCERR under `name` and `extents`.
+template <typename T>
+void reserveChecked(std::vector<T>& v, long long n, std::string_view name,
+                    std::initializer_list<long long> extents, std::string_view routine) {
+  try {
+    std::vector<T>().swap(v);
+    v.reserve(static_cast<std::size_t>(n));
   } catch (const std::bad_alloc&) {
     ALCERR(1, name, extents, routine);
   }

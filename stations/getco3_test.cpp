@@ -9,25 +9,29 @@ namespace {
 using stationtest::fixture;
 using stationtest::exitStatusOf;
 using stationtest::joinLines;
+using stationtest::texts;
 
 class Getco3Test : public stationtest::StationEnv {};
 
 TEST_F(Getco3Test, ReadsEveryOutputOfACoordinateFile) {
   int nStat = -1;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::string title, datum;
   double epoch = -1.0;
   std::vector<int> num;
   std::vector<std::array<double, 3>> x;
-  std::vector<std::string> flg, flg5, plate, footer;
+  std::vector<char> flg;
+  std::vector<t_staFlg5> flg5;
+  std::vector<t_plateName> plate;
+  std::vector<std::string> footer;
   GETCO3(fixture("getco3_coord.crd"), 1, {"@"}, nStat, names,
          {.fileTitle = &title, .datumName = &datum, .timCrd = &epoch, .stanum = &num,
           .xstat = &x, .staflg = &flg, .staflg5 = &flg5, .plate = &plate, .footer = &footer,
           .footerLen = 20});
 
   ASSERT_EQ(nStat, 4);
-  EXPECT_EQ(names, (std::vector<std::string>{"ALPHA 10001M001 ", "BRAVO           ",
-                                             "CHARLIE         ", "DELTA           "}));
+  EXPECT_EQ(texts(names), (std::vector<std::string>{"ALPHA 10001M001 ", "BRAVO           ",
+                                                    "CHARLIE         ", "DELTA           "}));
   EXPECT_EQ(title, rt::fit("TEST NETWORK COORDINATES", 80));
   EXPECT_EQ(datum, "IGS14           ");
   EXPECT_NEAR(epoch, 55197.5, 1e-9);
@@ -37,9 +41,9 @@ TEST_F(Getco3Test, ReadsEveryOutputOfACoordinateFile) {
   EXPECT_NEAR(x[0][2], 4919474.99567, 1e-6);
   EXPECT_NEAR(x[2][0], -1234567.12345, 1e-6);
   EXPECT_NEAR(x[3][1], -2.5, 1e-12);
-  EXPECT_EQ(flg, (std::vector<std::string>{"A", " ", "X", "A"}));
-  EXPECT_EQ(flg5, (std::vector<std::string>{"A    ", "     ", "X  YZ", "A    "}));
-  EXPECT_EQ(plate, (std::vector<std::string>{"    ", "    ", "EURA", "    "}));
+  EXPECT_EQ(flg, (std::vector<char>{'A', ' ', 'X', 'A'}));
+  EXPECT_EQ(texts(flg5), (std::vector<std::string>{"A    ", "     ", "X  YZ", "A    "}));
+  EXPECT_EQ(texts(plate), (std::vector<std::string>{"    ", "    ", "EURA", "    "}));
   // The footer begins with the line that ended the station block; its
   // lines have the asked length.
   EXPECT_EQ(footer, (std::vector<std::string>{rt::fit("", 20), rt::fit("FOOTER LINE ONE", 20),
@@ -65,11 +69,11 @@ TEST_F(Getco3Test, FlagSelection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.flags) + " nFlag " + std::to_string(c.nFlag));
     int nStat = -1;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::array<double, 3>> x;
     GETCO3(fixture("getco3_coord.crd"), c.nFlag, c.flags, nStat, names, {.xstat = &x});
     ASSERT_EQ(nStat, static_cast<int>(c.taken.size()));
-    for (int i = 0; i < nStat; ++i) EXPECT_EQ(names[i], rt::fit(c.taken[i], 16));
+    for (int i = 0; i < nStat; ++i) EXPECT_EQ(names[i].str(), rt::fit(c.taken[i], 16));
     // The arrays keep one element per line of the station block.
     EXPECT_EQ(names.size(), 4u);
     EXPECT_EQ(x.size(), 4u);
@@ -78,7 +82,9 @@ TEST_F(Getco3Test, FlagSelection) {
 
 TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
   int nStat = 0;
-  std::vector<std::string> names, flg, plate;
+  std::vector<t_staName> names;
+  std::vector<char> flg;
+  std::vector<t_plateName> plate;
   std::vector<int> num;
   std::vector<std::array<double, 3>> x;
   double epoch = -1.0;
@@ -88,8 +94,8 @@ TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
   EXPECT_EQ(epoch, 0.0);  // no epoch on the datum line
   EXPECT_EQ(num, (std::vector<int>{1, 2, 3}));
   for (const auto& v : x) EXPECT_EQ(v, (std::array<double, 3>{0.0, 0.0, 0.0}));
-  EXPECT_EQ(flg, (std::vector<std::string>{" ", "V", " "}));
-  EXPECT_EQ(plate, (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
+  EXPECT_EQ(flg, (std::vector<char>{' ', 'V', ' '}));
+  EXPECT_EQ(texts(plate), (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
 }
 
 TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
@@ -125,7 +131,7 @@ TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
     lines.push_back(" ");
     const std::string file = writeLines("values.crd", lines);
     int nStat = 0;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::array<double, 3>> x;
     GETCO3(file, 1, c.flags, nStat, names, {.xstat = &x});
     ASSERT_EQ(x.size(), 2u);
@@ -158,7 +164,7 @@ TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     int nStat = -1;
-    std::vector<std::string> names;
+    std::vector<t_staName> names;
     std::vector<std::string> footer;
     GETCO3(fixture(c.file), 1, {"@"}, nStat, names, {.footer = &footer});
     EXPECT_EQ(nStat, c.nStat);
@@ -172,7 +178,7 @@ TEST_F(Getco3Test, EndOfTheStationBlockAndFooter) {
 TEST_F(Getco3Test, HeaderError) {
   const std::string file = fixture("getco3_short_header.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading header of coordinate file",
                                   "                File name:  " + file, ""}));
@@ -181,7 +187,7 @@ TEST_F(Getco3Test, HeaderError) {
 TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   const std::string file = fixture("getco3_bad_number.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::vector<int> num;
   // BRAVO has no flag and is not taken: the failing line is the second taken.
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num}); }), 1);
@@ -199,10 +205,69 @@ TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   EXPECT_EQ(console(), "");
 }
 
+TEST_F(Getco3Test, DataLineErrorDeepInALargeFileNamesTheFirstBadStation) {
+  // Every third station has a blank flag and is not taken with "#"; the
+  // numbers and values of large files are converted in blocks of lines.
+  constexpr int kLines = 60000;
+  struct Case {
+    const char* what;
+    std::vector<int> badNumber;  // station lines (counted from 0) with a letter in the number
+    std::vector<int> badValue;   // station lines with a letter in a value
+    int reported;                // taken stations up to the first bad one (line k: k - k / 3)
+  };
+  const Case cases[] = {
+      {"none", {}, {}, 0},
+      {"early number", {4}, {}, 3},
+      {"value in a later share", {}, {23002}, 15335},
+      {"earlier value before a later number", {50000}, {31000}, 20667},
+      {"a bad line that is not taken counts for nothing", {30}, {45001}, 30001},
+  };
+  int serial = 0;
+  char buf[128];
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart();
+    std::string text = joinLines({"LARGE", std::string(80, '-'),
+                                  "LOCAL GEODETIC DATUM: IGS14             EPOCH: 2010-01-01 00:00:00",
+                                  "", "NUM  STATION NAME           X (M)          Y (M)          Z (M)     FLAG",
+                                  ""});
+    for (int i = 0; i < kLines; ++i) {
+      std::snprintf(buf, sizeof buf, "%3d  ST%06d%-8s%15.5f%15.5f%15.5f    %s", i % 1000, i, "",
+                    4.0e6 + i, 1.0e6, 4.8e6, i % 3 == 0 ? "" : "A");
+      std::string line = rt::trimRight(buf);
+      for (int b : c.badNumber)
+        if (b == i) line[1] = 'X';
+      for (int b : c.badValue)
+        if (b == i) line[40] = 'Y';
+      text += line + "\n";
+    }
+    // A file of its own: the unit of a stopped read is left open.
+    const std::string file = writeFile("large" + std::to_string(serial++) + ".crd", text);
+    int nStat = 0;
+    std::vector<t_staName> names;
+    std::vector<int> num;
+    std::vector<std::array<double, 3>> x;
+    if (c.reported == 0) {
+      GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num, .xstat = &x});
+      ASSERT_EQ(nStat, kLines - kLines / 3);
+      EXPECT_EQ(num[nStat - 1], (kLines - 1) % 1000);
+      EXPECT_NEAR(x[nStat - 1][0], 4.0e6 + kLines - 1, 1e-9);
+      EXPECT_NEAR(x[12345][0], 4.0e6 + 12345 / 2 * 3 + 12345 % 2 + 1, 1e-9);
+      continue;
+    }
+    EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"#"}, nStat, names, {.stanum = &num, .xstat = &x}); }), 1);
+    char number[16];
+    std::snprintf(number, sizeof number, "%6d", c.reported);
+    EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                                    "                File name:   " + file,
+                                    std::string("                Line number: ") + number, ""}));
+  }
+}
+
 TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
   const std::string file = fixture("getco3_bad_value.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::vector<std::array<double, 3>> x;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names, {.xstat = &x}); }), 1);
   EXPECT_EQ(console(),
@@ -215,7 +280,7 @@ TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
   // ALPHA BRAVO BRAVO ALPHA: ALPHA is the first station with a later twin.
   const std::string file = fixture("getco3_duplicate.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: More than one entry for station \"ALPHA\"",
                                   "                found in file: " + file,
@@ -225,7 +290,7 @@ TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
 TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
   const std::string file = fixture("getco3_duplicate_blank_flag.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   GETCO3(file, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 1);
   EXPECT_EQ(console(), "");
@@ -235,7 +300,7 @@ TEST_F(Getco3Test, DuplicateLeftOutByTheFlagsIsAccepted) {
 TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
   const std::string file = path("absent.crd");
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   EXPECT_EQ(exitStatusOf([&] { GETCO3(file, 1, {"@"}, nStat, names); }), 1);
   EXPECT_EQ(console(), joinLines({"", " *** SR OPNERR: OPEN FAILED",
                                   "                FILE NAME : " + file,
@@ -249,7 +314,7 @@ TEST_F(Getco3Test, LongFileNameIsUsedWhole) {
   const std::string file = writeFile(name, stationtest::fileContent(fixture("getco3_coord.crd")));
   ASSERT_GT(file.size(), 180u);
   int nStat = 0;
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   GETCO3(file, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 3);
 }

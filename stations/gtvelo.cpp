@@ -3,13 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
+#include <span>
 
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/readkeys.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "stations/getco3.h"
 #include "stations/pltmov.h"
 
@@ -19,35 +20,31 @@ constexpr double kVelocityLimit = 10.0;  // m/year
 constexpr double kDaysPerYear = 365.25;
 
 // First entry of each name among the first n names.
-std::unordered_map<std::string, int> indexByName(const std::vector<std::string>& names, int n) {
-  std::unordered_map<std::string, int> index;
-  index.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) index.emplace(rt::fit(names[i], 16), i);
-  return index;
+rt::FirstIndex<16> indexByName(const std::vector<t_staName>& names, int n) {
+  return rt::FirstIndex<16>(std::span<const t_staName>(names.data(), static_cast<std::size_t>(std::max(n, 0))));
 }
 
 void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<std::string>& flags,
-                      int nStat, const std::vector<std::string>& stname,
-                      std::vector<std::array<double, 3>>& XVEL, std::vector<std::string>& VELFLG,
+                      int nStat, const std::vector<t_staName>& stname,
+                      std::vector<std::array<double, 3>>& XVEL, std::vector<char>& VELFLG,
                       std::vector<bool>& VFOUND) {
   int nVel = 0;
-  std::vector<std::string> velName;
+  std::vector<t_staName> velName;
   std::vector<int> velNum;
   std::vector<std::array<double, 3>> vel;
-  std::vector<std::string> velFlg;
+  std::vector<char> velFlg;
   GETCO3(velFile, 1, {"@"}, nVel, velName, {.stanum = &velNum, .xstat = &vel, .staflg = &velFlg});
 
   const auto index = indexByName(velName, nVel);
   for (int i = 0; i < nStat; ++i) {
-    const auto hit = index.find(rt::fit(stname[i], 16));
-    if (hit == index.end()) continue;
-    const int j = hit->second;
-    if (!flagSelected(nFlag, flags, velFlg[j][0])) continue;
+    const std::ptrdiff_t j = index.find(stname[i]);
+    if (j < 0) continue;
+    if (!flagSelected(nFlag, flags, velFlg[j])) continue;
     for (int k = 0; k < 3; ++k) {
       if (std::fabs(vel[j][k]) > kVelocityLimit) {
         rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/)",
                      {" *** SR GTVELO: ERROR: VELOCITY ", "LARGER 10 M (!) FOUND FOR STATION: ",
-                      rt::fit(stname[i], 16)});
+                      stname[i]});
         EXITRC(2);
       }
       XVEL[i][k] = vel[j][k];
@@ -59,18 +56,18 @@ void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<s
 
 void fromPlateFile(const std::string& plateFile, int iModel, int nStat,
                    const std::vector<std::array<double, 3>>& xstat,
-                   const std::vector<std::string>& stname, std::vector<std::array<double, 3>>& XVEL,
-                   std::vector<std::string>& VELFLG, std::vector<bool>& VFOUND) {
+                   const std::vector<t_staName>& stname, std::vector<std::array<double, 3>>& XVEL,
+                   std::vector<char>& VELFLG, std::vector<bool>& VFOUND) {
   int nPlt = 0;
-  std::vector<std::string> pltName;
-  std::vector<std::string> plate;
+  std::vector<t_staName> pltName;
+  std::vector<t_plateName> plate;
   GETCO3(plateFile, 1, {"@"}, nPlt, pltName, {.plate = &plate});
 
   const auto index = indexByName(pltName, nPlt);
   for (int i = 0; i < nStat; ++i) {
-    const auto hit = index.find(rt::fit(stname[i], 16));
-    if (hit == index.end()) continue;
-    const std::string& code = plate[hit->second];
+    const std::ptrdiff_t hit = index.find(stname[i]);
+    if (hit < 0) continue;
+    const std::string code = plate[hit].str();
     double x1, y1, z1, vx, vy, vz;
     const auto& x = xstat[i];
     if (iModel == 0) {
@@ -80,12 +77,11 @@ void fromPlateFile(const std::string& plateFile, int iModel, int nStat,
     }
     if (x1 == 0.0 && y1 == 0.0 && z1 == 0.0) {
       rt::writeFmt(LFNMSG, "(/,A,A,/,16X,A,A,/)",
-                   {" *** SR GTVELO: PLATENAME ", rt::fit(code, 4), "WAS NOT FOUND FOR STATION: ",
-                    rt::fit(stname[i], 16)});
+                   {" *** SR GTVELO: PLATENAME ", code, "WAS NOT FOUND FOR STATION: ", stname[i]});
       EXITRC(2);
     }
     XVEL[i] = {vx, vy, vz};
-    VELFLG[i].assign(1, 'V');
+    VELFLG[i] = 'V';
     VFOUND[i] = true;
   }
 }
@@ -94,19 +90,19 @@ void fromPlateFile(const std::string& plateFile, int iModel, int nStat,
 
 void GTVELO(std::string_view keyWord, int iModel, int nFlag, const std::vector<std::string>& flags,
             int nStat, const std::vector<std::array<double, 3>>& xstat,
-            const std::vector<std::string>& stname, std::vector<std::array<double, 3>>& XVEL,
-            std::vector<std::string>& VELFLG, std::vector<bool>& VFOUND, int& irc) {
+            const std::vector<t_staName>& stname, std::vector<std::array<double, 3>>& XVEL,
+            std::vector<char>& VELFLG, std::vector<bool>& VFOUND, int& irc) {
   nStat = std::max(nStat, 0);
   const auto size = static_cast<std::size_t>(nStat);
-  if (XVEL.size() < size) XVEL.resize(size);
-  if (VELFLG.size() < size) VELFLG.resize(size, " ");
-  if (VFOUND.size() < size) VFOUND.resize(size);
+  // No velocity and nothing found: entries already there are reset, the
+  // entries added to a shorter array come with these values.
+  for (std::size_t i = 0; i < std::min(size, XVEL.size()); ++i) XVEL[i] = {0.0, 0.0, 0.0};
+  for (std::size_t i = 0; i < std::min(size, VFOUND.size()); ++i) VFOUND[i] = false;
+  if (XVEL.size() < size) XVEL.resize(size, {0.0, 0.0, 0.0});
+  if (VELFLG.size() < size) VELFLG.resize(size, ' ');
+  if (VFOUND.size() < size) VFOUND.resize(size, false);
 
   irc = 1;
-  for (int i = 0; i < nStat; ++i) {
-    XVEL[i] = {0.0, 0.0, 0.0};
-    VFOUND[i] = false;
-  }
 
   std::string velFile(255, ' ');
   std::string plateFile(255, ' ');

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "stations/station.h"
+
 // Gives every station of the list a velocity (m/year): from the velocity
 // file named by keyWord (entries matched by name, selected by their flag
 // with the rule of GETCO3), or, when keyWord is blank, from the velocity
@@ -15,8 +17,8 @@
 // velocity or plate file is named, 1 when none is.
 void GTVELO(std::string_view keyWord, int iModel, int nFlag, const std::vector<std::string>& flags,
             int nStat, const std::vector<std::array<double, 3>>& xstat,
-            const std::vector<std::string>& stname, std::vector<std::array<double, 3>>& XVEL,
-            std::vector<std::string>& VELFLG, std::vector<bool>& VFOUND, int& irc);
+            const std::vector<t_staName>& stname, std::vector<std::array<double, 3>>& XVEL,
+            std::vector<char>& VELFLG, std::vector<bool>& VFOUND, int& irc);
 
 // Moves the stations with a velocity (VFOUND) from epochRef to epochIn
 // (MJD). Both epochs 0.0 only warn; exactly one of them 0.0 stops the run.

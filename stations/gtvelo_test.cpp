@@ -46,15 +46,16 @@ class GtveloTest : public stationtest::StationEnv {
     xstat = x;
     xstat.resize(names.size(), Vec{0.0, 0.0, 0.0});
     vel.assign(names.size(), Vec{9.0, 9.0, 9.0});
-    velFlg.assign(names.size(), "?");
+    velFlg.assign(names.size(), '?');
     found.assign(names.size(), true);
     irc = -1;
-    GTVELO(keyWord, iModel, static_cast<int>(flags.size()), flags, n, xstat, names, vel, velFlg,
+    GTVELO(keyWord, iModel, static_cast<int>(flags.size()), flags, n, xstat,
+           stationtest::staNames(names), vel, velFlg,
            found, irc);
   }
 
   std::vector<Vec> xstat, vel;
-  std::vector<std::string> velFlg;
+  std::vector<char> velFlg;
   std::vector<bool> found;
   int irc = -1;
 };
@@ -68,7 +69,7 @@ TEST_F(GtveloTest, VelocityFileMatchedByName) {
   expectNear(vel[2], Vec{10.0, -10.0, 0.0});  // exactly 10 m/year in size passes
   expectNear(vel[3], Vec{0.5, 0.6, 0.7});
   EXPECT_EQ(found, (std::vector<bool>{true, false, true, true}));
-  EXPECT_EQ(velFlg, (std::vector<std::string>{"A", "?", "B", " "}));
+  EXPECT_EQ(velFlg, (std::vector<char>{'A', '?', 'B', ' '}));
   EXPECT_EQ(console(), "");
 }
 
@@ -109,7 +110,7 @@ TEST_F(GtveloTest, FileWithoutValuesGivesZeroVelocitiesThatCountAsFound) {
   EXPECT_EQ(irc, 0);
   EXPECT_EQ(found, (std::vector<bool>{true, true, false}));
   for (const Vec& v : vel) EXPECT_EQ(v, (Vec{0.0, 0.0, 0.0}));
-  EXPECT_EQ(velFlg, (std::vector<std::string>{"V", " ", "?"}));
+  EXPECT_EQ(velFlg, (std::vector<char>{'V', ' ', '?'}));
 }
 
 TEST_F(GtveloTest, NoFileNamedGivesReturnCodeOne) {
@@ -120,7 +121,7 @@ TEST_F(GtveloTest, NoFileNamedGivesReturnCodeOne) {
     EXPECT_EQ(irc, 1);
     EXPECT_EQ(vel, (std::vector<Vec>{{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}}));
     EXPECT_EQ(found, (std::vector<bool>{false, false}));
-    EXPECT_EQ(velFlg, (std::vector<std::string>{"?", "?"}));
+    EXPECT_EQ(velFlg, (std::vector<char>{'?', '?'}));
   }
   // Blank keyword and neither FIXVEL nor VELTRN.
   run("", 0, {"@"}, {"ALPHA"});
@@ -134,7 +135,7 @@ TEST_F(GtveloTest, VelocityFileTakesPrecedenceOverPlateFile) {
   run("", 0, {"@"}, {"FOXTROT"}, {{4.0E6, 1.0E6, 5.0E6}});
   EXPECT_EQ(irc, 0);
   expectNear(vel[0], Vec{1.0, 2.0, 3.0});
-  EXPECT_EQ(velFlg[0], "F");
+  EXPECT_EQ(velFlg[0], 'F');
 }
 
 TEST_F(GtveloTest, PlateModelForStationsOfThePlateFile) {
@@ -146,7 +147,7 @@ TEST_F(GtveloTest, PlateModelForStationsOfThePlateFile) {
     run("", iModel, {"#"}, {"ALPHA", "DELTA", "CHARLIE"}, {xa, {1.0E6, 1.0E6, 1.0E6}, xc});
     EXPECT_EQ(irc, 0);
     EXPECT_EQ(found, (std::vector<bool>{true, false, true}));
-    EXPECT_EQ(velFlg, (std::vector<std::string>{"V", "?", "V"}));
+    EXPECT_EQ(velFlg, (std::vector<char>{'V', '?', 'V'}));
     EXPECT_EQ(vel[1], (Vec{0.0, 0.0, 0.0}));
     for (const auto& [i, code, x] : {std::tuple{0, "EURA", xa}, std::tuple{2, "PCFC", xc}}) {
       double x1, y1, z1, vx, vy, vz;

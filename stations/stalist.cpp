@@ -63,7 +63,7 @@ class Reader {
  private:
   void oldFormatLine(std::string& line);
   void newFormatLine(std::string& line);
-  void store(const std::string& name) { list_.staNam[list_.nSta++] = name; }
+  void store(const std::string& name) { list_.staNam[list_.nSta++].assign(name); }
 
   [[noreturn]] void sigmaError(std::string_view header, const std::string& name, int k,
                                const std::string& field, bool single);
@@ -120,8 +120,8 @@ void Reader::firstPass() {
 
 void Reader::allocate() {
   try {
-    std::vector<std::string>().swap(list_.staNam);
-    list_.staNam.assign(static_cast<std::size_t>(count_), std::string(16, ' '));
+    std::vector<t_staName>().swap(list_.staNam);
+    list_.staNam.assign(static_cast<std::size_t>(count_), t_staName());
   } catch (const std::bad_alloc&) {
     ALCERR(1, "staList%staNam", {count_}, kRoutine);
   }
@@ -278,7 +278,7 @@ void Reader::unknownFormatError() {
 
 void STALINIT(t_stalist& staList) {
   staList.nSta = 0;
-  std::vector<std::string>().swap(staList.staNam);
+  std::vector<t_staName>().swap(staList.staNam);
   std::vector<std::vector<double>>().swap(staList.sigma);
 }
 

@@ -22,7 +22,9 @@ class StalistTest : public stationtest::StationEnv {
   }
 
   std::vector<std::string> names(const t_stalist& list) const {
-    return {list.staNam.begin(), list.staNam.begin() + list.nSta};
+    std::vector<std::string> out;
+    for (int i = 0; i < list.nSta; ++i) out.push_back(list.staNam[i].str());
+    return out;
   }
   // The message block of a failed read.
   std::string failure(const std::string& file, int nSig) {
@@ -48,7 +50,7 @@ TEST_F(StalistTest, InitialisationEmptiesTheListAndKeepsTheTitle) {
   t_stalist list;
   list.listTitle = rt::fit("KEEP", 80);
   list.nSta = 2;
-  list.staNam = {"A", "B"};
+  list.staNam = stationtest::staNames({"A", "B"});
   list.sigma = {{1.0}, {2.0}};
   STALINIT(list);
   EXPECT_EQ(list.nSta, 0);

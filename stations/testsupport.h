@@ -12,6 +12,7 @@
 
 #include "frame/d_inpkey.h"
 #include "frame/testsupport.h"
+#include "stations/station.h"
 
 namespace stationtest {
 
@@ -30,6 +31,29 @@ inline std::string joinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& l : lines) text += l + "\n";
   return text;
+}
+
+// Fixed-length texts as strings, for comparisons.
+template <std::size_t N>
+std::vector<std::string> texts(const std::vector<rt::FixedText<N>>& values) {
+  std::vector<std::string> out;
+  for (const auto& v : values) out.push_back(v.str());
+  return out;
+}
+
+// Station names (cut or blank-filled to 16 characters), plate names (4).
+inline std::vector<t_staName> staNames(const std::vector<std::string>& names) {
+  return {names.begin(), names.end()};
+}
+inline std::vector<t_plateName> plateNames(const std::vector<std::string>& names) {
+  return {names.begin(), names.end()};
+}
+
+// One-character flags from texts (their first character, blank when empty).
+inline std::vector<char> flagChars(const std::vector<std::string>& flags) {
+  std::vector<char> out;
+  for (const auto& f : flags) out.push_back(f.empty() ? ' ' : f[0]);
+  return out;
 }
 
 class StationEnv : public frametest::FrameTest {

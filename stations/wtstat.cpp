@@ -2,8 +2,7 @@
 #include "stations/wtstat.h"
 
 #include <algorithm>
-#include <numeric>
-#include <unordered_map>
+#include <cstdint>
 
 #include "frame/constants.h"
 #include "frame/epoch.h"
@@ -15,6 +14,7 @@
 #include "runtime/filelock.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "runtime/units.h"
 #include "stations/getco3.h"
 
@@ -25,25 +25,15 @@ constexpr std::size_t kNameLen = 255;
 
 enum class FileForm { Coordinates, Velocities, PlatesOnly };
 
-// The merged list of stations.
-struct MergedList {
-  std::vector<int> staNum;
-  std::vector<std::string> stName;
-  std::vector<std::array<double, 3>> xStat;
-  std::vector<std::string> staFlg;
-  std::vector<std::string> plate;
-  std::vector<std::size_t> staIdx;
-};
-
 // The stations of an existing file.
 struct ExistingFile {
   bool read = false;
   int nStat = 0;
-  std::vector<std::string> name;
+  std::vector<t_staName> name;
   std::string datum;
   std::vector<int> number;
   std::vector<std::array<double, 3>> x;
-  std::vector<std::string> plate;
+  std::vector<t_plateName> plate;
   std::vector<std::string> footer;
 };
 
@@ -76,13 +66,12 @@ ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   return old;
 }
 
-void writeLine(const std::string& line) { rt::writeFmt(LFNRD, "(A)", {rt::trimRight(line)}); }
 
 }  // namespace
 
 void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
-            std::string_view datumName, int nStat, const std::vector<std::string>& stname,
-            const std::vector<std::array<double, 3>>& xstat, const std::vector<std::string>& staflg,
+            std::string_view datumName, int nStat, std::span<const t_staName> stname,
+            std::span<const std::array<double, 3>> xstat, std::span<const char> staflg,
             const t_wtstatOpt& opt) {
   const FileForm form = opt.timCrd ? FileForm::Coordinates
                         : opt.pltOnly ? FileForm::PlatesOnly
@@ -107,66 +96,50 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   rt::FileLock mergeLock;  // held until the output is in place
   if (iWrite != 0) old = readExisting(oldKey, mergeLock);
 
-  std::vector<int> match(static_cast<std::size_t>(nStat), -1);
-  int found = 0;
+  // The merged list: the existing stations first, in file order, then the
+  // caller's stations that the existing file does not hold. Its entries are
+  // not copied: entry e stands for station e of the existing file (e below
+  // nOld) and takes the values of the caller's station source[e] when that
+  // is not -1 (an appended or a replaced station).
+  const std::size_t nOld = static_cast<std::size_t>(old.nStat);
+  const std::size_t nNew = static_cast<std::size_t>(nStat);
+  std::vector<int> source;
+  std::size_t n = nOld;
   if (old.read) {
     datum = rt::fit(old.datum, 16);
-    std::unordered_map<std::string, int> index;
-    index.reserve(static_cast<std::size_t>(old.nStat));
-    for (int i = 0; i < old.nStat; ++i) index.emplace(old.name[i], i);
-    for (int j = 0; j < nStat; ++j) {
-      const auto hit = index.find(rt::fit(stname[j], 16));
-      if (hit != index.end()) {
-        match[j] = hit->second;
-        ++found;
+    const rt::FirstIndex<16> index(std::span<const t_staName>(old.name.data(), nOld));
+    std::vector<int> match(nNew);
+    index.findEach(stname.first(nNew), [&](std::size_t j, std::ptrdiff_t found) {
+      match[j] = static_cast<int>(found);
+      if (found < 0) ++n;
+    });
+    const long long nn = static_cast<long long>(n);
+    allocChecked(source, nn, -1, "staSrcNw", {nn}, kRoutine);
+    std::size_t next = nOld;
+    for (std::size_t j = 0; j < nNew; ++j) {
+      if (match[j] < 0) {
+        source[next++] = static_cast<int>(j);
+      } else if (iWrite != 2) {
+        source[static_cast<std::size_t>(match[j])] = static_cast<int>(j);
       }
     }
+  } else {
+    n = nNew;
+    const long long nn = static_cast<long long>(n);
+    reserveChecked(source, nn, "staSrcNw", {nn}, kRoutine);
+    for (std::size_t j = 0; j < nNew; ++j) source.push_back(static_cast<int>(j));
   }
+  const auto nameOf = [&](std::size_t e) -> const t_staName& {
+    return e < nOld ? old.name[e] : stname[static_cast<std::size_t>(source[e])];
+  };
 
-  // The merged list: the existing stations first, in file order.
-  const std::size_t n = static_cast<std::size_t>(nStat + old.nStat - found);
+  // Output order: by name, equal names in their merged order.
+  std::vector<std::uint32_t> order;
   const long long nn = static_cast<long long>(n);
-  const std::array<double, 3> zero{0.0, 0.0, 0.0};
-  MergedList list;
-  allocChecked(list.staNum, nn, 0, "staNumNw", {nn}, kRoutine);
-  allocChecked(list.stName, nn, std::string(16, ' '), "stNameNw", {nn}, kRoutine);
-  allocChecked(list.xStat, nn, zero, "xStatNw", {3, nn}, kRoutine);
-  allocChecked(list.staFlg, nn, std::string(5, ' '), "staFlgNw", {nn}, kRoutine);
-  allocChecked(list.plate, nn, std::string(4, ' '), "plateNw", {nn}, kRoutine);
-  allocChecked(list.staIdx, nn, std::size_t{0}, "staIdxNw", {nn}, kRoutine);
-  std::iota(list.staIdx.begin(), list.staIdx.end(), std::size_t{0});
-  for (int i = 0; i < old.nStat; ++i) {
-    list.staNum[i] = old.number[i];
-    list.stName[i] = old.name[i];
-    list.xStat[i] = old.x[i];
-    list.plate[i] = old.plate[i];
-  }
-
-  // The caller's stations: appended, kept or replaced.
-  std::size_t next = static_cast<std::size_t>(old.nStat);
-  for (int j = 0; j < nStat; ++j) {
-    std::size_t e;
-    if (match[j] < 0) {
-      e = next++;
-      if (opt.stanum) list.staNum[e] = (*opt.stanum)[j];
-      list.stName[e] = rt::fit(stname[j], 16);
-    } else if (iWrite == 2) {
-      continue;
-    } else {
-      e = static_cast<std::size_t>(match[j]);
-    }
-    list.xStat[e] = xstat[j];
-    list.staFlg[e] = rt::fit(rt::leftAdjust(staflg[j]), 5);
-    if (opt.plate) list.plate[e] = rt::fit((*opt.plate)[j], 4);
-  }
-
-  // Sort by name (equal names keep their merged order) and number.
-  std::stable_sort(list.staIdx.begin(), list.staIdx.end(), [&](std::size_t a, std::size_t b) {
-    return list.stName[a] < list.stName[b];
-  });
-  if (!opt.stanum) {
-    for (std::size_t k = 0; k < n; ++k) list.staNum[list.staIdx[k]] = static_cast<int>(k + 1);
-  }
+  reserveChecked(order, nn, "staIdxNw", {nn}, kRoutine);
+  for (std::size_t e = 0; e < n; ++e) order.push_back(static_cast<std::uint32_t>(e));
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return nameOf(a) < nameOf(b); });
 
   std::string epoch(19, ' ');
   if (opt.timCrd) TIMST2(1, 1, &*opt.timCrd, epoch);
@@ -198,22 +171,37 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
                     "VZ (M/Y)", "FLAG", "PLATE"});
     }
 
-    // Station lines in name order.
-    for (const std::size_t e : list.staIdx) {
-      const int num = list.staNum[e] % 1000;
-      const auto& x = list.xStat[e];
+    // Station lines in name order, without trailing blanks. An entry that
+    // is not the caller's is one of the existing file, kept as it was.
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t e = order[k];
+      const bool fromCaller = source[e] >= 0;
+      const std::size_t j = fromCaller ? static_cast<std::size_t>(source[e]) : 0;
+      int number = static_cast<int>(k + 1);
+      if (opt.stanum) number = e < nOld ? old.number[e] : (*opt.stanum)[j];
+      const int num = number % 1000;
+      const t_staName& name = nameOf(e);
+      const std::array<double, 3>& x = fromCaller ? xstat[j] : old.x[e];
+      t_staFlg5 flag;
+      if (fromCaller) {
+        flag.assign(rt::leftAdjust(std::string_view(staflg.data() + j * opt.flagLen, opt.flagLen)));
+      }
+      t_plateName plate;
+      if (fromCaller && opt.plate) {
+        plate = (*opt.plate)[j];
+      } else if (e < nOld) {
+        plate = old.plate[e];
+      }
       switch (form) {
         case FileForm::Coordinates:
-          writeLine(rt::formatLine("(I3,2X,A16,3F15.5,4X,A5)",
-                                   {num, list.stName[e], x[0], x[1], x[2], list.staFlg[e]}));
+          rt::writeFmtTrimmed(LFNRD, "(I3,2X,A16,3F15.5,4X,A5)", {num, name, x[0], x[1], x[2], flag});
           break;
         case FileForm::PlatesOnly:
-          writeLine(rt::formatLine("(I3,2X,A16,54X,A4)", {num, list.stName[e], list.plate[e]}));
+          rt::writeFmtTrimmed(LFNRD, "(I3,2X,A16,54X,A4)", {num, name, plate});
           break;
         case FileForm::Velocities:
-          writeLine(rt::formatLine("(I3,2X,A16,3F15.5,4X,A4,1X,A4)",
-                                   {num, list.stName[e], x[0], x[1], x[2],
-                                    list.staFlg[e].substr(0, 4), list.plate[e]}));
+          rt::writeFmtTrimmed(LFNRD, "(I3,2X,A16,3F15.5,4X,A4,1X,A4)",
+                              {num, name, x[0], x[1], x[2], flag.view().substr(0, 4), plate});
           break;
       }
     }
@@ -221,9 +209,9 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
     // End of the station block and footer.
     if (opt.footer) {
       if (opt.footer->empty()) rt::writeFmt(LFNRD, "(A)", {" "});
-      for (const std::string& line : *opt.footer) writeLine(line);
+      for (const std::string& line : *opt.footer) rt::writeFmtTrimmed(LFNRD, "(A)", {line});
     } else if (old.read) {
-      for (const std::string& line : old.footer) writeLine(line);
+      for (const std::string& line : old.footer) rt::writeFmtTrimmed(LFNRD, "(A)", {line});
     } else {
       rt::writeFmt(LFNRD, "(A)", {" "});
     }

@@ -53,6 +53,20 @@ struct Caller {
   std::vector<std::string> flags = {"N", " M"};
 };
 
+// WTSTAT with the caller's stations given as texts: station names, and
+// flags of any length, each filled with blanks to the longest of them.
+void wtstat(int iWrite, std::string& file, std::string_view title, std::string_view datum, int n,
+            const std::vector<std::string>& names, const std::vector<Vec>& x,
+            const std::vector<std::string>& flags, t_wtstatOpt opt = {}) {
+  std::size_t len = 1;
+  for (const auto& f : flags) len = std::max(len, f.size());
+  std::string chars;
+  for (const auto& f : flags) chars += rt::fit(f, len);
+  opt.flagLen = len;
+  WTSTAT(iWrite, file, title, datum, n, stationtest::staNames(names), x,
+         std::span<const char>(chars.data(), chars.size()), opt);
+}
+
 class WtstatTest : public stationtest::StationEnv {
  protected:
   // Head of a coordinate-form file written with a plain title.
@@ -82,7 +96,7 @@ class WtstatTest : public stationtest::StationEnv {
   void writeMerge(int iWrite, std::string& file, bool withNumbers = true,
                   const std::vector<std::string>* footer = nullptr) {
     const Caller c;
-    WTSTAT(iWrite, file, "MERGED TITLE", "NEW DATUM", 2, c.names, c.x, c.flags,
+    wtstat(iWrite, file, "MERGED TITLE", "NEW DATUM", 2, c.names, c.x, c.flags,
            {.stanum = withNumbers ? &c.num : nullptr, .timCrd = 55197.0, .footer = footer});
   }
 };
@@ -248,7 +262,7 @@ TEST_F(WtstatTest, NumbersModuloOneThousandAndFlagsLeftAdjusted) {
   const std::vector<Vec> x(4, Vec{1.0, -2.0, 0.000004});
   const std::vector<int> num = {1005, -3, -1100, 999};
   const std::vector<std::string> flags = {" M", "ABCDEFG", "", "  "};
-  WTSTAT(0, out, "NUMBERS", "D", 4, names, x, flags, {.stanum = &num, .timCrd = 0.0});
+  wtstat(0, out, "NUMBERS", "D", 4, names, x, flags, {.stanum = &num, .timCrd = 0.0});
   EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("NUMBERS", "D", ""),
                            {"  5  N1                      1.00000       -2.00000        0.00000    M",
@@ -262,12 +276,12 @@ TEST_F(WtstatTest, VelocityAndPlateOnlyForms) {
   const std::vector<std::string> names = {"BRAVO", "ALPHA"};
   const std::vector<Vec> v = {{0.1, 0.2, 0.3}, {0.01, -0.02, 0.003}};
   const std::vector<std::string> flags = {"", "VELOC"};
-  const std::vector<std::string> plates = {"NOAMERICA", "EURA"};
+  const std::vector<t_plateName> plates = stationtest::plateNames({"NOAMERICA", "EURA"});
   const std::vector<std::string> head = {rt::fit("VELOCITIES", 80), kHyphens,
                                          "LOCAL GEODETIC DATUM: IGS14           ", "",
                                          kVelocityHeader, ""};
   std::string vel = path("net.vel");
-  WTSTAT(0, vel, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates});
+  wtstat(0, vel, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates});
   EXPECT_EQ(fileContent(vel),
             joinLines(plus(head,
                            {"  1  ALPHA                   0.01000       -0.02000        0.00300    VELO EURA",
@@ -275,7 +289,7 @@ TEST_F(WtstatTest, VelocityAndPlateOnlyForms) {
                             " "})));
 
   std::string plt = path("net.plt");
-  WTSTAT(0, plt, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates, .pltOnly = true});
+  wtstat(0, plt, "VELOCITIES", "IGS14", 2, names, v, flags, {.plate = &plates, .pltOnly = true});
   EXPECT_EQ(fileContent(plt),
             joinLines(plus(head,
                            {"  1  ALPHA                                                                 EURA",
@@ -294,7 +308,7 @@ TEST_F(WtstatTest, VelocityFormMergesWithTheVelocityKeyword) {
   const std::vector<std::string> names = {"BRAVO"};
   const std::vector<Vec> v = {{0.1, 0.2, 0.3}};
   const std::vector<std::string> flags = {"F"};
-  WTSTAT(1, out, "NEW", "NDATUM", 1, names, v, flags);
+  wtstat(1, out, "NEW", "NDATUM", 1, names, v, flags);
   EXPECT_EQ(fileContent(out),
             joinLines({rt::fit("NEW", 80), kHyphens, "LOCAL GEODETIC DATUM: VDATUM          ", "",
                        kVelocityHeader, "",
@@ -309,7 +323,7 @@ TEST_F(WtstatTest, DatedTitleOnceTheConstantsAreRead) {
   runTime = "14:07";
   const std::string title = "A TITLE OF SEVENTY CHARACTERS ......................................X";
   std::string out = path("dated.crd");
-  WTSTAT(0, out, title, "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  wtstat(0, out, title, "D", 0, {}, {}, {}, {.timCrd = 0.0});
   const std::string text = fileContent(out);
   EXPECT_EQ(text.substr(0, text.find('\n')), title.substr(0, 63) + "  05-MAR-24 14:07");
 }
@@ -317,16 +331,16 @@ TEST_F(WtstatTest, DatedTitleOnceTheConstantsAreRead) {
 TEST_F(WtstatTest, NoStationsAndNoExistingFile) {
   setKey("COORD", {path("absent.crd")});
   std::string out = path("empty.crd");
-  WTSTAT(1, out, "EMPTY", "D", 0, {}, {}, {}, {.timCrd = 51544.5});
+  wtstat(1, out, "EMPTY", "D", 0, {}, {}, {}, {.timCrd = 51544.5});
   EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("EMPTY", "D", "2000-01-01 12:00:00"), {" "})));
 }
 
 TEST_F(WtstatTest, NoOutputNameWritesNothing) {
   std::string out = "  ";
-  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});  // no COORDRS keyword
+  wtstat(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});  // no COORDRS keyword
   setKey("COORDRS", {""});
-  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  wtstat(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
   EXPECT_TRUE(rt::isBlank(out));
   EXPECT_TRUE(filesInDir().empty());
   EXPECT_EQ(console(), "");
@@ -339,7 +353,7 @@ TEST_F(WtstatTest, RoundTripInEachForm) {
                               {0.0000049, -0.0000051, 12.5}};
   const std::vector<int> num = {1234, 7, -5};
   const std::vector<std::string> flags = {"ABCDE", "X", " "};
-  const std::vector<std::string> plates = {"EURA", "PCFC", "NOAM"};
+  const std::vector<t_plateName> plates = stationtest::plateNames({"EURA", "PCFC", "NOAM"});
   // Output order: ALPHA, MIKE, ZULU.
   const int order[] = {1, 2, 0};
 
@@ -356,10 +370,13 @@ TEST_F(WtstatTest, RoundTripInEachForm) {
     std::string out = path(f.file);
     t_wtstatOpt opt{.stanum = &num, .plate = &plates, .pltOnly = f.pltOnly};
     if (f.coords) opt.timCrd = 58849.25;
-    WTSTAT(0, out, "ROUND TRIP", "IGS14", 3, names, x, flags, opt);
+    wtstat(0, out, "ROUND TRIP", "IGS14", 3, names, x, flags, opt);
 
     int n = 0;
-    std::vector<std::string> rNames, rFlg, rFlg5, rPlate;
+    std::vector<t_staName> rNames;
+    std::vector<char> rFlg;
+    std::vector<t_staFlg5> rFlg5;
+    std::vector<t_plateName> rPlate;
     std::string title, datum;
     double epoch = -1.0;
     std::vector<int> rNum;
@@ -374,15 +391,15 @@ TEST_F(WtstatTest, RoundTripInEachForm) {
     EXPECT_NEAR(epoch, f.coords ? 58849.25 : 0.0, 1e-6);
     for (int k = 0; k < 3; ++k) {
       const int j = order[k];
-      EXPECT_EQ(rNames[k], rt::fit(names[j], 16));
+      EXPECT_EQ(rNames[k].str(), rt::fit(names[j], 16));
       EXPECT_EQ(rNum[k], num[j] % 1000);
       for (int c = 0; c < 3; ++c) {
         EXPECT_NEAR(rx[k][c], f.pltOnly ? 0.0 : std::round(x[j][c] * 1e5) / 1e5, 1e-9);
       }
       const std::string flag5 = rt::fit(rt::leftAdjust(flags[j]), 5);
-      EXPECT_EQ(rFlg[k], f.pltOnly ? " " : flag5.substr(0, 1));
-      EXPECT_EQ(rFlg5[k], f.pltOnly ? "     " : f.coords ? flag5 : flag5.substr(0, 4) + " ");
-      EXPECT_EQ(rPlate[k], f.coords ? "    " : plates[j]);
+      EXPECT_EQ(rFlg[k], f.pltOnly ? ' ' : flag5[0]);
+      EXPECT_EQ(rFlg5[k].str(), f.pltOnly ? "     " : f.coords ? flag5 : flag5.substr(0, 4) + " ");
+      EXPECT_EQ(rPlate[k], f.coords ? t_plateName() : plates[j]);
     }
   }
 }
@@ -395,7 +412,7 @@ TEST_F(WtstatTest, SortByCharacterCodeKeepsTheOrderOfEqualNames) {
   for (int i = 0; i < 7; ++i) x.push_back({1.0 + i, 0.0, 0.0});
   const std::vector<std::string> flags(7, " ");
   std::string out = path("sorted.crd");
-  WTSTAT(0, out, "SORTED", "D", 7, names, x, flags, {.timCrd = 0.0});
+  wtstat(0, out, "SORTED", "D", 7, names, x, flags, {.timCrd = 0.0});
   EXPECT_EQ(fileContent(out),
             joinLines(plus(coordHead("SORTED", "D", ""),
                            {"  1   Z                      7.00000        0.00000        0.00000",
@@ -414,7 +431,7 @@ TEST_F(WtstatTest, SortByCharacterCodeKeepsTheOrderOfEqualNames) {
   const std::vector<std::string> twice = {"C", "C"};
   const std::vector<Vec> xTwice = {{8.0, 0.0, 0.0}, {9.0, 0.0, 0.0}};
   const std::vector<std::string> flagsTwice = {"P", "Q"};
-  WTSTAT(1, merged, "MERGED", "D", 2, twice, xTwice, flagsTwice, {.timCrd = 0.0});
+  wtstat(1, merged, "MERGED", "D", 2, twice, xTwice, flagsTwice, {.timCrd = 0.0});
   EXPECT_EQ(fileContent(merged),
             joinLines(plus(coordHead("MERGED", "OLD DATUM", ""),
                            {"  1  A                 4000000.00000  1000000.00000  4800000.00000",
@@ -430,13 +447,13 @@ TEST_F(WtstatTest, VariablesInTheOutputName) {
   inpKey.delFil = {rt::fit(raw, 255)};
   inpKey.delCount = 1;
   std::string out = raw;
-  WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  wtstat(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
   EXPECT_EQ(fileContent(path("out.crd")), joinLines(plus(coordHead("T", "D", ""), {" "})));
   EXPECT_EQ(inpKey.delFil[0], rt::fit(path("out.crd"), 255));
 
   // An unresolved one is warned about once; the name is taken as it is.
   std::string literal = path("a$Q.crd");
-  WTSTAT(0, literal, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
+  wtstat(0, literal, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0});
   EXPECT_EQ(console(), joinLines({"", " ### SR RPLENVAR: Variable Q not resolved in: " + literal,
                                   ""}));
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"a$Q.crd", "out.crd"}));
@@ -453,7 +470,7 @@ TEST_F(WtstatTest, NameWithoutRoomForANewFileBesideItIsWrittenDirectly) {
     SCOPED_TRACE(iWrite);
     setKey("COORD", {target});
     std::string out = target;
-    WTSTAT(iWrite, out, "LONG", "D", 1, {c.names[0]}, {c.x[0]}, {c.flags[0]}, {.timCrd = 0.0});
+    wtstat(iWrite, out, "LONG", "D", 1, {c.names[0]}, {c.x[0]}, {c.flags[0]}, {.timCrd = 0.0});
     EXPECT_EQ(fileContent(target),
               joinLines(plus(coordHead("LONG", "D", ""),
                              {"  1  C                 4100000.10000  1100000.20000  4700000.30000    N",
@@ -492,7 +509,7 @@ TEST_F(WtstatTest, PermissionsOfTargetAndDirectory) {
 TEST_F(WtstatTest, TargetThatIsADirectoryStopsBeforeWriting) {
   std::filesystem::create_directories(path("subdir"));
   std::string out = path("subdir");
-  EXPECT_EQ(exitStatusOf([&] { WTSTAT(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0}); }), 1);
+  EXPECT_EQ(exitStatusOf([&] { wtstat(0, out, "T", "D", 0, {}, {}, {}, {.timCrd = 0.0}); }), 1);
   EXPECT_NE(console().find(" *** SR OPNERR: OPEN FAILED"), std::string::npos);
   EXPECT_EQ(filesInDir(), (std::vector<std::string>{"subdir"}));
 }
@@ -552,7 +569,8 @@ TEST_F(WtstatTest, HundredThousandStationsReadAndWrittenQuickly) {
 
   const auto start = std::chrono::steady_clock::now();
   int n = 0;
-  std::vector<std::string> names, flags;
+  std::vector<t_staName> names;
+  std::vector<char> flags;
   std::vector<int> num;
   std::vector<Vec> x;
   double epoch = 0.0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,9 +135,10 @@ class Keywords {
 };
 
 struct RunResult {
-  int status = -1;   // exit status of the process
-  std::string out;   // standard output
-  std::string err;   // standard error
+  int status = -1;      // exit status of the process
+  std::string out;      // standard output
+  std::string err;      // standard error
+  long maxRssKb = 0;    // peak resident memory of the process, kilobytes
 };
 
 // Runs the built program in the directory with the given arguments.
@@ -164,9 +166,11 @@ inline RunResult run(const RunDir& dir, const std::vector<std::string>& args) {
     ::_exit(126);
   }
   int wstatus = 0;
-  ::waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  ::wait4(pid, &wstatus, 0, &usage);
   RunResult result;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.maxRssKb = usage.ru_maxrss;
   result.out = readFile(outFile);
   result.err = readFile(errFile);
   fs::remove(outFile);

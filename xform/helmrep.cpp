@@ -71,23 +71,20 @@ void HelmReport::head(std::string_view title1, std::string_view title2,
   rt::writeFmt(unit_, "(1X,'|',5X,'|',18X,'|',5X,'|',32X,'|','   |')");
 }
 
-void HelmReport::stationRow(int number, std::string_view name, char flag1, char flag2,
+void HelmReport::stationRow(int number, const t_staName& name, char flag1, char flag2,
                             const double* v, int code) const {
   if (iPrt_ < 2) return;
+  // One row per station: the items go straight to the writer, nothing is
+  // allocated.
   const char* marker = code == 0 ? " " : (code == -1 ? "*" : "M");
-  const rt::FItems items = {number,
-                            rt::fit(name, 16),
-                            oneChar(flag1),
-                            oneChar(flag2),
-                            shown(v[0] * factor_),
-                            shown(v[1] * factor_),
-                            shown(v[2] * factor_),
-                            marker};
-  if (millimetres()) {
-    rt::writeFmt(unit_, "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')", items);
-  } else {
-    rt::writeFmt(unit_, "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.4,' | ',A1,' |')", items);
-  }
+  const std::string_view flg1(&flag1, 1);
+  const std::string_view flg2(&flag2, 1);
+  const std::string_view fmt =
+      millimetres() ? "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')"
+                    : "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.4,' | ',A1,' |')";
+  rt::writeFmt(unit_, fmt,
+               {number, name, flg1, flg2, shown(v[0] * factor_), shown(v[1] * factor_),
+                shown(v[2] * factor_), marker});
 }
 
 void HelmReport::tableFoot() const {
@@ -181,7 +178,7 @@ void HelmReport::iterations(int count) const {
 }
 
 void HelmReport::rejection(int nStat, std::span<const int> ITYP,
-                           std::span<const std::string> STNAME, std::span<const double> residuals,
+                           std::span<const t_staName> STNAME, std::span<const double> residuals,
                            const double* rmsCmp) const {
   int nAccepted = 0;
   int nRejected = 0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "stations/station.h"
+
 class HelmReport {
  public:
   // resTyp 1 local north/east/up, other values equatorial; resUnt 2
@@ -24,7 +26,7 @@ class HelmReport {
   void head(std::string_view title1, std::string_view title2, std::string_view datumName) const;
 
   // One row of the residual table: v are north, east, up in metres.
-  void stationRow(int number, std::string_view name, char flag1, char flag2, const double* v,
+  void stationRow(int number, const t_staName& name, char flag1, char flag2, const double* v,
                   int code) const;
 
   void tableFoot() const;
@@ -49,7 +51,7 @@ class HelmReport {
   // (written when a station was rejected, an old one removed otherwise).
   // ITYP: handling codes, STNAME: names, residuals: 3 per rejected station
   // (code -1), in station order, in metres; rmsCmp: 3 values in metres.
-  void rejection(int nStat, std::span<const int> ITYP, std::span<const std::string> STNAME,
+  void rejection(int nStat, std::span<const int> ITYP, std::span<const t_staName> STNAME,
                  std::span<const double> residuals, const double* rmsCmp) const;
 
  private:

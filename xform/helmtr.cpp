@@ -99,7 +99,7 @@ double smallestScaledPivot(const double* nrm, int n) {
 }  // namespace
 
 void HELMTR(std::string_view title1, std::string_view title2, int nStat,
-            std::span<const std::string> STNAME, std::span<const int> STANUM,
+            std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<const double> XSTA2,
             std::span<const double> XSTA1, std::span<const double> aux, std::span<int> ITYP,
             std::span<const int> iPar, int resTyp, int resUnt, std::string_view datumName,

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "stations/station.h"
+
 // Estimates XSTA1 = s * R * (XSTA2 + T), R = R3(rz) R2(ry) R1(rx), by
 // iterated least squares, prints the report on printUnit and, with iRej 1,
 // rejects one outlier per residual pass and writes (or removes) the list of
@@ -23,7 +25,7 @@
 // when the normal equations are singular, or when the solution does not
 // converge within 100 steps since the last rejection.
 void HELMTR(std::string_view title1, std::string_view title2, int nStat,
-            std::span<const std::string> STNAME, std::span<const int> STANUM,
+            std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<const double> XSTA2,
             std::span<const double> XSTA1, std::span<const double> aux, std::span<int> ITYP,
             std::span<const int> iPar, int resTyp, int resUnt, std::string_view datumName,

@@ -45,7 +45,7 @@ constexpr double kNoLimit = 9.0e6;
 
 // Stations of one call: names, numbers, flags (2 per station) and both sets.
 struct Network {
-  std::vector<std::string> names;
+  std::vector<t_staName> names;
   std::vector<int> nums;
   std::vector<char> flags;
   std::vector<double> x1;  // target set
@@ -55,7 +55,7 @@ struct Network {
   Vec target(int i) const { return {x1[3 * i], x1[3 * i + 1], x1[3 * i + 2]}; }
   void add(const std::string& name, int num, const Vec& p1, const Vec& p2, int code = 0,
            char f1 = 'A', char f2 = 'A') {
-    names.push_back(rt::fit(name, 16));
+    names.emplace_back(name);
     nums.push_back(num);
     flags.push_back(f1);
     flags.push_back(f2);
@@ -423,7 +423,7 @@ TEST_F(HelmertTest, MarkedAndExcludedStations) {
     auto target = europe(resTyp == 2 ? 11 : 10);
     Network net = synthetic(target, truth, resTyp, false);
     if (resTyp == 2) {
-      net.names[10] = rt::fit("MARKED", 16);
+      net.names[10] = t_staName("MARKED");
       net.nums[10] = 0;
       net.flags[20] = 'M';
       net.flags[21] = 'm';

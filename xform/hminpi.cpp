@@ -3,14 +3,15 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "frame/exitrc.h"
 #include "frame/readkeys.h"
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "stations/getco3.h"
 #include "stations/stalist.h"
 
@@ -20,12 +21,9 @@ constexpr std::string_view kRoutine = "hminpi";
 constexpr std::size_t kNameLen = 16;
 constexpr std::size_t kPathLen = 255;
 
-// Station names compare over all 16 characters.
-std::string nameKey(std::string_view name) { return rt::fit(name, kNameLen); }
-
 // Selection by a station file: listed stations are used, the others get the
 // code of OTHSTA (1 marked, 2 excluded). No file, or an empty one: all used.
-void selectByFile(int nStat, std::span<const std::string> STNAME, std::span<int> ITYP,
+void selectByFile(int nStat, std::span<const t_staName> STNAME, std::span<int> ITYP,
                   int& errCount) {
   t_stalist staList;
   STALINIT(staList);
@@ -52,16 +50,16 @@ void selectByFile(int nStat, std::span<const std::string> STNAME, std::span<int>
          {.maxVal = 1, .valueList = std::span<const int>(codes), .error = 2, .result1 = &others});
   std::fill(ITYP.begin(), ITYP.begin() + nStat, others);
 
-  std::unordered_set<std::string> listed;
-  for (int k = 0; k < staList.nSta; ++k) listed.insert(nameKey(staList.staNam[k]));
+  const rt::FirstIndex<16> listed(
+      std::span<const t_staName>(staList.staNam.data(), static_cast<std::size_t>(staList.nSta)));
   for (int i = 0; i < nStat; ++i)
-    if (listed.count(nameKey(STNAME[i])) != 0) ITYP[i] = 0;
+    if (listed.find(STNAME[i]) >= 0) ITYP[i] = 0;
 }
 
 // Selection by the manual table STASELECT: one line per station with the
 // station name in column 1 and the flag in column 4. A station on no line
 // is excluded; of several lines for one station the last decides.
-void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int> ITYP,
+void selectByTable(int nStat, std::span<const t_staName> STNAME, std::span<int> ITYP,
                    int& errCount) {
   std::vector<std::string> keyValue;
   int irc = 0;
@@ -80,16 +78,13 @@ void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int
   // A table that could not be split counts as a failed lookup for its columns.
   const int ircColumns = errCount - before;
 
-  t_stalist staList;
-  STALINIT(staList);
-  allocChecked(staList.staNam, extent, std::string(kNameLen, ' '), "staList%staNam", {extent},
-               kRoutine);
+  std::vector<std::string> names;
+  allocChecked(names, extent, std::string(kNameLen, ' '), "staList%staNam", {extent}, kRoutine);
   CKOPTL(1, "STASELECT", hlpStr[0], kRoutine, "Manual station selection", ircColumns, errCount,
          {.column = "Station name",
           .init = "XXERR",
           .error = "XXERR",
-          .result2 = std::span<std::string>(staList.staNam)});
-  staList.nSta = static_cast<int>(n);
+          .result2 = std::span<std::string>(names)});
 
   std::vector<int> whatToDo;
   allocChecked(whatToDo, extent, 0, "whatToDo", {extent}, kRoutine);
@@ -101,10 +96,10 @@ void selectByTable(int nStat, std::span<const std::string> STNAME, std::span<int
           .result2 = std::span<int>(whatToDo)});
 
   // The last line that names a station decides its code.
-  std::unordered_map<std::string, int> lastCode;
-  for (std::size_t j = 0; j < n; ++j) lastCode[nameKey(staList.staNam[j])] = whatToDo[j];
+  std::unordered_map<t_staName, int> lastCode;
+  for (std::size_t j = 0; j < n; ++j) lastCode[t_staName(names[j])] = whatToDo[j];
   for (int i = 0; i < nStat; ++i) {
-    const auto it = lastCode.find(nameKey(STNAME[i]));
+    const auto it = lastCode.find(STNAME[i]);
     ITYP[i] = it == lastCode.end() ? 2 : it->second;
   }
 }
@@ -123,7 +118,7 @@ double readLimit(std::string_view keyWord, std::string_view descr, int& errCount
 
 }  // namespace
 
-void HMINPI(int nStat, std::span<const std::string> STNAME, std::span<const int> STANUM,
+void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
             int& resUnt, int& iRej, std::span<double> rLimit, int& errCount) {
   (void)STANUM;

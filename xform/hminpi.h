@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "stations/station.h"
+
 // Reads the options of the transformation from the keyword list and checks
 // each of them (mode 1, caller "hminpi"):
 // - station selection by file (RADIO_1: USESTA, OTHSTA "MARK" or "EXCLUDE")
@@ -19,6 +21,6 @@
 // STANUM and STAFLG (2 per station) are accepted and not read. Returns only
 // with valid options (errCount 0): after the last option the run stops with
 // return code 2 when any check counted an error.
-void HMINPI(int nStat, std::span<const std::string> STNAME, std::span<const int> STANUM,
+void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
             int& resUnt, int& iRej, std::span<double> rLimit, int& errCount);

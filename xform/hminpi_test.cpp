@@ -79,7 +79,7 @@ class HminpiTest : public ::testing::Test {
   // Runs the option reader on the stations; the exit status of its stop,
   // or -1 when it returns.
   int read(const std::vector<std::string>& names) {
-    for (const std::string& n : names) stname_.push_back(rt::fit(n, 16));
+    for (const std::string& n : names) stname_.emplace_back(n);
     stanum_.assign(names.size(), 0);
     staflg_.assign(2 * names.size(), ' ');
     ityp_.assign(names.size(), -9);
@@ -111,7 +111,7 @@ class HminpiTest : public ::testing::Test {
 
   std::ostringstream console_;
   fs::path dir_;
-  std::vector<std::string> stname_;
+  std::vector<t_staName> stname_;
   std::vector<int> stanum_;
   std::vector<char> staflg_;
   std::vector<int> ityp_;

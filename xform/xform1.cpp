@@ -7,7 +7,6 @@
 #include <array>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "frame/constants.h"
@@ -26,6 +25,7 @@
 #include "frame/textutil.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
+#include "runtime/textindex.h"
 #include "runtime/units.h"
 #include "stations/getco3.h"
 #include "stations/getdat.h"
@@ -50,10 +50,10 @@ using Xyz = std::array<double, 3>;
 struct StationSet {
   std::string file = std::string(kPathLen, ' ');
   int nstat = 0;
-  std::vector<std::string> stname;
+  std::vector<t_staName> stname;
   std::vector<int> stanum;
   std::vector<Xyz> xstat;
-  std::vector<std::string> staflg;
+  std::vector<char> staflg;
   std::string title = std::string(kTitleLen, ' ');
   std::string datum = std::string(kNameLen, ' ');
   double epoch = 0.0;
@@ -141,7 +141,7 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
 
 // The list of accepted stations, in the new format of a station selection
 // file. The unit is closed, and the list put in place, by the exit sequence.
-void writeAcceptedStations(const std::string& name, std::span<const std::string> STNAME,
+void writeAcceptedStations(const std::string& name, std::span<const t_staName> STNAME,
                            std::span<const int> ITYP) {
   openResultFile(name);
   rt::writeFmt(LFNAUX, "(A80,/,80('-'),/,/,A,/,A)", {runTitle, "Station name", std::string(16, '*')});
@@ -189,57 +189,64 @@ void XFORM1() {
   rebuildTitle(set2);
 
   // Velocities of the first set; with a velocity file the first set moves
-  // to the epoch of the second.
-  const long long n1 = static_cast<long long>(nstat1);
-  std::vector<Xyz> XVEL;
-  std::vector<std::string> VELFLG;
-  std::vector<bool> VFOUND;
-  allocChecked(XVEL, n1, Xyz{0.0, 0.0, 0.0}, "XVEL", {3, n1}, kRoutine);
-  allocChecked(VELFLG, n1, std::string(" "), "VELFLG", {n1}, kRoutine);
-  allocChecked(VFOUND, n1, false, "VFOUND", {n1}, kRoutine);
-  GTVELO("VELAPR", 0, 1, {"@"}, set1.nstat, set1.xstat, set1.stname, XVEL, VELFLG, VFOUND, irc);
-  if (irc == 0) CRDVEL(set1.nstat, set1.xstat, XVEL, VFOUND, set2.epoch, set1.epoch);
+  // to the epoch of the second. The velocities serve only this move.
+  {
+    const long long n1 = static_cast<long long>(nstat1);
+    std::vector<Xyz> XVEL;
+    std::vector<char> VELFLG;
+    std::vector<bool> VFOUND;
+    // Filled by GTVELO with their presets (no velocity, blank flag, not found).
+    reserveChecked(XVEL, n1, "XVEL", {3, n1}, kRoutine);
+    reserveChecked(VELFLG, n1, "VELFLG", {n1}, kRoutine);
+    reserveChecked(VFOUND, n1, "VFOUND", {n1}, kRoutine);
+    GTVELO("VELAPR", 0, 1, {"@"}, set1.nstat, set1.xstat, set1.stname, XVEL, VELFLG, VFOUND, irc);
+    if (irc == 0) CRDVEL(set1.nstat, set1.xstat, XVEL, VFOUND, set2.epoch, set1.epoch);
+  }
 
   // Pairing by name, in the first file's order; of several stations of the
-  // second file with one name the first is the partner.
+  // second file with one name the first is the partner. The paired arrays
+  // have room for the larger set and receive the pairs one by one: entries
+  // past the last pair are never used.
   const std::size_t maxsta = std::max(nstat1, nstat2);
   const long long nMax = static_cast<long long>(maxsta);
-  std::vector<std::string> STNAME;
+  std::vector<t_staName> STNAME;
   std::vector<int> STANUM;
   std::vector<char> STAFLG;
   std::vector<double> XSTA1;
   std::vector<double> XSTA2;
   std::vector<int> ITYP;
-  std::vector<Xyz> XSTNEW;
-  allocChecked(STNAME, nMax, std::string(kNameLen, ' '), "STNAME", {nMax}, kRoutine);
-  allocChecked(STANUM, nMax, 0, "STANUM", {nMax}, kRoutine);
-  allocChecked(STAFLG, 2 * nMax, ' ', "STAFLG", {2, nMax}, kRoutine);
-  allocChecked(XSTA1, 3 * nMax, 0.0, "XSTA1", {3, nMax}, kRoutine);
-  allocChecked(XSTA2, 3 * nMax, 0.0, "XSTA2", {3, nMax}, kRoutine);
-  allocChecked(ITYP, nMax, 0, "ITYP", {nMax}, kRoutine);
-  allocChecked(XSTNEW, nMax, Xyz{0.0, 0.0, 0.0}, "XSTNEW", {3, nMax}, kRoutine);
-
-  std::unordered_map<std::string, std::size_t> partner;
-  partner.reserve(nstat2);
-  for (std::size_t j = 0; j < nstat2; ++j) partner.emplace(rt::fit(set2.stname[j], kNameLen), j);
-  int nPair = 0;
-  for (std::size_t i = 0; i < nstat1; ++i) {
-    const auto it = partner.find(rt::fit(set1.stname[i], kNameLen));
-    if (it == partner.end()) continue;
-    const std::size_t j = it->second;
-    const std::size_t p = static_cast<std::size_t>(nPair++);
-    STNAME[p] = set1.stname[i];
-    STANUM[p] = set1.stanum[i];
-    STAFLG[2 * p] = set1.staflg[i].empty() ? ' ' : set1.staflg[i][0];
-    STAFLG[2 * p + 1] = set2.staflg[j].empty() ? ' ' : set2.staflg[j][0];
-    for (std::size_t k = 0; k < 3; ++k) {
-      XSTA1[3 * p + k] = set1.xstat[i][k];
-      XSTA2[3 * p + k] = set2.xstat[j][k];
-    }
+  reserveChecked(STNAME, nMax, "STNAME", {nMax}, kRoutine);
+  reserveChecked(STANUM, nMax, "STANUM", {nMax}, kRoutine);
+  reserveChecked(STAFLG, 2 * nMax, "STAFLG", {2, nMax}, kRoutine);
+  reserveChecked(XSTA1, 3 * nMax, "XSTA1", {3, nMax}, kRoutine);
+  reserveChecked(XSTA2, 3 * nMax, "XSTA2", {3, nMax}, kRoutine);
+  reserveChecked(ITYP, nMax, "ITYP", {nMax}, kRoutine);
+  {
+    const std::span<const t_staName> names1(set1.stname.data(), nstat1);
+    const std::span<const t_staName> names2(set2.stname.data(), nstat2);
+    const rt::FirstIndex<16> partner(names2);
+    partner.findEach(names1, [&](std::size_t i, std::ptrdiff_t found) {
+      if (found < 0) return;
+      const auto j = static_cast<std::size_t>(found);
+      STNAME.push_back(set1.stname[i]);
+      STANUM.push_back(set1.stanum[i]);
+      STAFLG.push_back(set1.staflg[i]);
+      STAFLG.push_back(set2.staflg[j]);
+      XSTA1.insert(XSTA1.end(), set1.xstat[i].begin(), set1.xstat[i].end());
+      XSTA2.insert(XSTA2.end(), set2.xstat[j].begin(), set2.xstat[j].end());
+      ITYP.push_back(0);
+    });
   }
+  const int nPair = static_cast<int>(STNAME.size());
+  // The first set's stations live on in the paired arrays only.
+  std::vector<t_staName>().swap(set1.stname);
+  std::vector<int>().swap(set1.stanum);
+  std::vector<Xyz>().swap(set1.xstat);
+  std::vector<char>().swap(set1.staflg);
+
   // The paired entries of the arrays.
   const std::size_t np = static_cast<std::size_t>(nPair);
-  const std::span<const std::string> pairName(STNAME.data(), np);
+  const std::span<const t_staName> pairName(STNAME.data(), np);
   const std::span<const int> pairNum(STANUM.data(), np);
   const std::span<const char> pairFlg(STAFLG.data(), 2 * np);
   const std::span<int> pairTyp(ITYP.data(), np);
@@ -288,16 +295,20 @@ void XFORM1() {
     writeParameterFile(name, set1.file, set2.file, set2.epoch, param, rmsPar);
 
   if (resTyp == 2) {
-    // X' = t + s M X with the rotations to first order.
+    // X' = t + s M X with the rotations to first order. The transformed
+    // coordinates take the place of the second set's, which are not needed
+    // any more.
     const double s = param[6];
     const double rx = param[3];
     const double ry = param[4];
     const double rz = param[5];
     const double m[3][3] = {{1.0, rz, -ry}, {-rz, 1.0, rx}, {ry, -rx, 1.0}};
+    std::vector<Xyz>& XSTNEW = set2.xstat;
     for (std::size_t i = 0; i < nstat2; ++i) {
+      const Xyz x = XSTNEW[i];
       for (std::size_t k = 0; k < 3; ++k) {
         double sum = 0.0;
-        for (std::size_t j = 0; j < 3; ++j) sum += m[k][j] * set2.xstat[i][j];
+        for (std::size_t j = 0; j < 3; ++j) sum += m[k][j] * x[j];
         XSTNEW[i][k] = s * sum + param[k];
       }
     }
