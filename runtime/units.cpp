@@ -179,10 +179,10 @@ std::string tempName(const std::string& base) {
 void splitPath(const std::string& path, std::string& dir, std::string& base) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) {
-    dir = ".";
+    dir.assign(1, '.');
     base = path;
   } else {
-    dir = slash == 0 ? "/" : path.substr(0, slash);
+    dir = path.substr(0, slash == 0 ? 1 : slash);
     base = path.substr(slash + 1);
   }
 }
