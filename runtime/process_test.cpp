@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -51,24 +52,16 @@ TEST(Process, CommandLine) {
 class TimeZone {
  public:
   explicit TimeZone(const char* tz) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv("TZ", tz, 1);
+    variable_.emplace("TZ", tz);
     ::tzset();
   }
   ~TimeZone() {
-    if (had_) {
-      ::setenv("TZ", old_.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
+    variable_.reset();
     ::tzset();
   }
 
  private:
-  bool had_ = false;
-  std::string old_;
+  std::optional<rttest::EnvVariable> variable_;
 };
 
 TEST(Process, LocalClockHasOffsetAndMilliseconds) {

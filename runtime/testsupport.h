@@ -1,12 +1,17 @@
 // Test support shared by the tests of every folder: a fresh temporary
-// directory per test and the content of a file. Used by tests only.
+// directory per test, the content of a file, an environment variable and a
+// file-size limit set for a while. Used by tests only.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -33,5 +38,60 @@ inline std::string fileContent(const fs::path& path) {
   out << in.rdbuf();
   return out.str();
 }
+
+// Sets an environment variable (or removes it, for a null value) for the
+// life of the object; the former state comes back afterwards.
+class EnvVariable {
+ public:
+  EnvVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~EnvVariable() {
+    if (old_) {
+      ::setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_.c_str());
+    }
+  }
+  EnvVariable(const EnvVariable&) = delete;
+  EnvVariable& operator=(const EnvVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// Limits the size of the files the process writes to `bytes` for the life
+// of the object, with SIGXFSZ ignored so that a write past the limit fails
+// instead of ending the process; the former limit and handler come back
+// afterwards. ok() is false when the limit could not be set.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0) return;
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    ok_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+  }
+  ~FileSizeLimit() {
+    if (ok_) ::setrlimit(RLIMIT_FSIZE, &saved_);
+    if (oldHandler_ != SIG_ERR) std::signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int) = SIG_ERR;
+  bool ok_ = false;
+};
 
 }  // namespace rttest

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -13,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -564,24 +561,20 @@ TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
 
 TEST_F(ResultFiles, FailedWriteKeepsTheTargetAndNamesIt) {
   put("T.CRD", "old\n");
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 1000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string failure;
   std::string failedFile;
-  try {
-    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
-    for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
-    rt::closeUnit(20);  // the records reach the file here, past the limit
-  } catch (const rt::IoFailure& e) {
-    failure = e.what();
-    failedFile = e.file();
+  {
+    const rttest::FileSizeLimit limit(1000);
+    ASSERT_TRUE(limit.ok());
+    try {
+      ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+      for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
+      rt::closeUnit(20);  // the records reach the file here, past the limit
+    } catch (const rt::IoFailure& e) {
+      failure = e.what();
+      failedFile = e.file();
+    }
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(failedFile, path("T.CRD"));
   EXPECT_EQ(failure, "input/output failure: write on file " + path("T.CRD") + ": File too large");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -529,23 +528,19 @@ TEST_F(WtstatTest, FailedWriteKeepsTheFileThatWasMergedInto) {
   const std::string before = fileContent(file);
   setKey("COORD", {file});
 
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string out = file;
   bool failed = false;
-  try {
-    writeMerge(1, out);
-  } catch (const rt::IoFailure&) {
-    failed = true;
-  } catch (const rt::ProgramExit&) {
-    failed = true;
+  {
+    const rttest::FileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.ok());
+    try {
+      writeMerge(1, out);
+    } catch (const rt::IoFailure&) {
+      failed = true;
+    } catch (const rt::ProgramExit&) {
+      failed = true;
+    }
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_TRUE(failed);
   EXPECT_EQ(fileContent(file), before);

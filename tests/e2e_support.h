@@ -134,6 +134,18 @@ class Keywords {
   std::vector<Entry> entries_;
 };
 
+// A synthetic network made by the network generator in the directory:
+// REF.CRD, LOC.CRD and XFORM1.INP for n stations with k outliers, beside the
+// example's CONST. and DATUM.; false when the generator fails.
+inline bool generateNetwork(const RunDir& dir, long n, long k) {
+  for (const char* f : {"CONST.", "DATUM."}) {
+    dir.put(f, readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
+  }
+  const std::string command = std::string("'") + XF_GENNET + "' '" + dir.path().string() + "' " +
+                              std::to_string(n) + " " + std::to_string(k) + " > /dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
 struct RunResult {
   int status = -1;      // exit status of the process
   std::string out;      // standard output

@@ -4,7 +4,6 @@
 // threads.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -14,29 +13,11 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "runtime/testsupport.h"
 
 namespace {
 
 using e2e::RunDir;
-
-// Sets XFORM1_THREADS for the runs started while the object lives.
-class ThreadsVariable {
- public:
-  explicit ThreadsVariable(const std::string& value) {
-    if (const char* old = std::getenv("XFORM1_THREADS")) old_ = old;
-    ::setenv("XFORM1_THREADS", value.c_str(), 1);
-  }
-  ~ThreadsVariable() {
-    if (old_) {
-      ::setenv("XFORM1_THREADS", old_->c_str(), 1);
-    } else {
-      ::unsetenv("XFORM1_THREADS");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
@@ -59,12 +40,7 @@ TEST_P(Xform1Threads, SameFilesWhateverTheNumberOfThreads) {
   // The network: 20000 stations (ten chunks of the estimator's sweeps), 20
   // outliers, the example's constants and datums.
   RunDir source("threads_network");
-  const e2e::fs::path examples = e2e::fs::path(XF_SOURCE_DIR) / "examples";
-  source.put("CONST.", e2e::readFile(examples / "CONST."));
-  source.put("DATUM.", e2e::readFile(examples / "DATUM."));
-  const std::string command =
-      std::string("'") + XF_GENNET + "' '" + source.path().string() + "' 20000 20 > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(e2e::generateNetwork(source, 20000, 20));
   std::string input = source.text("XFORM1.INP");
   for (const auto& [from, to] : variant.changes) input = replaced(input, from, to);
 
@@ -79,7 +55,7 @@ TEST_P(Xform1Threads, SameFilesWhateverTheNumberOfThreads) {
     dir.put("XFORM1.INP", input);
     e2e::RunResult result;
     {
-      ThreadsVariable variable(threads);
+      const rttest::EnvVariable variable("XFORM1_THREADS", threads.c_str());
       result = e2e::run(dir, {"XFORM1.INP"});
     }
     ASSERT_EQ(result.status, 0) << result.err;

@@ -3,36 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "runtime/testsupport.h"
+
 namespace {
-
-// Sets XFORM1_THREADS (or removes it) for the life of the object.
-class ThreadsVariable {
- public:
-  explicit ThreadsVariable(const char* value) {
-    if (const char* old = std::getenv("XFORM1_THREADS")) old_ = old;
-    if (value != nullptr) {
-      ::setenv("XFORM1_THREADS", value, 1);
-    } else {
-      ::unsetenv("XFORM1_THREADS");
-    }
-  }
-  ~ThreadsVariable() {
-    if (old_) {
-      ::setenv("XFORM1_THREADS", old_->c_str(), 1);
-    } else {
-      ::unsetenv("XFORM1_THREADS");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 int hardwareThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -88,7 +65,7 @@ TEST(ChunkPool, ThreadCountFromTheEnvironment) {
                {"-2", 0},  {"four", 0},  {"4x", 0},  {" 4", 0},    {"4 ", 0}, {"99999999999", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
-    ThreadsVariable variable(c.value);
+    const rttest::EnvVariable variable("XFORM1_THREADS", c.value);
     EXPECT_EQ(ChunkPool::threadCount(), c.threads > 0 ? c.threads : hardwareThreads());
   }
 }
