@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "frame/constants.h"
+#include "runtime/chunkpool.h"
 #include "runtime/units.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
 #include "stations/station.h"
-#include "xform/chunkpool.h"
 #include "xform/helmsweep.h"
 #include "xform/helmtr.h"
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   double param[7] = {}, rmsPar[7] = {}, rmsCmp[3] = {};
   double rmsTrn = 0.0;
   int nDof = 0;
-  const int threads = ChunkPool::shared().threads();
+  const int threads = rt::ChunkPool::shared().threads();
   const auto started = Clock::now();
   HELMTR("REFERENCE", "LOCAL", static_cast<int>(n), names, nums, flags, x2, x1, none, ityp, iPar,
          2, 2, "GRS80", kA, kB, none, none, 1.0, 6, 1, 1, limits, param, rmsPar, rmsTrn, nDof,
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
   // The rows of the north/east/up matrices are of unit length, to far
   // better than this margin.
   st.screen = limits[0] * limits[0] * (1.0 - 1.0e-6);
-  helm::Sweep sweep(st, ChunkPool::shared());
+  helm::Sweep sweep(st, rt::ChunkPool::shared());
   const helm::Residuals kinds[3] = {helm::Residuals::Statistics, helm::Residuals::Candidate,
                                     helm::Residuals::None};
   double timed[3];

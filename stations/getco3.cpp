@@ -2,16 +2,16 @@
 #include "stations/getco3.h"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <span>
-#include <system_error>
-#include <thread>
 
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
 #include "frame/textutil.h"
+#include "runtime/chunkpool.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
@@ -59,12 +59,16 @@ char column(std::string_view line, std::size_t c) { return c < line.size() ? lin
 
 // The number and the values of the taken station lines are converted in
 // blocks: the lines of a block are collected as they are read, then
-// converted by several threads, each a share of the block; the first line
-// of the block that cannot be read, in file order, is the one a conversion
-// line by line would have stopped at.
+// converted in fixed chunks by the program's pool of threads, each chunk
+// keeping the first of its lines that cannot be read (or what was thrown).
+// The chunks are looked at in order, so the line reported is the first in
+// file order, the one a conversion line by line would have stopped at. A
+// block of one chunk is converted by the calling thread alone.
 class ConversionBlock {
  public:
   static constexpr std::size_t kLines = 16384;
+  static constexpr std::size_t kChunkLines = 2048;
+  static constexpr std::size_t kChunks = kLines / kChunkLines;
   // Columns 1-66 of a line: the number (1-3) and the values (22-66).
   static constexpr std::size_t kWidth = 66;
 
@@ -87,51 +91,36 @@ class ConversionBlock {
   // empty afterwards.
   std::ptrdiff_t convert(int* num, std::array<double, 3>* x) {
     const std::size_t n = size();
-    const std::size_t nThreads = threadsFor(n);
-    std::vector<std::ptrdiff_t> firstBad(nThreads, -1);
-    std::vector<std::exception_ptr> failure(nThreads);
-    const auto share = [&](std::size_t t) {
+    const std::size_t nChunks = (n + kChunkLines - 1) / kChunkLines;
+    const auto chunk = [&](std::size_t c) {
+      firstBad_[c] = -1;
+      failure_[c] = nullptr;
       try {
-        const std::size_t begin = n * t / nThreads;
-        const std::size_t end = n * (t + 1) / nThreads;
-        for (std::size_t i = begin; i < end; ++i) {
+        const std::size_t end = std::min(n, (c + 1) * kChunkLines);
+        for (std::size_t i = c * kChunkLines; i < end; ++i) {
           if (!convertLine(i, num, x)) {
-            firstBad[t] = static_cast<std::ptrdiff_t>(i);
+            firstBad_[c] = static_cast<std::ptrdiff_t>(i);
             break;
           }
         }
       } catch (...) {
-        failure[t] = std::current_exception();
+        failure_[c] = std::current_exception();
       }
     };
-    {
-      std::vector<std::jthread> workers;
-      workers.reserve(nThreads);
-      for (std::size_t t = 1; t < nThreads; ++t) {
-        try {
-          workers.emplace_back(share, t);
-        } catch (const std::system_error&) {
-          share(t);  // no thread to be had: this share here
-        }
-      }
-      share(0);
+    if (nChunks > 1) {
+      rt::ChunkPool::shared().run(nChunks, chunk);
+    } else if (nChunks == 1) {
+      chunk(0);
     }
     text_.clear();
-    for (std::size_t t = 0; t < nThreads; ++t) {
-      if (failure[t]) std::rethrow_exception(failure[t]);
-      if (firstBad[t] >= 0) return firstBad[t];
+    for (std::size_t c = 0; c < nChunks; ++c) {
+      if (failure_[c]) std::rethrow_exception(failure_[c]);
+      if (firstBad_[c] >= 0) return firstBad_[c];
     }
     return -1;
   }
 
  private:
-  // One thread for small blocks, else a share of at least 2048 lines per
-  // thread, on at most 8 cores.
-  static std::size_t threadsFor(std::size_t n) {
-    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
-    return std::clamp<std::size_t>(n / 2048, 1, cores);
-  }
-
   bool convertLine(std::size_t i, int* num, std::array<double, 3>* x) const {
     const std::string_view line(text_.data() + i * kWidth, kWidth);
     if (number_ && rt::readFmtText(line.substr(0, 3), "(I3)", {num[i]}) != 0) return false;
@@ -144,6 +133,9 @@ class ConversionBlock {
   bool number_;
   bool values_;
   std::string text_;
+  // Result slots of the chunks of the block being converted.
+  std::array<std::ptrdiff_t, kChunks> firstBad_{};
+  std::array<std::exception_ptr, kChunks> failure_{};
 };
 
 }  // namespace

@@ -220,6 +220,8 @@ TEST_F(Getco3Test, DataLineErrorDeepInALargeFileNamesTheFirstBadStation) {
       {"early number", {4}, {}, 3},
       {"value in a later share", {}, {23002}, 15335},
       {"earlier value before a later number", {50000}, {31000}, 20667},
+      {"two chunks of one block: the earlier chunk's", {20000}, {6001}, 4001},
+      {"one chunk: the earlier line", {3200}, {3100}, 2067},
       {"a bad line that is not taken counts for nothing", {30}, {45001}, 30001},
   };
   int serial = 0;

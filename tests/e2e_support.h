@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -153,8 +154,11 @@ struct RunResult {
   long maxRssKb = 0;    // peak resident memory of the process, kilobytes
 };
 
-// Runs the built program in the directory with the given arguments.
-inline RunResult run(const RunDir& dir, const std::vector<std::string>& args) {
+// Runs the built program in the directory with the given arguments;
+// inChild, when given, is called in the new process just before the
+// program is started.
+inline RunResult run(const RunDir& dir, const std::vector<std::string>& args,
+                     const std::function<void()>& inChild = {}) {
   const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".stdout");
   const fs::path errFile = dir.path().parent_path() / (dir.path().filename().string() + ".stderr");
   const pid_t pid = ::fork();
@@ -174,6 +178,7 @@ inline RunResult run(const RunDir& dir, const std::vector<std::string>& args) {
     std::vector<std::string> copies(args);
     for (std::string& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
+    if (inChild) inChild();
     ::execv(program.c_str(), argv.data());
     ::_exit(126);
   }

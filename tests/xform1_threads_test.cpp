@@ -1,9 +1,19 @@
 // Whole runs on a generated network of several thousand stations, with
 // outliers, by one thread and by several: the report and every result file
 // must be the same byte for byte (the clock masked), whatever the number of
-// threads.
+// threads; with one thread, the program starts no thread at all.
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -92,5 +102,58 @@ INSTANTIATE_TEST_SUITE_P(
                  {"HLM_2 1 \"1\"", "HLM_2 1 \"0\""},
                  {"HLM_3 1 \"1\"", "HLM_3 1 \"0\""}}}),
     [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+// Makes the calling process die (SIGSYS) as soon as it starts a thread: a
+// clone with CLONE_THREAD is fatal, and clone3, whose flags a filter cannot
+// see, is refused so that the C library falls back to clone. False when the
+// filter cannot be installed here.
+bool forbidThreads() {
+#if defined(__x86_64__)
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+      // The low half of the flags (the machine is little-endian).
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+  return false;
+#endif
+}
+
+// XFORM1_THREADS=1: neither the reading of the coordinate files (two blocks
+// of lines here) nor the estimation starts a thread. With 2, the same run
+// dies at its first thread, which shows that the check sees threads.
+TEST(Xform1OneThread, StartsNoThreadAtAll) {
+  RunDir dir("one_thread");
+  ASSERT_TRUE(e2e::generateNetwork(dir, 20000, 20));
+  constexpr int kNoFilter = 125;
+  const auto guarded = [] {
+    if (!forbidThreads()) ::_exit(kNoFilter);
+  };
+  e2e::RunResult result;
+  {
+    const rttest::EnvVariable variable("XFORM1_THREADS", "2");
+    result = e2e::run(dir, {"XFORM1.INP"}, guarded);
+  }
+  if (result.status == kNoFilter) GTEST_SKIP() << "a seccomp filter cannot be installed here";
+  EXPECT_EQ(result.status, -1) << "the run with two threads was not stopped";
+  {
+    const rttest::EnvVariable variable("XFORM1_THREADS", "1");
+    result = e2e::run(dir, {"XFORM1.INP"}, guarded);
+  }
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(dir.text("XFORM1.OUT").find("REJECTED STATIONS     :    20"), std::string::npos);
+}
 
 }  // namespace

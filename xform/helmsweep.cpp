@@ -392,7 +392,7 @@ void residual(const Stations& s, const Point& pt, std::size_t j, double* v) {
   toResidualSystem(s, j, v);
 }
 
-Sweep::Sweep(const Stations& stations, ChunkPool& pool, bool portable)
+Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
     : s_(stations),
       pool_(pool),
       portable_(portable),

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "xform/chunkpool.h"
+#include "runtime/chunkpool.h"
 
 namespace helm {
 
@@ -105,7 +105,7 @@ class Sweep {
  public:
   // portable: the plain kernels only, also where the processor has wide
   // vectors (they give the same results; for comparisons).
-  Sweep(const Stations& stations, ChunkPool& pool, bool portable = false);
+  Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable = false);
 
   std::size_t chunks() const { return slots_.size(); }
 
@@ -149,7 +149,7 @@ class Sweep {
   void combineCoordinates(double* sum1, double* sum2) const;
 
   const Stations& s_;
-  ChunkPool& pool_;
+  rt::ChunkPool& pool_;
   bool portable_;
   std::vector<Slot> slots_;
   Normals normals_;

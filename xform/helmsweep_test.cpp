@@ -16,6 +16,7 @@
 
 namespace {
 
+using rt::ChunkPool;
 using helm::kChunkStations;
 using helm::kMaxPar;
 using helm::Residuals;

@@ -12,12 +12,12 @@
 #include "frame/constants.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
+#include "runtime/chunkpool.h"
 #include "runtime/format.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
 #include "stations/getco3.h"
 #include "stations/gjinv.h"
-#include "xform/chunkpool.h"
 #include "xform/helmrep.h"
 #include "xform/helmsweep.h"
 
@@ -167,8 +167,8 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   }
   // A network of one chunk is swept by the calling thread alone: no thread
   // is started for it.
-  ChunkPool alone(1);
-  helm::Sweep sweep(st, n > helm::kChunkStations ? ChunkPool::shared() : alone);
+  rt::ChunkPool alone(1);
+  helm::Sweep sweep(st, n > helm::kChunkStations ? rt::ChunkPool::shared() : alone);
   if (resTyp == 2) {
     // Every element is written there, in parallel.
     try {

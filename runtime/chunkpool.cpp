@@ -1,10 +1,11 @@
 // A small, persistent pool of threads that runs one job over numbered
 // chunks of work.
 //
-// Jobs follow each other closely (one sweep over the stations after
+// Jobs often follow each other closely (one sweep over the stations after
 // another), so a worker waits for the next one by spinning for a short
-// while before it sleeps, and the caller spins until the workers are done.
-#include "xform/chunkpool.h"
+// while before it sleeps (as between two blocks of lines read), and the
+// caller spins until the workers are done.
+#include "runtime/chunkpool.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -26,6 +27,8 @@ inline void relax() {
 }
 
 }  // namespace
+
+namespace rt {
 
 ChunkPool::ChunkPool(int threads) {
   const int wanted = threads < 1 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads) - 1;
@@ -115,3 +118,5 @@ void ChunkPool::work() {
     busy_.fetch_sub(1);
   }
 }
+
+}  // namespace rt

@@ -1,19 +1,26 @@
 // A small, persistent pool of threads that runs one job over numbered
-// chunks of work.
+// chunks of work: the program's one way of using several threads (the
+// conversion of the station lines read, the estimator's sweeps).
 //
 // A job is a body called once for every chunk 0 .. nChunks-1; the chunks are
 // handed out to the pool's threads and to the calling thread in no fixed
 // order, so a body writes only the result slot of its own chunk and the
 // caller combines the slots in chunk order afterwards: the result then does
-// not depend on the number of threads. The body must not throw.
+// not depend on the number of threads. The body must not throw (a body that
+// may fail keeps the exception in its chunk's slot). A pool runs one job at
+// a time, for one calling thread.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
+
+namespace rt {
 
 class ChunkPool {
  public:
@@ -45,8 +52,9 @@ class ChunkPool {
       for (std::size_t c = 0; c < nChunks; ++c) body(c);
       return;
     }
-    runJob(nChunks, [](void* ctx, std::size_t c) { (*static_cast<Body*>(ctx))(c); },
-           static_cast<void*>(&body));
+    using Callable = std::remove_reference_t<Body>;  // const for a const body
+    runJob(nChunks, [](void* ctx, std::size_t c) { (*static_cast<Callable*>(ctx))(c); },
+           const_cast<void*>(static_cast<const void*>(std::addressof(body))));
   }
 
  private:
@@ -70,3 +78,5 @@ class ChunkPool {
   std::mutex mutex_;
   std::condition_variable wake_;
 };
+
+}  // namespace rt

@@ -1,4 +1,4 @@
-#include "xform/chunkpool.h"
+#include "runtime/chunkpool.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include "runtime/testsupport.h"
 
 namespace {
+
+using rt::ChunkPool;
 
 int hardwareThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -43,6 +45,17 @@ TEST(ChunkPool, JobAfterTheWorkersHaveGoneToSleep) {
     pool.run(calls.size(), [&calls](std::size_t c) { ++calls[c]; });
     for (int n : calls) ASSERT_EQ(n, 1);
   }
+}
+
+// A body may be a named object, const or not, as well as a temporary.
+TEST(ChunkPool, NamedBodies) {
+  ChunkPool pool(3);
+  std::vector<int> calls(50, 0);
+  const auto constBody = [&calls](std::size_t c) { ++calls[c]; };
+  auto body = [&calls](std::size_t c) { calls[c] += 10; };
+  pool.run(calls.size(), constBody);
+  pool.run(calls.size(), body);
+  for (std::size_t c = 0; c < calls.size(); ++c) ASSERT_EQ(calls[c], 11) << "chunk " << c;
 }
 
 TEST(ChunkPool, OneThreadRunsOnTheCaller) {
