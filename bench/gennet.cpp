@@ -9,28 +9,13 @@
 // value of the REJECT keyword. The constants and datum files are expected in
 // DIR as CONST. and DATUM. (the benchmark copies the example's). The same
 // arguments always give the same files.
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
+
+#include "bench/network.h"
 
 namespace {
-
-// A fixed pseudo-random sequence (64-bit linear congruential generator).
-struct Sequence {
-  std::uint64_t state;
-  double uniform() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<double>(state >> 11) * (1.0 / 9007199254740992.0);
-  }
-  double normal() {
-    const double u1 = uniform() + 1e-300;
-    const double u2 = uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-  }
-};
 
 void writeHeader(std::FILE* f, const char* title, const char* epoch) {
   std::fprintf(f, "%-80s\n", title);
@@ -70,38 +55,10 @@ int main(int argc, char** argv) {
   writeHeader(ref, "SYNTHETIC REFERENCE SET", "2020-01-01 00:00:00");
   writeHeader(loc, "SYNTHETIC LOCAL SET", "2020-01-01 00:00:00");
 
-  // GRS80 and the transformation from the first set into the second:
-  // X2 = t + (1 + s) R X1 with small rotations.
-  const double a = 6378137.0;
-  const double f = 1.0 / 298.257222101;
-  const double e2 = f * (2.0 - f);
-  const double mas = 4.84813681109536e-9;
-  const double t[3] = {0.046, -0.827, 1.235};
-  const double r[3] = {1.3 * mas, -3.4 * mas, 2.1 * mas};
-  const double s = -4.7e-9;
-
-  Sequence seq{12345};
-  // Outliers are spread evenly over the network.
-  const long step = k > 0 ? n / k : n + 1;
+  bench::Network network(n, k);
   for (long i = 0; i < n; ++i) {
-    const double lat = std::asin(2.0 * seq.uniform() - 1.0);
-    const double lon = 6.283185307179586 * seq.uniform() - 3.141592653589793;
-    const double h = 3000.0 * seq.uniform();
-    const double sl = std::sin(lat), cl = std::cos(lat);
-    const double nrad = a / std::sqrt(1.0 - e2 * sl * sl);
-    const double x1[3] = {(nrad + h) * cl * std::cos(lon), (nrad + h) * cl * std::sin(lon),
-                          (nrad * (1.0 - e2) + h) * sl};
-    double x2[3] = {t[0] + (1.0 + s) * (x1[0] + r[2] * x1[1] - r[1] * x1[2]),
-                    t[1] + (1.0 + s) * (-r[2] * x1[0] + x1[1] + r[0] * x1[2]),
-                    t[2] + (1.0 + s) * (r[1] * x1[0] - r[0] * x1[1] + x1[2])};
-    for (double& c : x2) c += 0.002 * seq.normal();
-    if (k > 0 && i % step == step / 2 && i / step < k) {
-      // An outlier of 0.1 m to 2 m in a random direction.
-      const double size = 0.1 + 1.9 * seq.uniform();
-      double d[3] = {seq.normal(), seq.normal(), seq.normal()};
-      const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-      for (int c = 0; c < 3; ++c) x2[c] += size * d[c] / len;
-    }
+    double x1[3], x2[3];
+    network.next(x1, x2);
     char name[32];
     std::snprintf(name, sizeof name, "N%07ldM001", i + 1);
     writeStation(ref, i, name, x1);

@@ -10,13 +10,13 @@
 // The number of threads is the program's: XFORM1_THREADS or the hardware.
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/network.h"
 #include "frame/constants.h"
 #include "runtime/chunkpool.h"
 #include "runtime/units.h"
@@ -33,20 +33,6 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// A fixed pseudo-random sequence (64-bit linear congruential generator).
-struct Sequence {
-  std::uint64_t state;
-  double uniform() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<double>(state >> 11) * (1.0 / 9007199254740992.0);
-  }
-  double normal() {
-    const double u1 = uniform() + 1e-300;
-    const double u2 = uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-  }
-};
 
 constexpr double kA = 6378137.0;
 constexpr double kB = 6356752.314140356;
@@ -75,35 +61,8 @@ int main(int argc, char** argv) {
   const auto made = Clock::now();
   const std::size_t ns = static_cast<std::size_t>(n);
   std::vector<double> x1(3 * ns), x2(3 * ns);
-  const double e2 = (kA * kA - kB * kB) / (kA * kA);
-  const double mas = 4.84813681109536e-9;
-  const double t[3] = {0.046, -0.827, 1.235};
-  const double r[3] = {1.3 * mas, -3.4 * mas, 2.1 * mas};
-  const double s = -4.7e-9;
-  Sequence seq{12345};
-  const long step = k > 0 ? n / k : n + 1;
-  for (long i = 0; i < n; ++i) {
-    const double lat = std::asin(2.0 * seq.uniform() - 1.0);
-    const double lon = 6.283185307179586 * seq.uniform() - 3.141592653589793;
-    const double h = 3000.0 * seq.uniform();
-    const double sl = std::sin(lat), cl = std::cos(lat);
-    const double nrad = kA / std::sqrt(1.0 - e2 * sl * sl);
-    double* p1 = &x1[3 * static_cast<std::size_t>(i)];
-    double* p2 = &x2[3 * static_cast<std::size_t>(i)];
-    p1[0] = (nrad + h) * cl * std::cos(lon);
-    p1[1] = (nrad + h) * cl * std::sin(lon);
-    p1[2] = (nrad * (1.0 - e2) + h) * sl;
-    p2[0] = t[0] + (1.0 + s) * (p1[0] + r[2] * p1[1] - r[1] * p1[2]);
-    p2[1] = t[1] + (1.0 + s) * (-r[2] * p1[0] + p1[1] + r[0] * p1[2]);
-    p2[2] = t[2] + (1.0 + s) * (r[1] * p1[0] - r[0] * p1[1] + p1[2]);
-    for (int c = 0; c < 3; ++c) p2[c] += 0.002 * seq.normal();
-    if (k > 0 && i % step == step / 2 && i / step < k) {
-      const double size = 0.1 + 1.9 * seq.uniform();
-      double d[3] = {seq.normal(), seq.normal(), seq.normal()};
-      const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-      for (int c = 0; c < 3; ++c) p2[c] += size * d[c] / len;
-    }
-  }
+  bench::Network network(n, k);
+  for (std::size_t i = 0; i < ns; ++i) network.next(&x1[3 * i], &x2[3 * i]);
   std::vector<t_staName> names(ns, t_staName(std::string(16, 'S')));
   std::vector<int> nums(ns, 0);
   std::vector<char> flags(2 * ns, 'R');
