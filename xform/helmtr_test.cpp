@@ -675,7 +675,9 @@ TEST_F(HelmertTest, FailedAllocationStopsWithItsBlock) {
     std::ifstream("/proc/self/statm") >> pages;
     const rlim_t room =
         static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + 32768;
-    const rlimit limit = {room, room};
+    rlimit old{};
+    ::getrlimit(RLIMIT_AS, &old);
+    const rlimit limit = {room, old.rlim_max};
     int status = 3;
     if (pages > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0) {
       try {
@@ -687,7 +689,12 @@ TEST_F(HelmertTest, FailedAllocationStopsWithItsBlock) {
         status = e.status == 1 && helmtr ? 0 : 5;
         if (::write(2, text.data(), text.size()) < 0) status = 6;
       }
+      ::setrlimit(RLIMIT_AS, &old);
     }
+    // The fresh process made a folder of its own in SetUp; TearDown does
+    // not run there.
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
     ::_exit(status);
   };
   EXPECT_EXIT(runWithoutRoom(), ::testing::ExitedWithCode(0),
