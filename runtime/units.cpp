@@ -341,9 +341,20 @@ int copyIntoTarget(const Staging& s) {
     return e;
   }
   int status = 0;
+  // The room for the whole content is taken before the first byte of the
+  // target changes: a disk (or a quota) that cannot hold it leaves the
+  // target as it was. A file system without this call is copied into as
+  // it stands.
+  struct stat sb {};
+  if (::fstat(in, &sb) != 0) {
+    status = errno;
+  } else if (sb.st_size > 0 && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, sb.st_size) != 0 &&
+             errno != EOPNOTSUPP && errno != ENOSYS) {
+    status = errno;
+  }
   std::vector<char> buf(kBufferSize);
   off_t total = 0;
-  for (;;) {
+  while (status == 0) {
     const ssize_t n = ::read(in, buf.data(), buf.size());
     if (n < 0) {
       if (errno == EINTR) continue;

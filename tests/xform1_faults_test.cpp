@@ -498,3 +498,75 @@ TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
 }
 
 }  // namespace
+
+namespace {
+
+// Copies a file of the program's private file system out to `to` (the
+// private mount is gone once the program's parent has ended).
+void copyOut(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+}
+
+}  // namespace
+
+TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
+  // A result file with a second hard link gets its content by a copy into
+  // it. On a small disk that takes the new file beside it but not the copy
+  // as well, the run fails, and the file keeps its old content whole: the
+  // copy must not begin before the room for it is certain.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  RunDir dir("fault_disk");
+  for (const char* f : {"CONST.", "DATUM."})
+    dir.put(f, e2e::readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
+  const std::string command =
+      std::string(XF_GENNET) + " " + dir.path().string() + " 2000 0 > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::string inp = dir.text("XFORM1.INP");
+  const std::string from = "COORDRS 1 \"\"";
+  ASSERT_NE(inp.find(from), std::string::npos);
+  // The size of the new content, from a run onto the ordinary disk.
+  dir.put("XFORM1.INP", std::string(inp).replace(inp.find(from), from.size(),
+                                                 "COORDRS 1 \"WHOLE.CRD\""));
+  ASSERT_TRUE(runIn(dir).exited(0));
+  const std::uintmax_t size = fs::file_size(dir / "WHOLE.CRD");
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const std::uintmax_t pages = (size + static_cast<std::uintmax_t>(page) - 1) / page;
+  ASSERT_GE(pages, 8u);
+  // Room for the old file, the new one and half of the copy.
+  const std::string disk = (dir / "disk").string();
+  const std::string options = "size=" + std::to_string((1 + pages + pages / 2) * page);
+  fs::create_directories(disk);
+  dir.put("XFORM1.INP", inp.replace(inp.find(from), from.size(), "COORDRS 1 \"disk/T.CRD\""));
+
+  const Outcome o = runIn(dir, {.inChild = [&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
+      ::_exit(124);
+    e2e::writeFile(fs::path(disk) / "T.CRD", "old coordinates\n");
+    fs::create_hard_link(fs::path(disk) / "T.CRD", fs::path(disk) / "LINK.CRD");
+    // The program runs in a child; this process then copies the disk out.
+    const pid_t pid = ::fork();
+    if (pid < 0) ::_exit(126);
+    if (pid > 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      copyOut(fs::path(disk) / "T.CRD", dir / "T.after");
+      copyOut(fs::path(disk) / "LINK.CRD", dir / "LINK.after");
+      std::string names;
+      for (const auto& e : fs::directory_iterator(disk)) names += e.path().filename().string() + "\n";
+      e2e::writeFile(dir / "names.after", names);
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+  }});
+  if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
+  EXPECT_TRUE(o.exited(127)) << o.wait << " " << o.err;
+  EXPECT_EQ(o.err, "input/output failure: write on file disk/T.CRD: No space left on device\n");
+  EXPECT_EQ(dir.text("T.after"), "old coordinates\n");
+  EXPECT_EQ(dir.text("LINK.after"), "old coordinates\n");
+  std::multiset<std::string> names;
+  std::istringstream lines(dir.text("names.after"));
+  for (std::string line; std::getline(lines, line);) names.insert(line);
+  EXPECT_EQ(names, (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
+}
