@@ -68,7 +68,19 @@ std::atomic<char*> tempFiles[kTempEntries];
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// Signals held back (SignalsHeld): how many holders there are, and the
+// first signal that came meanwhile.
+std::atomic<int> holders{0};
+std::atomic<int> heldSignal{0};
+
 void removeTempFilesAndDie(int sig) {
+  if (holders.load() > 0) {
+    int none = 0;
+    heldSignal.compare_exchange_strong(none, sig);
+    // Still held: the last holder ends the run. Otherwise the holders
+    // have just gone, and whoever takes the signal first ends it.
+    if (holders.load() > 0 || heldSignal.exchange(0) == 0) return;
+  }
   for (std::atomic<char*>& entry : tempFiles) {
     const char* name = entry.load();
     if (name != nullptr) ::unlink(name);
@@ -184,6 +196,14 @@ void unregisterTempFile(int entry) {
   if (entry < 0 || entry >= kTempEntries) return;
   char* name = tempFiles[entry].exchange(nullptr);
   std::free(name);
+}
+
+SignalsHeld::SignalsHeld() { holders.fetch_add(1); }
+
+SignalsHeld::~SignalsHeld() {
+  if (holders.fetch_sub(1) != 1) return;
+  const int sig = heldSignal.exchange(0);
+  if (sig != 0) removeTempFilesAndDie(sig);
 }
 
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {

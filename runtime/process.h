@@ -62,4 +62,15 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
 int registerTempFile(const std::string& absolutePath);
 void unregisterTempFile(int entry);
 
+// While an object of this class lives, a signal that ends the run (see
+// runProgram) waits: it ends the run once the last such object is gone.
+// For work that must not stop half way, such as a copy into a file.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
+
 }  // namespace rt

@@ -285,6 +285,34 @@ TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
   }
 }
 
+// A signal that comes while it is held ends the run, as it would have, once
+// the last holder is gone: the held work is finished first.
+TEST_F(RunProgram, HeldSignalsEndTheRunAfterTheHeldWork) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGTERM, SIG_DFL);
+    const char* argv[] = {"xform1"};
+    const int status = rt::runProgram(1, argv, [&] {
+      {
+        const rt::SignalsHeld outer;
+        ::raise(SIGTERM);
+        {
+          const rt::SignalsHeld inner;
+          ::raise(SIGTERM);
+        }
+        std::ofstream(file()) << "finished\n";
+      }
+      std::ofstream(file()) << "after the holders\n";
+    });
+    ::_exit(status);
+  }
+  int ws = 0;
+  ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == SIGTERM) << "wait status " << ws;
+  EXPECT_EQ(content(), "finished\n");
+}
+
 // The registry of files to remove on a signal takes and frees entries.
 TEST(Process, TemporaryFileEntries) {
   std::vector<int> entries;

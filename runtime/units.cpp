@@ -348,9 +348,11 @@ int copyIntoTarget(const Staging& s) {
   struct stat sb {};
   if (::fstat(in, &sb) != 0) {
     status = errno;
-  } else if (sb.st_size > 0 && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, sb.st_size) != 0 &&
-             errno != EOPNOTSUPP && errno != ENOSYS) {
-    status = errno;
+  } else if (sb.st_size > 0) {
+    int r = 0;
+    while ((r = ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, sb.st_size)) != 0 && errno == EINTR) {
+    }
+    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) status = errno;
   }
   std::vector<char> buf(kBufferSize);
   off_t total = 0;
@@ -438,6 +440,9 @@ int finishStaged(Unit& u, Disp disp, std::string& operation) {
       }
     }
     if (s.copyInto) {
+      // A signal waits until the copy is done: the target is never left
+      // half written.
+      const SignalsHeld held;
       const int e = copyIntoTarget(s);
       if (e != 0) fail(e, "write");
     }

@@ -27,7 +27,8 @@
 //    follow what the program wrote there, nothing is cut);
 //  - it has other hard links, or the directory refuses the replacement (a
 //    sticky directory and another owner): the finished content is copied
-//    into it at the close;
+//    into it at the close, once the disk has room for all of it (otherwise
+//    the target stays as it was), and a signal waits until the copy is done;
 //  - the directory takes no new file: the target is written directly.
 // A symbolic link stays; the file it points at receives the content. A
 // replaced target keeps its permissions and, where the process may, its

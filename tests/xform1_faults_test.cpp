@@ -570,3 +570,41 @@ TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
   for (std::string line; std::getline(lines, line);) names.insert(line);
   EXPECT_EQ(names, (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
 }
+
+TEST_F(LargeRun, SignalWhileCopyingIntoALinkedFileLeavesItWhole) {
+  // The transformed coordinates go to a file with a second hard link: the
+  // finished content is copied into it. A signal that comes during the
+  // copy ends the run only once the file is whole.
+  const Outcome whole = runIn(*dir_);
+  ASSERT_TRUE(whole.exited(0)) << whole.err;
+  const std::string complete = e2e::maskClock(dir_->text("OUT.CRD"));
+  const std::string old = "old OUT.CRD\n";
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    dir_->put("OUT.CRD", old);
+    fs::remove(*dir_ / "OUT.LINK");
+    fs::create_hard_link(*dir_ / "OUT.CRD", *dir_ / "OUT.LINK");
+    const Started run = start(dir_->path(), {});
+    // Sent as soon as the first new bytes are seen in the file.
+    const int fd = ::open((*dir_ / "OUT.CRD").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool copying = false;
+    char head[4] = {};
+    while (!copying && std::chrono::steady_clock::now() < deadline) {
+      copying = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+                std::string(head, sizeof head) != old.substr(0, sizeof head);
+      if (!copying) std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    ::kill(run.pid, sig);
+    ::close(fd);
+    const Outcome o = finish(run);
+    ASSERT_TRUE(copying) << "the copy was never seen";
+    EXPECT_TRUE(o.killedBy(sig)) << "wait status " << o.wait;
+    EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
+    const std::string text = dir_->text("OUT.CRD");
+    EXPECT_TRUE(e2e::maskClock(text) == complete) << text.size() << " bytes of " << complete.size();
+    EXPECT_EQ(dir_->text("OUT.LINK"), text);
+  }
+  fs::remove(*dir_ / "OUT.LINK");
+}
