@@ -222,6 +222,13 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
     std::cerr << e.what() << std::endl;
     if (!flushFailure.empty()) std::cerr << flushFailure << std::endl;
     return 127;
+  } catch (...) {
+    // An ending that no routine expects (memory running out, say): no
+    // result file is put in place nor any new file left beside one, and the
+    // exception goes on as before.
+    finishResults(false);
+    finalFlush();
+    throw;
   }
   const std::string resultFailure = finishResults(status == 0);
   const std::string flushFailure = finalFlush();

@@ -49,7 +49,8 @@ void setCpuOverride(std::optional<double> seconds);
 // of a ProgramExit, 0 when the body returns, 127 for an IoFailure (message
 // on standard error). Units and the console are flushed at the end; result
 // files still open are put in place after status 0 and left as they were
-// after any other ending. While the body runs, a file-size limit makes a
+// after any other ending (also when another exception leaves the body: it
+// is thrown on afterwards). While the body runs, a file-size limit makes a
 // write fail instead of killing the process (SIGXFSZ ignored), and SIGINT,
 // SIGTERM, SIGHUP and SIGPIPE (those not ignored when the run started)
 // first remove the files registered below and then end the process as

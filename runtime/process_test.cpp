@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -216,6 +217,24 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
     EXPECT_EQ(content(), c.replaced ? "new\n" : "old\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
   }
+}
+
+// An exception that no routine expects (memory running out, say) leaves
+// no new file beside a result file, and the result file as it was; the
+// exception goes on.
+TEST_F(RunProgram, UnexpectedExceptionLeavesNoNewFile) {
+  { std::ofstream(file()) << "old\n"; }
+  EXPECT_THROW(run([&] {
+                 rt::OpenRequest req;
+                 req.role = rt::FileRole::Result;
+                 ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+                 rt::writeRecord(20, "new");
+                 throw std::bad_alloc();
+               }),
+               std::bad_alloc);
+  EXPECT_FALSE(rt::unitOpened(20));
+  EXPECT_EQ(content(), "old\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 // A file-size limit makes the write fail (status 127, the file named)
