@@ -47,7 +47,7 @@ void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 
 TEST_P(Xform1Threads, SameFilesWhateverTheNumberOfThreads) {
   const Variant& variant = GetParam();
-  // The network: 20000 stations (ten chunks of the estimator's sweeps), 20
+  // The network: 20000 stations (ten chunks of the estimator's searches), 20
   // outliers, the example's constants and datums.
   RunDir source("threads_network");
   ASSERT_TRUE(e2e::generateNetwork(source, 20000, 20));

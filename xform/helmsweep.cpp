@@ -359,11 +359,6 @@ void Normals::clear() {
   std::fill(std::begin(rhs), std::end(rhs), 0.0);
 }
 
-void Normals::add(const Normals& chunk) {
-  for (int e = 0; e < kMaxPar * kMaxPar; ++e) nrm[e] += chunk.nrm[e];
-  for (int c = 0; c < kMaxPar; ++c) rhs[c] += chunk.rhs[c];
-}
-
 void Statistics::clear() {
   ssq = 0.0;
   for (int k = 0; k < 3; ++k) sumSq[k] = sum[k] = minimum[k] = maximum[k] = 0.0;
@@ -371,14 +366,7 @@ void Statistics::clear() {
   bestNorm = 0.0;
 }
 
-void Statistics::add(const Statistics& chunk) {
-  ssq += chunk.ssq;
-  for (int k = 0; k < 3; ++k) {
-    sumSq[k] += chunk.sumSq[k];
-    sum[k] += chunk.sum[k];
-    minimum[k] = std::min(minimum[k], chunk.minimum[k]);
-    maximum[k] = std::max(maximum[k], chunk.maximum[k]);
-  }
+void Statistics::takeCandidate(const Statistics& chunk) {
   if (chunk.candidate >= 0 && chunk.bestNorm > bestNorm) {
     candidate = chunk.candidate;
     bestNorm = chunk.bestNorm;
@@ -401,33 +389,22 @@ Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
   stats_.clear();
 }
 
-void Sweep::sweepChunk(const Point& pt, std::size_t chunk, bool normals, Residuals mode) {
+void Sweep::run(const Point& pt, bool normals, Residuals mode) {
   const RangeFn range = chooseRange(pt, normals, mode, portable_);
   if (range == nullptr) return;
-  const std::size_t begin = chunk * kChunkStations;
-  const std::size_t end = std::min(begin + kChunkStations, s_.n);
-  Slot& slot = slots_[chunk];
-  range(s_, pt, begin, end, slot.normals, slot.stats);
-}
-
-void Sweep::run(const Point& pt, bool normals, Residuals mode) {
-  pool_.run(slots_.size(),
-            [this, &pt, normals, mode](std::size_t c) { sweepChunk(pt, c, normals, mode); });
-  if (normals) combineNormals();
-  if (mode != Residuals::None) {
+  if (!normals && mode == Residuals::Candidate) {
+    // The candidate alone: the chunks in any order, then the first of the
+    // largest in chunk order.
+    pool_.run(slots_.size(), [this, &pt, range](std::size_t chunk) {
+      const std::size_t begin = chunk * kChunkStations;
+      const std::size_t end = std::min(begin + kChunkStations, s_.n);
+      range(s_, pt, begin, end, normals_, slots_[chunk].stats);
+    });
     stats_.clear();
-    for (const Slot& slot : slots_) stats_.add(slot.stats);
+    for (const Slot& slot : slots_) stats_.takeCandidate(slot.stats);
+    return;
   }
-}
-
-void Sweep::redoNormals(const Point& pt, std::size_t j) {
-  sweepChunk(pt, j / kChunkStations, true, Residuals::None);
-  combineNormals();
-}
-
-void Sweep::combineNormals() {
-  normals_.clear();
-  for (const Slot& slot : slots_) normals_.add(slot.normals);
+  range(s_, pt, 0, s_.n, normals_, stats_);
 }
 
 double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const double* drEll,
@@ -480,42 +457,15 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
   return rowSq;
 }
 
-void Sweep::sumChunk(std::size_t chunk) {
-  const std::size_t begin = chunk * kChunkStations;
-  const std::size_t end = std::min(begin + kChunkStations, s_.n);
-  double sum1[3] = {0.0, 0.0, 0.0}, sum2[3] = {0.0, 0.0, 0.0};
-  for (std::size_t i = begin; i < end; ++i) {
+void Sweep::coordinateSums(double* sum1, double* sum2) const {
+  for (int k = 0; k < 3; ++k) sum1[k] = sum2[k] = 0.0;
+  for (std::size_t i = 0; i < s_.n; ++i) {
     if (s_.code[i] != 0) continue;
     for (int k = 0; k < 3; ++k) {
       sum1[k] += s_.x1[3 * i + k];
       sum2[k] += s_.x2[3 * i + k];
     }
   }
-  Slot& slot = slots_[chunk];
-  for (int k = 0; k < 3; ++k) {
-    slot.sum1[k] = sum1[k];
-    slot.sum2[k] = sum2[k];
-  }
-}
-
-void Sweep::combineCoordinates(double* sum1, double* sum2) const {
-  for (int k = 0; k < 3; ++k) sum1[k] = sum2[k] = 0.0;
-  for (const Slot& slot : slots_) {
-    for (int k = 0; k < 3; ++k) {
-      sum1[k] += slot.sum1[k];
-      sum2[k] += slot.sum2[k];
-    }
-  }
-}
-
-void Sweep::coordinateSums(double* sum1, double* sum2) {
-  pool_.run(slots_.size(), [this](std::size_t c) { sumChunk(c); });
-  combineCoordinates(sum1, sum2);
-}
-
-void Sweep::coordinateSums(double* sum1, double* sum2, std::size_t left) {
-  sumChunk(left / kChunkStations);
-  combineCoordinates(sum1, sum2);
 }
 
 }  // namespace helm

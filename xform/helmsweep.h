@@ -2,12 +2,12 @@
 //
 // One sweep visits the stations at one set of parameters (the linearisation
 // point) and yields the sums of the normal equations and/or the residual
-// statistics with the rejection candidate. The stations are cut into fixed
-// chunks of kChunkStations; each chunk sums from zero in station order and
-// the chunk sums are added in chunk order, so the results do not depend on
-// the number of threads, and a network of one chunk sums exactly as one
-// loop over its stations. Minima, maxima and the rejection candidate do not
-// depend on the chunking at all.
+// statistics with the rejection candidate. Every sum is folded one station
+// after the other in station order, exactly as one loop over the stations:
+// sums of parts added afterwards would round differently and change the
+// printed results. What does not depend on the order (the rejection
+// candidate alone, the north/east/up matrices) is shared by the threads of
+// a pool over fixed chunks of kChunkStations, combined in chunk order.
 #pragma once
 
 #include <cstddef>
@@ -75,8 +75,6 @@ struct Normals {
   double nrm[kMaxPar * kMaxPar];
   double rhs[kMaxPar];
   void clear();
-  // Adds the sums of a later chunk.
-  void add(const Normals& chunk);
 };
 
 // Residual statistics of the used stations and the rejection candidate: the
@@ -92,15 +90,16 @@ struct Statistics {
   long candidate;
   double bestNorm;
   void clear();
-  // Adds the statistics of a later chunk.
-  void add(const Statistics& chunk);
+  // Takes the candidate of a later chunk (the sums are not added: they are
+  // folded station after station).
+  void takeCandidate(const Statistics& chunk);
 };
 
 // Residual of one shown station (code not 2) at the point, in the residual
 // system.
 void residual(const Stations& s, const Point& pt, std::size_t j, double* v);
 
-// Sweeps over the stations of a network, with the sums of every chunk kept.
+// Sweeps over the stations of a network.
 class Sweep {
  public:
   // portable: the plain kernels only, also where the processor has wide
@@ -110,11 +109,9 @@ class Sweep {
   std::size_t chunks() const { return slots_.size(); }
 
   // Normal equations (normals) and/or what the residuals give at the point.
+  // A sweep for the candidate alone is shared by the threads; every other
+  // sweep folds its sums on the calling thread.
   void run(const Point& pt, bool normals, Residuals residuals);
-  // The normal equations again after station j has left the solution, at
-  // the point of the last run and with unchanged working coordinates: only
-  // the chunk holding j is swept.
-  void redoNormals(const Point& pt, std::size_t j);
 
   const Normals& normals() const { return normals_; }
   const Statistics& statistics() const { return stats_; }
@@ -129,24 +126,14 @@ class Sweep {
   double neuMatrices(double aEll, double bEll, const double* dxEll, const double* drEll,
                      double scEll, double* neuMat);
 
-  // Sums of the input coordinates of the used stations (3 each set); after
-  // the first call, passing the station that has left the solution sums only
-  // its chunk again.
-  void coordinateSums(double* sum1, double* sum2);
-  void coordinateSums(double* sum1, double* sum2, std::size_t left);
+  // Sums of the input coordinates of the used stations (3 each set).
+  void coordinateSums(double* sum1, double* sum2) const;
 
  private:
   struct alignas(64) Slot {
-    Normals normals;
     Statistics stats;
-    double sum1[3];
-    double sum2[3];
     double rowSq;
   };
-  void sweepChunk(const Point& pt, std::size_t chunk, bool normals, Residuals residuals);
-  void sumChunk(std::size_t chunk);
-  void combineNormals();
-  void combineCoordinates(double* sum1, double* sum2) const;
 
   const Stations& s_;
   rt::ChunkPool& pool_;

@@ -242,18 +242,9 @@ Reference reference(const helm::Stations& s, const helm::Point& pt, std::size_t 
   return r;
 }
 
-// The reference over fixed chunks: each chunk from zero, the chunks added
-// in order.
-Reference chunkedReference(const helm::Stations& s, const helm::Point& pt) {
-  Reference total;
-  total.normals.clear();
-  total.stats.clear();
-  for (std::size_t begin = 0; begin < s.n; begin += kChunkStations) {
-    const Reference part = reference(s, pt, begin, std::min(begin + kChunkStations, s.n));
-    total.normals.add(part.normals);
-    total.stats.add(part.stats);
-  }
-  return total;
+// The reference over the whole network: one loop over all its stations.
+Reference wholeReference(const helm::Stations& s, const helm::Point& pt) {
+  return reference(s, pt, 0, s.n);
 }
 
 void expectSameNormals(const helm::Normals& a, const helm::Normals& b, int nPar) {
@@ -315,14 +306,17 @@ TEST(HelmSweep, OneChunkSumsAsOneLoopOverItsStations) {
   }
 }
 
-TEST(HelmSweep, ChunkSumsInChunkOrderWhateverTheThreadsAndKernel) {
+TEST(HelmSweep, SumsAsOneLoopOverAllStationsWhateverTheThreadsAndKernel) {
+  // Every sum is folded one station after the other over the whole network,
+  // as one loop over its stations: sums of chunks added afterwards would
+  // round differently.
   const Network net(kStations);
   ChunkPool one(1), two(2), three(3), eight(8);
   for (const SweepCase& c : kCases) {
     SCOPED_TRACE(c.name);
     const helm::Stations s = stationsOf(net, c.resTyp, c.reduce);
     const helm::Point pt = pointOf(kParams, c.iPar);
-    const Reference want = chunkedReference(s, pt);
+    const Reference want = wholeReference(s, pt);
     ASSERT_GE(want.stats.candidate, 0);
     for (ChunkPool* pool : {&one, &two, &three, &eight}) {
       for (const bool portable : {false, true}) {
@@ -379,12 +373,17 @@ TEST(HelmSweep, CandidateAloneIsTheCandidateOfTheStatistics) {
     for (int k = 0; k < 3; ++k) s.rLimit[k] = lim[k];
     s.screen = screenOf(net, s);
     ASSERT_GT(s.screen, 0.0);
-    const Reference want = chunkedReference(s, pt);
+    const Reference want = wholeReference(s, pt);
     helm::Sweep sweep(s, pool);
     sweep.run(pt, true, Residuals::Candidate);
     EXPECT_EQ(sweep.statistics().candidate, want.stats.candidate);
     EXPECT_SAME_BITS(sweep.statistics().bestNorm, want.stats.bestNorm);
     expectSameNormals(sweep.normals(), want.normals, pt.nPar);
+    // Without the normal equations the chunks are shared by the threads.
+    helm::Sweep alone(s, pool);
+    alone.run(pt, false, Residuals::Candidate);
+    EXPECT_EQ(alone.statistics().candidate, want.stats.candidate);
+    EXPECT_SAME_BITS(alone.statistics().bestNorm, want.stats.bestNorm);
   }
 }
 
@@ -411,26 +410,29 @@ TEST(HelmSweep, CandidatesOfEqualNormsInDifferentChunks) {
   net.code[first] = 0;
   ChunkPool pool(8);
   for (const Residuals mode : {Residuals::Statistics, Residuals::Candidate}) {
-    s.screen = mode == Residuals::Candidate ? screenOf(net, s) : 0.0;
-    helm::Sweep sweep(s, pool);
-    sweep.run(pt, true, mode);
-    EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(first));
-    // Without the first, the second; a residual that is not a number is
-    // never a candidate.
-    net.code[first] = 1;
-    net.x2[3 * third + 1] = std::numeric_limits<double>::quiet_NaN();
-    sweep.run(pt, true, mode);
-    EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(second));
-    net.code[second] = -1;
-    sweep.run(pt, true, mode);
-    EXPECT_EQ(sweep.statistics().candidate, chunkedReference(s, pt).stats.candidate);
-    EXPECT_NE(sweep.statistics().candidate, static_cast<long>(third));
-    net.code[first] = net.code[second] = 0;
-    net.x2[3 * third + 1] = net.x2[3 * first + 1];
+    for (const bool normals : {true, false}) {
+      SCOPED_TRACE(normals ? "with the normal equations" : "alone");
+      s.screen = mode == Residuals::Candidate ? screenOf(net, s) : 0.0;
+      helm::Sweep sweep(s, pool);
+      sweep.run(pt, normals, mode);
+      EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(first));
+      // Without the first, the second; a residual that is not a number is
+      // never a candidate.
+      net.code[first] = 1;
+      net.x2[3 * third + 1] = std::numeric_limits<double>::quiet_NaN();
+      sweep.run(pt, normals, mode);
+      EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(second));
+      net.code[second] = -1;
+      sweep.run(pt, normals, mode);
+      EXPECT_EQ(sweep.statistics().candidate, wholeReference(s, pt).stats.candidate);
+      EXPECT_NE(sweep.statistics().candidate, static_cast<long>(third));
+      net.code[first] = net.code[second] = 0;
+      net.x2[3 * third + 1] = net.x2[3 * first + 1];
+    }
   }
 }
 
-TEST(HelmSweep, SweepingTheChunkOfARejectedStationAgain) {
+TEST(HelmSweep, AfterARejectionTheSumsOfTheStationsStillUsed) {
   Network net(kStations);
   const int all[kMaxPar] = {1, 1, 1, 1, 1, 1, 1};
   const helm::Point pt = pointOf(kParams, all);
@@ -438,44 +440,34 @@ TEST(HelmSweep, SweepingTheChunkOfARejectedStationAgain) {
   ChunkPool pool(4);
   helm::Sweep sweep(s, pool);
   sweep.run(pt, true, Residuals::Statistics);
-  double sum1[3], sum2[3];
-  sweep.coordinateSums(sum1, sum2);
   for (const std::size_t j : {std::size_t{0}, kChunkStations + 17, kStations - 1}) {
     SCOPED_TRACE(j);
     ASSERT_EQ(net.code[j], 0);
     net.code[j] = -1;
-    sweep.redoNormals(pt, j);
-    sweep.coordinateSums(sum1, sum2, j);
-    helm::Sweep fresh(s, pool);
-    fresh.run(pt, true, Residuals::None);
-    expectSameNormals(sweep.normals(), fresh.normals(), pt.nPar);
-    expectSameNormals(fresh.normals(), chunkedReference(s, pt).normals, pt.nPar);
-    double want1[3], want2[3];
-    fresh.coordinateSums(want1, want2);
+    sweep.run(pt, true, Residuals::None);
+    expectSameNormals(sweep.normals(), wholeReference(s, pt).normals, pt.nPar);
+  }
+}
+
+TEST(HelmSweep, CoordinateSumsAsOneLoop) {
+  const Network net(kStations);
+  const helm::Stations s = stationsOf(net, 2, false);
+  for (const int threads : {1, 3}) {
+    ChunkPool pool(threads);
+    helm::Sweep sweep(s, pool);
+    double sum1[3], sum2[3], want1[3] = {0.0, 0.0, 0.0}, want2[3] = {0.0, 0.0, 0.0};
+    sweep.coordinateSums(sum1, sum2);
+    for (std::size_t i = 0; i < s.n; ++i) {
+      if (s.code[i] != 0) continue;
+      for (int k = 0; k < 3; ++k) {
+        want1[k] += s.x1[3 * i + k];
+        want2[k] += s.x2[3 * i + k];
+      }
+    }
     for (int k = 0; k < 3; ++k) {
       EXPECT_SAME_BITS(sum1[k], want1[k]);
       EXPECT_SAME_BITS(sum2[k], want2[k]);
     }
-  }
-}
-
-TEST(HelmSweep, CoordinateSumsOfOneChunkAsOneLoop) {
-  const Network net(1000);
-  const helm::Stations s = stationsOf(net, 2, false);
-  ChunkPool pool(2);
-  helm::Sweep sweep(s, pool);
-  double sum1[3], sum2[3], want1[3] = {0.0, 0.0, 0.0}, want2[3] = {0.0, 0.0, 0.0};
-  sweep.coordinateSums(sum1, sum2);
-  for (std::size_t i = 0; i < s.n; ++i) {
-    if (s.code[i] != 0) continue;
-    for (int k = 0; k < 3; ++k) {
-      want1[k] += s.x1[3 * i + k];
-      want2[k] += s.x2[3 * i + k];
-    }
-  }
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_SAME_BITS(sum1[k], want1[k]);
-    EXPECT_SAME_BITS(sum2[k], want2[k]);
   }
 }
 

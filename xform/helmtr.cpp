@@ -195,16 +195,11 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   double ellBary[3] = {0.0, 0.0, 0.0};
 
   // Barycentres over the used stations, from the input coordinates, and
-  // the local frame; after a rejection only the chunk of the station that
-  // left is summed again.
-  auto setUp = [&](long left) {
+  // the local frame.
+  auto setUp = [&]() {
     if (!needBary) return;
     double bary1[3], bary2[3];
-    if (left < 0) {
-      sweep.coordinateSums(bary1, bary2);
-    } else {
-      sweep.coordinateSums(bary1, bary2, static_cast<std::size_t>(left));
-    }
+    sweep.coordinateSums(bary1, bary2);
     for (int k = 0; k < 3; ++k) {
       bary1[k] /= nUsed;
       bary2[k] /= nUsed;
@@ -221,7 +216,7 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
     MMUL33(flip, st.frame, st.frame);
   };
 
-  setUp(-1);
+  setUp();
 
   std::array<double, kMaxPar> p = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0};
   for (int k = 0; k < kMaxPar; ++k) param[k] = p[k];
@@ -282,27 +277,18 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   };
 
   // Each solution step needs the normal equations at p over the stations now
-  // used: a whole sweep at the start and whenever a rejection has moved the
-  // working coordinates, only the chunk of the rejected station otherwise;
-  // after a step without rejection the sweep of its residual pass made them.
+  // used: a sweep of their own at the start and after a rejection; after a
+  // step without rejection the sweep of its residual pass made them.
   setPoint();
   bool sweepNormals = true;
-  long leftStation = -1;
   bool lastRejected = false;
   for (;;) {
     // Solution step.
     if (3 * nUsed < nPar) {
       stopEstimation("FEWER COORDINATES THAN PARAMETERS TO ESTIMATE", nPar, nUsed);
     }
-    if (nPar >= 1) {
-      if (sweepNormals) {
-        sweep.run(point, true, helm::Residuals::None);
-      } else if (leftStation >= 0) {
-        sweep.redoNormals(point, static_cast<std::size_t>(leftStation));
-      }
-    }
+    if (nPar >= 1 && sweepNormals) sweep.run(point, true, helm::Residuals::None);
     sweepNormals = false;
-    leftStation = -1;
     nDof = 3 * nUsed - nPar;
 
     if (nPar >= 1) {
@@ -331,10 +317,14 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
     setPoint();
     ++stepsSinceRejection;
 
-    // Residual pass, with the normal equations of the next step.
+    // Residual pass, with the normal equations of the next step. After a
+    // rejection the candidate is looked for first, by all threads; the sums
+    // are needed only when there is none.
     if (screened && lastRejected) {
-      sweep.run(point, nPar >= 1, helm::Residuals::Candidate);
-      if (sweep.statistics().candidate < 0) sweep.run(point, false, helm::Residuals::Statistics);
+      sweep.run(point, false, helm::Residuals::Candidate);
+      if (sweep.statistics().candidate < 0) {
+        sweep.run(point, nPar >= 1, helm::Residuals::Statistics);
+      }
     } else {
       sweep.run(point, nPar >= 1, helm::Residuals::Statistics);
     }
@@ -347,12 +337,8 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
       iteration = 1;
       stepsSinceRejection = 0;
       if (nUsed == 0) stopEstimation("NO STATION USED IN THE ESTIMATION", nPar, nUsed);
-      setUp(candidate);
-      if (needBary) {
-        sweepNormals = true;
-      } else {
-        leftStation = candidate;
-      }
+      setUp();
+      sweepNormals = true;
       continue;
     }
     statistics(sums);
