@@ -188,10 +188,6 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
       st.screen = smallest * smallest / rowSq * (1.0 - 1.0e-9);
     }
   }
-  // Passes that follow a rejection look first for the next candidate alone,
-  // with the bound above; only a pass that finds none needs the statistics.
-  const bool screened = st.screen > 0.0 && iRej == 1;
-
   double ellBary[3] = {0.0, 0.0, 0.0};
 
   // Barycentres over the used stations, from the input coordinates, and
@@ -281,7 +277,6 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   // step without rejection the sweep of its residual pass made them.
   setPoint();
   bool sweepNormals = true;
-  bool lastRejected = false;
   for (;;) {
     // Solution step.
     if (3 * nUsed < nPar) {
@@ -317,20 +312,16 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
     setPoint();
     ++stepsSinceRejection;
 
-    // Residual pass, with the normal equations of the next step. After a
-    // rejection the candidate is looked for first, by all threads; the sums
-    // are needed only when there is none.
-    if (screened && lastRejected) {
-      sweep.run(point, false, helm::Residuals::Candidate);
-      if (sweep.statistics().candidate < 0) {
-        sweep.run(point, nPar >= 1, helm::Residuals::Statistics);
-      }
-    } else {
+    // Residual pass, with the normal equations of the next step. With
+    // rejection the candidate is looked for first, by all threads (with the
+    // bound above for north/east/up residuals); the sums, which one thread
+    // takes station after station, are needed only when there is none.
+    if (iRej == 1) sweep.run(point, false, helm::Residuals::Candidate);
+    if (iRej != 1 || sweep.statistics().candidate < 0) {
       sweep.run(point, nPar >= 1, helm::Residuals::Statistics);
     }
     const helm::Statistics& sums = sweep.statistics();
     const long candidate = sums.candidate;
-    lastRejected = candidate >= 0;
     if (candidate >= 0) {
       ITYP[candidate] = -1;
       --nUsed;
