@@ -3,12 +3,13 @@
 // noise and K planted outliers of decimetres to metres, and a keyword input
 // file that transforms the second set into the first.
 //
-//   gennet DIR N K [REJECT]
+//   gennet DIR N K [REJECT [regional]]
 //
 // DIR receives REF.CRD, LOC.CRD and XFORM1.INP; REJECT (default 1) is the
-// value of the REJECT keyword. The constants and datum files are expected in
-// DIR as CONST. and DATUM. (the benchmark copies the example's). The same
-// arguments always give the same files.
+// value of the REJECT keyword. The stations cover the globe, or with
+// "regional" a region of some 15 by 23 degrees. The constants and datum
+// files are expected in DIR as CONST. and DATUM. (the benchmark copies the
+// example's). The same arguments always give the same files.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,13 +34,14 @@ void writeStation(std::FILE* f, long i, const char* name, const double* x) {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: gennet DIR N K [REJECT]\n");
+    std::fprintf(stderr, "usage: gennet DIR N K [REJECT [regional]]\n");
     return 2;
   }
   const std::string dir = argv[1];
   const long n = std::atol(argv[2]);
   const long k = std::atol(argv[3]);
   const int reject = argc > 4 ? std::atoi(argv[4]) : 1;
+  const bool regional = argc > 5 && std::string(argv[5]) == "regional";
   if (n < 1 || n > 9999999 || k < 0 || k > n) {
     std::fprintf(stderr, "gennet: need 1 <= N <= 9999999 and 0 <= K <= N\n");
     return 2;
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
   writeHeader(ref, "SYNTHETIC REFERENCE SET", "2020-01-01 00:00:00");
   writeHeader(loc, "SYNTHETIC LOCAL SET", "2020-01-01 00:00:00");
 
-  bench::Network network(n, k);
+  bench::Network network(n, k, regional);
   for (long i = 0; i < n; ++i) {
     double x1[3], x2[3];
     network.next(x1, x2);

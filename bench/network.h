@@ -1,5 +1,5 @@
 // The synthetic network of the benchmarks: N stations spread over the
-// globe on the GRS80 ellipsoid (first set), the same stations moved by a
+// globe (or over a region of some 15 by 23 degrees) on the GRS80 ellipsoid (first set), the same stations moved by a
 // known seven-parameter transformation with millimetre noise (second set),
 // and K outliers of 0.1 m to 2 m planted in the second set, spread evenly
 // over the network. The same N and K always give the same stations.
@@ -27,7 +27,8 @@ struct Sequence {
 // The stations of the network, one after the other.
 class Network {
  public:
-  Network(long n, long k) : k_(k), step_(k > 0 ? n / k : n + 1) {}
+  Network(long n, long k, bool regional = false)
+      : k_(k), step_(k > 0 ? n / k : n + 1), regional_(regional) {}
 
   // The next station (station i, counted from 0, on the i-th call): its
   // position in the first set and in the second.
@@ -43,8 +44,10 @@ class Network {
     constexpr double s = -4.7e-9;
 
     const long i = i_++;
-    const double lat = std::asin(2.0 * seq_.uniform() - 1.0);
-    const double lon = 6.283185307179586 * seq_.uniform() - 3.141592653589793;
+    const double u = seq_.uniform();
+    const double w = seq_.uniform();
+    const double lat = regional_ ? 0.7 + 0.25 * u : std::asin(2.0 * u - 1.0);
+    const double lon = regional_ ? 0.1 + 0.4 * w : 6.283185307179586 * w - 3.141592653589793;
     const double h = 3000.0 * seq_.uniform();
     const double sl = std::sin(lat), cl = std::cos(lat);
     const double nrad = a / std::sqrt(1.0 - e2 * sl * sl);
@@ -67,6 +70,7 @@ class Network {
  private:
   long k_;
   long step_;  // outliers: one in the middle of every step_ stations
+  bool regional_;
   long i_ = 0;
   Sequence seq_{12345};
 };
