@@ -136,14 +136,15 @@ class Keywords {
 };
 
 // A synthetic network made by the network generator in the directory:
-// REF.CRD, LOC.CRD and XFORM1.INP for n stations with k outliers, beside the
-// example's CONST. and DATUM.; false when the generator fails.
-inline bool generateNetwork(const RunDir& dir, long n, long k) {
+// REF.CRD, LOC.CRD and XFORM1.INP beside the example's CONST. and DATUM.;
+// `arguments` are the generator's after the directory ("5000 5 1 regional":
+// stations, outliers, REJECT, region). False when the generator fails.
+inline bool generateNetwork(const RunDir& dir, const std::string& arguments) {
   for (const char* f : {"CONST.", "DATUM."}) {
     dir.put(f, readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
   }
   const std::string command = std::string("'") + XF_GENNET + "' '" + dir.path().string() + "' " +
-                              std::to_string(n) + " " + std::to_string(k) + " > /dev/null";
+                              arguments + " > /dev/null";
   return std::system(command.c_str()) == 0;
 }
 
@@ -207,5 +208,14 @@ inline std::string maskClock(const std::string& text) {
   masked = std::regex_replace(masked, runDate, "DD-MMM-YY HH:MM");
   return masked;
 }
+
+// The text with the first occurrence of `from` replaced by `to` (a line of
+// a keyword input file, say); throws when there is none.
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) throw std::runtime_error("no " + from + " in the text");
+  return text.replace(at, from.size(), to);
+}
+
 
 }  // namespace e2e

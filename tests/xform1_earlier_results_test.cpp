@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <ostream>
 #include <string>
@@ -54,25 +53,14 @@ class Xform1EarlierResults : public ::testing::TestWithParam<Variant> {};
 
 void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at == std::string::npos) throw std::runtime_error("no " + from + " in the input file");
-  return text.replace(at, from.size(), to);
-}
-
 TEST_P(Xform1EarlierResults, SameFilesAsBefore) {
   const Variant& variant = GetParam();
   RunDir dir("earlier_results");
-  const e2e::fs::path examples = e2e::fs::path(XF_SOURCE_DIR) / "examples";
-  dir.put("CONST.", e2e::readFile(examples / "CONST."));
-  dir.put("DATUM.", e2e::readFile(examples / "DATUM."));
-  const std::string command =
-      std::string("'") + XF_GENNET + "' '" + dir.path().string() + "' 5000 5 1 regional > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(e2e::generateNetwork(dir, "5000 5 1 regional"));
   std::string input = dir.text("XFORM1.INP");
-  input = replaced(input, "COORDRS 1 \"\"", "COORDRS 1 \"TRANSFORMED.CRD\"");
-  input = replaced(input, "OKSTA 1 \"\"", "OKSTA 1 \"ACCEPTED.FIL\"");
-  for (const auto& [from, to] : variant.changes) input = replaced(input, from, to);
+  input = e2e::replaced(input, "COORDRS 1 \"\"", "COORDRS 1 \"TRANSFORMED.CRD\"");
+  input = e2e::replaced(input, "OKSTA 1 \"\"", "OKSTA 1 \"ACCEPTED.FIL\"");
+  for (const auto& [from, to] : variant.changes) input = e2e::replaced(input, from, to);
   dir.put("XFORM1.INP", input);
 
   const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});

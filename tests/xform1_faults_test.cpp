@@ -442,7 +442,7 @@ class LargeRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new RunDir("fault_large");
-    ASSERT_TRUE(e2e::generateNetwork(*dir_, 100000, 10));
+    ASSERT_TRUE(e2e::generateNetwork(*dir_, "100000 10"));
     // Every result file, under names of its own.
     std::string inp = dir_->text("XFORM1.INP");
     for (const auto& [key, value] : std::map<std::string, std::string>{
@@ -517,17 +517,11 @@ TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
   // copy must not begin before the room for it is certain.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
   RunDir dir("fault_disk");
-  for (const char* f : {"CONST.", "DATUM."})
-    dir.put(f, e2e::readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
-  const std::string command =
-      std::string(XF_GENNET) + " " + dir.path().string() + " 2000 0 > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  std::string inp = dir.text("XFORM1.INP");
+  ASSERT_TRUE(e2e::generateNetwork(dir, "2000 0"));
+  const std::string inp = dir.text("XFORM1.INP");
   const std::string from = "COORDRS 1 \"\"";
-  ASSERT_NE(inp.find(from), std::string::npos);
   // The size of the new content, from a run onto the ordinary disk.
-  dir.put("XFORM1.INP", std::string(inp).replace(inp.find(from), from.size(),
-                                                 "COORDRS 1 \"WHOLE.CRD\""));
+  dir.put("XFORM1.INP", e2e::replaced(inp, from, "COORDRS 1 \"WHOLE.CRD\""));
   ASSERT_TRUE(runIn(dir).exited(0));
   const std::uintmax_t size = fs::file_size(dir / "WHOLE.CRD");
   const long page = ::sysconf(_SC_PAGESIZE);
@@ -537,7 +531,7 @@ TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
   const std::string disk = (dir / "disk").string();
   const std::string options = "size=" + std::to_string((1 + pages + pages / 2) * page);
   fs::create_directories(disk);
-  dir.put("XFORM1.INP", inp.replace(inp.find(from), from.size(), "COORDRS 1 \"disk/T.CRD\""));
+  dir.put("XFORM1.INP", e2e::replaced(inp, from, "COORDRS 1 \"disk/T.CRD\""));
 
   const Outcome o = runIn(dir, {.inChild = [&] {
     if (::unshare(CLONE_NEWNS) != 0 ||

@@ -29,11 +29,6 @@ namespace {
 
 using e2e::RunDir;
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at == std::string::npos) throw std::runtime_error("no " + from + " in the input file");
-  return text.replace(at, from.size(), to);
-}
 
 struct Variant {
   std::string name;
@@ -50,9 +45,9 @@ TEST_P(Xform1Threads, SameFilesWhateverTheNumberOfThreads) {
   // The network: 20000 stations (ten chunks of the estimator's searches), 20
   // outliers, the example's constants and datums.
   RunDir source("threads_network");
-  ASSERT_TRUE(e2e::generateNetwork(source, 20000, 20));
+  ASSERT_TRUE(e2e::generateNetwork(source, "20000 20"));
   std::string input = source.text("XFORM1.INP");
-  for (const auto& [from, to] : variant.changes) input = replaced(input, from, to);
+  for (const auto& [from, to] : variant.changes) input = e2e::replaced(input, from, to);
 
   std::optional<std::set<std::string>> firstFiles;
   std::vector<std::string> firstTexts;
@@ -136,7 +131,7 @@ bool forbidThreads() {
 // dies at its first thread, which shows that the check sees threads.
 TEST(Xform1OneThread, StartsNoThreadAtAll) {
   RunDir dir("one_thread");
-  ASSERT_TRUE(e2e::generateNetwork(dir, 20000, 20));
+  ASSERT_TRUE(e2e::generateNetwork(dir, "20000 20"));
   constexpr int kNoFilter = 125;
   const auto guarded = [] {
     if (!forbidThreads()) ::_exit(kNoFilter);
