@@ -220,7 +220,7 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
     finishResults(false);
     const std::string flushFailure = finalFlush();
     std::cerr << e.what() << std::endl;
-    if (!flushFailure.empty()) std::cerr << flushFailure << std::endl;
+    if (!flushFailure.empty() && flushFailure != e.what()) std::cerr << flushFailure << std::endl;
     return 127;
   } catch (...) {
     // An ending that no routine expects (memory running out, say): no

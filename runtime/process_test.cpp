@@ -187,6 +187,17 @@ TEST_F(RunProgram, FailedFinalFlushGives127) {
   EXPECT_EQ(err_.str(), "input/output failure: write on file /dev/full: No space left on device\n");
 }
 
+// A failure of the program output is told once, although the final flush
+// meets it again.
+TEST_F(RunProgram, FailureOfTheOutputIsToldOnce) {
+  std::ostringstream broken;
+  broken.setstate(std::ios::badbit);
+  rt::setConsoleOutput(&broken);
+  EXPECT_EQ(run([] { rt::writeRecord(6, "lost"); }), 127);
+  rt::setConsoleOutput(nullptr);
+  EXPECT_EQ(err_.str(), "input/output failure: write on file standard output: the stream failed\n");
+}
+
 // A result file still open when the run ends is put in place after
 // status 0 and left as it was after any other ending.
 TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
