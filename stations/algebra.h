@@ -22,7 +22,7 @@ void MMUL33(const double* matA, const double* matB, double* matC);
 
 // res := mat * vec; res may be vec. Each element is summed from 0.0 over
 // the three products in column order.
-inline void MVEC33(const double* vec, const double* mat, double* res) {
+[[gnu::always_inline]] inline void MVEC33(const double* vec, const double* mat, double* res) {
   const double v0 = vec[0], v1 = vec[1], v2 = vec[2];
   const double r0 = ((0.0 + mat[0] * v0) + mat[3] * v1) + mat[6] * v2;
   const double r1 = ((0.0 + mat[1] * v0) + mat[4] * v1) + mat[7] * v2;
@@ -33,7 +33,7 @@ inline void MVEC33(const double* vec, const double* mat, double* res) {
 }
 
 // res := transpose(mat) * vec; res may be vec. Summed like MVEC33.
-inline void MTVEC3(const double* vec, const double* mat, double* res) {
+[[gnu::always_inline]] inline void MTVEC3(const double* vec, const double* mat, double* res) {
   const double v0 = vec[0], v1 = vec[1], v2 = vec[2];
   const double r0 = ((0.0 + mat[0] * v0) + mat[1] * v1) + mat[2] * v2;
   const double r1 = ((0.0 + mat[3] * v0) + mat[4] * v1) + mat[5] * v2;

@@ -2,13 +2,27 @@
 #include "xform/helmsweep.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <type_traits>
+#include <utility>
 
 #include "stations/algebra.h"
 #include "stations/ellips.h"
 
 namespace helm {
+
+void Normals::clear() {
+  std::fill(std::begin(nrm), std::end(nrm), 0.0);
+  std::fill(std::begin(rhs), std::end(rhs), 0.0);
+}
+
+void Statistics::clear() {
+  ssq = 0.0;
+  for (int k = 0; k < 3; ++k) sumSq[k] = sum[k] = minimum[k] = maximum[k] = 0.0;
+  candidate = -1;
+  bestNorm = 0.0;
+}
 
 namespace {
 
@@ -77,6 +91,19 @@ XF_INLINE void toResidualSystem(const Stations& s, std::size_t j, double* v) {
 // Parameter kinds: translations, rotations, scale.
 enum Kinds : unsigned { kTranslations = 1, kRotations = 2, kScale = 4 };
 
+// The sums of the normal equations fall into parts, each of its own
+// accumulators: several threads can fold the parts of one sweep apart, each
+// part over every used station in station order, with the same operations
+// as the kernel that folds them all. The
+// plain kernel folds all of them.
+enum Part : unsigned {
+  kPartT = 1u << 0,     // the translation block: ttAcc and rhsT
+  kPartRt = 1u << 1,    // rt[d]: kPartRt << d, d = 0..2
+  kPartRr = 1u << 4,    // rr[d]: kPartRr << d, d = 0..3
+  kPartRhsR = 1u << 8,  // rhsR
+  kAllParts = (1u << 9) - 1,
+};
+
 // The design matrix of a station has, for translation k, the k-th column
 // of s R, for a rotation its derivative matrix times y and for the scale
 // R y; the normal matrix grows by its columns' products and the right-hand
@@ -104,6 +131,7 @@ struct ScalarDesign {
       for (int i = 0; i < 3; ++i) a[c][i] = pt.sRot[3 * c + i];
     }
   }
+  template <unsigned kParts = kAllParts>
   XF_INLINE void add(const double* y, const double* l) {
     if constexpr (kFirst <= 3 && kLast >= 6) {
       MVEC33(y, pt.deriv[0], a[3]);
@@ -134,6 +162,8 @@ struct VectorDesign {
   Lanes m[3][3];   // element (i, n) of the derivative matrices and of R
   Lanes tCol[3][3];  // element (i, d) of s R in every lane
   Lanes tRow[3];   // elements (i, 0..2) of s R, 0
+  Lanes sCol[3];   // elements (0..2, n) of s R, 0
+  double t[3];     // translation
   double tt[6];    // products of the translation columns (c, d), d <= c
   // Sums.
   double ttAcc[6] = {};
@@ -142,6 +172,7 @@ struct VectorDesign {
   Lanes rhsT = {};   // c = 0..2
   Lanes rhsR = {};   // c = 3..6
 
+  VectorDesign() = default;
   explicit VectorDesign(const Point& pt) {
     for (int i = 0; i < 3; ++i) {
       for (int n = 0; n < 3; ++n) {
@@ -153,6 +184,8 @@ struct VectorDesign {
         tCol[i][d] = Lanes{e, e, e, e};
       }
       tRow[i] = Lanes{pt.sRot[i], pt.sRot[3 + i], pt.sRot[6 + i], 0.0};
+      sCol[i] = Lanes{pt.sRot[3 * i], pt.sRot[3 * i + 1], pt.sRot[3 * i + 2], 0.0};
+      t[i] = pt.t[i];
     }
     int e = 0;
     for (int c = 0; c < 3; ++c) {
@@ -163,28 +196,70 @@ struct VectorDesign {
       }
     }
   }
-  XF_INLINE void add(const double* y, const double* l) {
+  // y := w2 + T and the residual v := w1 - s R y in the estimation frame,
+  // the three elements of s R y in lanes.
+  XF_INLINE void frameResidual(const double* w1, const double* w2, double* y, double* v) const {
+    y[0] = w2[0] + t[0];
+    y[1] = w2[1] + t[1];
+    y[2] = w2[2] + t[2];
     const Lanes y0 = {y[0], y[0], y[0], y[0]};
     const Lanes y1 = {y[1], y[1], y[1], y[1]};
     const Lanes y2 = {y[2], y[2], y[2], y[2]};
     const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+    const Lanes z = ((zero + sCol[0] * y0) + sCol[1] * y1) + sCol[2] * y2;
+    v[0] = w1[0] - z[0];
+    v[1] = w1[1] - z[1];
+    v[2] = w1[2] - z[2];
+  }
+  // Adds the products of one station to the sums of the parts kParts.
+  template <unsigned kParts = kAllParts>
+  XF_INLINE void add(const double* y, const double* l) {
+    constexpr bool kColumns = (kParts & ~kPartT) != 0;
     Lanes r[3];
-    for (int i = 0; i < 3; ++i) r[i] = ((zero + m[i][0] * y0) + m[i][1] * y1) + m[i][2] * y2;
-    for (int e = 0; e < 6; ++e) ttAcc[e] += tt[e];
+    if constexpr (kColumns) {
+      const Lanes y0 = {y[0], y[0], y[0], y[0]};
+      const Lanes y1 = {y[1], y[1], y[1], y[1]};
+      const Lanes y2 = {y[2], y[2], y[2], y[2]};
+      const Lanes zero = {0.0, 0.0, 0.0, 0.0};
+      for (int i = 0; i < 3; ++i) r[i] = ((zero + m[i][0] * y0) + m[i][1] * y1) + m[i][2] * y2;
+    }
+    if constexpr ((kParts & kPartT) != 0) {
+      for (int e = 0; e < 6; ++e) ttAcc[e] += tt[e];
+    }
+#pragma GCC unroll 3
     for (int d = 0; d < 3; ++d) {
+      if ((kParts & (kPartRt << d)) == 0) continue;
       rt[d] += (r[0] * tCol[0][d] + r[1] * tCol[1][d]) + r[2] * tCol[2][d];
     }
+#pragma GCC unroll 4
     for (int d = 0; d < 4; ++d) {
+      if ((kParts & (kPartRr << d)) == 0) continue;
       const Lanes b0 = {r[0][d], r[0][d], r[0][d], r[0][d]};
       const Lanes b1 = {r[1][d], r[1][d], r[1][d], r[1][d]};
       const Lanes b2 = {r[2][d], r[2][d], r[2][d], r[2][d]};
       rr[d] += (r[0] * b0 + r[1] * b1) + r[2] * b2;
     }
-    const Lanes l0 = {l[0], l[0], l[0], l[0]};
-    const Lanes l1 = {l[1], l[1], l[1], l[1]};
-    const Lanes l2 = {l[2], l[2], l[2], l[2]};
-    rhsT += (tRow[0] * l0 + tRow[1] * l1) + tRow[2] * l2;
-    rhsR += (r[0] * l0 + r[1] * l1) + r[2] * l2;
+    if constexpr ((kParts & (kPartT | kPartRhsR)) != 0) {
+      const Lanes l0 = {l[0], l[0], l[0], l[0]};
+      const Lanes l1 = {l[1], l[1], l[1], l[1]};
+      const Lanes l2 = {l[2], l[2], l[2], l[2]};
+      if constexpr ((kParts & kPartT) != 0) rhsT += (tRow[0] * l0 + tRow[1] * l1) + tRow[2] * l2;
+      if constexpr ((kParts & kPartRhsR) != 0) rhsR += (r[0] * l0 + r[1] * l1) + r[2] * l2;
+    }
+  }
+  // Takes the sums of the parts from another design.
+  void take(const VectorDesign& from, unsigned parts) {
+    if ((parts & kPartT) != 0) {
+      std::copy(std::begin(from.ttAcc), std::end(from.ttAcc), ttAcc);
+      rhsT = from.rhsT;
+    }
+    for (int d = 0; d < 3; ++d) {
+      if ((parts & (kPartRt << d)) != 0) rt[d] = from.rt[d];
+    }
+    for (int d = 0; d < 4; ++d) {
+      if ((parts & (kPartRr << d)) != 0) rr[d] = from.rr[d];
+    }
+    if ((parts & kPartRhsR) != 0) rhsR = from.rhsR;
   }
   double element(int c, int d) const {
     if (c < 3) return ttAcc[c * (c + 1) / 2 + d];
@@ -193,9 +268,25 @@ struct VectorDesign {
   double rightSide(int c) const { return c < 3 ? rhsT[c] : rhsR[c - 3]; }
 };
 
+// The parts of the vector kernel that hold the normal equations of the
+// point's parameters.
+unsigned partsOf(const Point& pt) {
+  unsigned parts = 0;
+  for (int c = 0; c < pt.nPar; ++c) {
+    const int kc = pt.parOf[c];
+    for (int d = 0; d <= c; ++d) {
+      const int kd = pt.parOf[d];
+      parts |= kc < 3 ? kPartT : (kd < 3 ? kPartRt << kd : kPartRr << (kd - 3));
+    }
+    parts |= kc < 3 ? kPartT : kPartRhsR;
+  }
+  return parts;
+}
+
 // No normal equations.
 struct NoDesign {
   explicit NoDesign(const Point&) {}
+  template <unsigned kParts = kAllParts>
   XF_INLINE void add(const double*, const double*) {}
   double element(int, int) const { return 0.0; }
   double rightSide(int) const { return 0.0; }
@@ -215,23 +306,24 @@ XF_INLINE void testCandidate(const Stations& s, std::size_t j, const double* v,
   }
 }
 
-// One chunk [begin, end): the normal equations over the used stations, and
-// the statistics over the used ones with the candidate, or the candidate
-// alone, each from zero.
-template <class Design, Residuals kMode>
-XF_INLINE void sweepRange(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
-                          Normals& normals, Statistics& stats) {
+// Stations [begin, end) folded into the sums of design (its parts kParts)
+// and of st: the normal equations over the used stations, and the
+// statistics over the used ones with the candidate, or the candidate alone.
+template <unsigned kParts, class Design, Residuals kMode>
+XF_INLINE void fold(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
+                    Design& design, Statistics& st) {
   constexpr bool kNormals = !std::is_same_v<Design, NoDesign>;
-  Design design(pt);
-  Statistics st;
-  st.clear();
   for (std::size_t j = begin; j < end; ++j) {
     const int code = s.code[j];
     if (code != 0) continue;  // only used stations enter sums or candidates
     double w1[3], w2[3], y[3], v[3];
     working(s, j, w1, w2);
-    frameResidual(pt, w1, w2, y, v);
-    if constexpr (kNormals) design.add(y, v);
+    if constexpr (std::is_same_v<Design, VectorDesign>) {
+      design.frameResidual(w1, w2, y, v);
+    } else {
+      frameResidual(pt, w1, w2, y, v);
+    }
+    if constexpr (kNormals) design.template add<kParts>(y, v);
     if constexpr (kMode == Residuals::Statistics) {
       toResidualSystem(s, j, v);
       st.ssq = st.ssq + v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
@@ -251,16 +343,30 @@ XF_INLINE void sweepRange(const Stations& s, const Point& pt, std::size_t begin,
       testCandidate(s, j, v, st);
     }
   }
-  if constexpr (kNormals) {
-    const int nPar = pt.nPar;
-    normals.clear();
-    for (int c = 0; c < nPar; ++c) {
-      for (int d = 0; d <= c; ++d) {
-        normals.nrm[d * nPar + c] = design.element(pt.parOf[c], pt.parOf[d]);
-      }
-      normals.rhs[c] = design.rightSide(pt.parOf[c]);
+}
+
+// The normal equations of the point's parameters from the sums of design.
+template <class Design>
+XF_INLINE void pack(const Design& design, const Point& pt, Normals& normals) {
+  const int nPar = pt.nPar;
+  normals.clear();
+  for (int c = 0; c < nPar; ++c) {
+    for (int d = 0; d <= c; ++d) {
+      normals.nrm[d * nPar + c] = design.element(pt.parOf[c], pt.parOf[d]);
     }
+    normals.rhs[c] = design.rightSide(pt.parOf[c]);
   }
+}
+
+// One chunk [begin, end), every sum from zero.
+template <class Design, Residuals kMode>
+XF_INLINE void sweepRange(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
+                          Normals& normals, Statistics& stats) {
+  Design design(pt);
+  Statistics st;
+  st.clear();
+  fold<kAllParts, Design, kMode>(s, pt, begin, end, design, st);
+  if constexpr (!std::is_same_v<Design, NoDesign>) pack(design, pt, normals);
   if constexpr (kMode != Residuals::None) stats = st;
 }
 
@@ -281,6 +387,9 @@ __attribute__((target("avx2"))) void rangeAvx2(const Stations& s, const Point& p
                                                std::size_t begin, std::size_t end,
                                                Normals& normals, Statistics& stats) {
   sweepRange<Design, kMode>(s, pt, begin, end, normals, stats);
+  // Code compiled for any processor follows: the upper halves of the
+  // vector registers are cleared.
+  __builtin_ia32_vzeroupper();
 }
 #endif
 
@@ -352,19 +461,74 @@ RangeFn chooseRange(const Point& pt, bool normals, Residuals mode, bool portable
   return scalarRange(kinds, mode);
 }
 
+// A group of parts of the normal equations (kParts), or the residuals alone
+// (kParts 0, mode kMode), folded by one thread over a block of stations:
+// the sums go on from those of the blocks before.
+using GroupFn = void (*)(const Stations&, const Point&, std::size_t, std::size_t,
+                         VectorDesign&, Statistics&);
+
+template <unsigned kParts, Residuals kMode>
+XF_INLINE void foldGroup(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
+                         VectorDesign& design, Statistics& st) {
+  // The sums are carried in local copies: those in memory could be the
+  // coordinates for all the compiler knows.
+  if constexpr (kParts == 0) {
+    NoDesign none(pt);
+    Statistics sums = st;
+    fold<0, NoDesign, kMode>(s, pt, begin, end, none, sums);
+    st = sums;
+  } else {
+    VectorDesign sums = design;
+    fold<kParts, VectorDesign, Residuals::None>(s, pt, begin, end, sums, st);
+    design = sums;
+  }
+}
+
+template <unsigned kParts, Residuals kMode>
+void groupBase(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
+               VectorDesign& design, Statistics& st) {
+  foldGroup<kParts, kMode>(s, pt, begin, end, design, st);
+}
+
+#if defined(__x86_64__)
+template <unsigned kParts, Residuals kMode>
+__attribute__((target("avx2"))) void groupAvx2(const Stations& s, const Point& pt,
+                                               std::size_t begin, std::size_t end,
+                                               VectorDesign& design, Statistics& st) {
+  foldGroup<kParts, kMode>(s, pt, begin, end, design, st);
+  __builtin_ia32_vzeroupper();
+}
+#endif
+
+template <unsigned kParts, Residuals kMode>
+GroupFn groupFor(bool wide) {
+#if defined(__x86_64__)
+  if (wide) return &groupAvx2<kParts, kMode>;
+#endif
+  (void)wide;
+  return &groupBase<kParts, kMode>;
+}
+
+// The groups of parts that threads fold apart: the translation block, the
+// products of the rotation/scale columns with the translation columns, each
+// of the four columns' products with the others, and their right-hand side.
+constexpr unsigned kGroups[] = {kPartT,        7 * kPartRt,   kPartRr,  kPartRr << 1,
+                                kPartRr << 2, kPartRr << 3, kPartRhsR};
+constexpr std::size_t kGroupCount = sizeof(kGroups) / sizeof(kGroups[0]);
+
+template <std::size_t... I>
+GroupFn groupOf(std::size_t i, bool wide, std::index_sequence<I...>) {
+  GroupFn fn = nullptr;
+  ((fn = i == I ? groupFor<kGroups[I], Residuals::None>(wide) : fn), ...);
+  return fn;
+}
+
+GroupFn residualGroup(Residuals mode, bool wide) {
+  return mode == Residuals::Statistics ? groupFor<0, Residuals::Statistics>(wide)
+                                       : groupFor<0, Residuals::Candidate>(wide);
+}
+
 }  // namespace
-
-void Normals::clear() {
-  std::fill(std::begin(nrm), std::end(nrm), 0.0);
-  std::fill(std::begin(rhs), std::end(rhs), 0.0);
-}
-
-void Statistics::clear() {
-  ssq = 0.0;
-  for (int k = 0; k < 3; ++k) sumSq[k] = sum[k] = minimum[k] = maximum[k] = 0.0;
-  candidate = -1;
-  bestNorm = 0.0;
-}
 
 void Statistics::takeCandidate(const Statistics& chunk) {
   if (chunk.candidate >= 0 && chunk.bestNorm > bestNorm) {
@@ -380,6 +544,16 @@ void residual(const Stations& s, const Point& pt, std::size_t j, double* v) {
   toResidualSystem(s, j, v);
 }
 
+struct Sweep::Split {
+  struct alignas(64) Group {
+    VectorDesign design;
+    Statistics stats;
+    GroupFn fn;
+    unsigned parts;
+  };
+  std::array<Group, kMaxGroups> groups;
+};
+
 Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
     : s_(stations),
       pool_(pool),
@@ -387,9 +561,51 @@ Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
       slots_((stations.n + kChunkStations - 1) / kChunkStations) {
   normals_.clear();
   stats_.clear();
+  if (pool_.threads() > 1) split_ = std::make_unique<Split>();
+}
+
+Sweep::~Sweep() = default;
+
+bool Sweep::runSplit(const Point& pt, Residuals mode) {
+  const unsigned needed = partsOf(pt);
+  // The translations alone: the plain kernel.
+  if ((needed & ~kPartT) == 0) return false;
+  const bool wide = !portable_ && wideVectors();
+  std::size_t nGroups = 0;
+  Split::Group* groups = split_->groups.data();
+  for (std::size_t i = 0; i < kGroupCount; ++i) {
+    if ((kGroups[i] & needed) == 0) continue;
+    Split::Group& g = groups[nGroups++];
+    g.design = VectorDesign(pt);
+    g.parts = kGroups[i];
+    g.fn = groupOf(i, wide, std::make_index_sequence<kGroupCount>{});
+  }
+  if (mode != Residuals::None) {
+    Split::Group& g = groups[nGroups++];
+    g.stats.clear();
+    g.parts = 0;
+    g.fn = residualGroup(mode, wide);
+  }
+  for (std::size_t begin = 0; begin < s_.n; begin += kSplitBlock) {
+    const std::size_t end = std::min(begin + kSplitBlock, s_.n);
+    pool_.run(nGroups, [this, &pt, groups, begin, end](std::size_t g) {
+      groups[g].fn(s_, pt, begin, end, groups[g].design, groups[g].stats);
+    });
+  }
+  VectorDesign all(pt);
+  for (std::size_t g = 0; g < nGroups; ++g) {
+    if (groups[g].parts != 0) {
+      all.take(groups[g].design, groups[g].parts);
+    } else {
+      stats_ = groups[g].stats;
+    }
+  }
+  pack(all, pt, normals_);
+  return true;
 }
 
 void Sweep::run(const Point& pt, bool normals, Residuals mode) {
+  if (normals && split_ && runSplit(pt, mode)) return;
   const RangeFn range = chooseRange(pt, normals, mode, portable_);
   if (range == nullptr) return;
   if (!normals && mode == Residuals::Candidate) {

@@ -5,12 +5,16 @@
 // statistics with the rejection candidate. Every sum is folded one station
 // after the other in station order, exactly as one loop over the stations:
 // sums of parts added afterwards would round differently and change the
-// printed results. What does not depend on the order (the rejection
-// candidate alone, the north/east/up matrices) is shared by the threads of
-// a pool over fixed chunks of kChunkStations, combined in chunk order.
+// printed results. Threads share the sums by accumulator instead: each
+// folds its own accumulators over every station, so each sum is the one of
+// the single loop whatever the number of threads. What does not depend on
+// the order (the rejection candidate alone, the north/east/up matrices) is
+// shared by the threads of a pool over fixed chunks of kChunkStations,
+// combined in chunk order.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "runtime/chunkpool.h"
@@ -105,12 +109,15 @@ class Sweep {
   // portable: the plain kernels only, also where the processor has wide
   // vectors (they give the same results; for comparisons).
   Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable = false);
+  ~Sweep();
 
   std::size_t chunks() const { return slots_.size(); }
 
   // Normal equations (normals) and/or what the residuals give at the point.
-  // A sweep for the candidate alone is shared by the threads; every other
-  // sweep folds its sums on the calling thread.
+  // A sweep for the candidate alone is shared by the threads over chunks of
+  // stations; a sweep with normal equations of rotations or the scale by
+  // groups of accumulators; every other sweep folds its sums on the calling
+  // thread.
   void run(const Point& pt, bool normals, Residuals residuals);
 
   const Normals& normals() const { return normals_; }
@@ -135,12 +142,23 @@ class Sweep {
     double rowSq;
   };
 
+  // The sums of the normal equations folded by several threads, each its
+  // own group of accumulators over all used stations in station order
+  // (block after block of kSplitBlock stations, the groups of a block shared
+  // by the pool's threads); the residual sums are one more group. Returns
+  // false where the one-thread kernel serves (translations alone).
+  struct Split;
+  static constexpr int kMaxGroups = 8;
+  static constexpr std::size_t kSplitBlock = 16384;
+  bool runSplit(const Point& pt, Residuals mode);
+
   const Stations& s_;
   rt::ChunkPool& pool_;
   bool portable_;
   std::vector<Slot> slots_;
   Normals normals_;
   Statistics stats_;
+  std::unique_ptr<Split> split_;
 };
 
 }  // namespace helm
