@@ -146,10 +146,12 @@ class Sweep {
   // own group of accumulators over all used stations in station order
   // (block after block of kSplitBlock stations, the groups of a block shared
   // by the pool's threads); the residual sums are one more group. Returns
-  // false where the one-thread kernel serves (translations alone).
+  // false where the one-thread kernel serves (translations alone). Used
+  // with a pool of kSplitThreads threads or more.
   struct Split;
   static constexpr int kMaxGroups = 8;
   static constexpr std::size_t kSplitBlock = 16384;
+  static constexpr int kSplitThreads = 3;
   bool runSplit(const Point& pt, Residuals mode);
 
   const Stations& s_;

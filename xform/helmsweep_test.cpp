@@ -344,7 +344,7 @@ TEST(HelmSweep, SumsSharedByAccumulatorsAsOneLoopOverAllStations) {
   const int subsets[][kMaxPar] = {
       {1, 1, 1, 1, 1, 1, 1}, {1, 1, 1, 0, 0, 0, 0}, {0, 0, 0, 1, 1, 1, 1}, {0, 0, 0, 1, 1, 1, 0},
       {0, 0, 0, 0, 0, 0, 1}, {1, 0, 1, 0, 1, 0, 0}, {0, 1, 0, 0, 0, 1, 1}, {1, 1, 1, 1, 0, 0, 1}};
-  ChunkPool one(1), two(2), three(3), eight(8);
+  ChunkPool one(1), two(2), three(3), four(4), eight(8);
   for (const std::size_t n : {1, 2, 2047, 2049, 10000, 40000}) {
     const Network net(n);
     for (const int resTyp : {1, 2}) {
@@ -354,7 +354,7 @@ TEST(HelmSweep, SumsSharedByAccumulatorsAsOneLoopOverAllStations) {
         SCOPED_TRACE(std::to_string(n) + " stations, system " + std::to_string(resTyp) + ", " +
                      std::to_string(pt.nPar) + " parameters from " + std::to_string(pt.parOf[0]));
         const Reference want = wholeReference(s, pt);
-        for (ChunkPool* pool : {&one, &two, &three, &eight}) {
+        for (ChunkPool* pool : {&one, &two, &three, &four, &eight}) {
           SCOPED_TRACE(std::to_string(pool->threads()) + " threads");
           helm::Sweep sweep(s, *pool);
           sweep.run(pt, true, Residuals::None);
