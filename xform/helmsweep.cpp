@@ -370,28 +370,33 @@ XF_INLINE void sweepRange(const Stations& s, const Point& pt, std::size_t begin,
   if constexpr (kMode != Residuals::None) stats = st;
 }
 
+// A kernel kBody compiled twice: for any processor of the kind, and for
+// processors with 256-bit vectors (no fused multiply-add: every operation is
+// the same, so are the results). Fn is the routine's pointer type.
+template <class Fn, auto kBody>
+struct Compiled;
+template <class... Args, auto kBody>
+struct Compiled<void (*)(Args...), kBody> {
+  static void base(Args... args) { kBody(args...); }
+#if defined(__x86_64__)
+  __attribute__((target("avx2"))) static void avx2(Args... args) {
+    kBody(args...);
+    // Code compiled for any processor follows: the upper halves of the
+    // vector registers are cleared.
+    __builtin_ia32_vzeroupper();
+  }
+#endif
+  static auto choose(bool wide) -> void (*)(Args...) {
+#if defined(__x86_64__)
+    if (wide) return &avx2;
+#endif
+    (void)wide;
+    return &base;
+  }
+};
+
 using RangeFn = void (*)(const Stations&, const Point&, std::size_t, std::size_t, Normals&,
                          Statistics&);
-
-template <class Design, Residuals kMode>
-void rangeBase(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
-               Normals& normals, Statistics& stats) {
-  sweepRange<Design, kMode>(s, pt, begin, end, normals, stats);
-}
-
-#if defined(__x86_64__)
-// The same compiled for processors with 256-bit vectors (no fused
-// multiply-add: every operation is the one of rangeBase).
-template <class Design, Residuals kMode>
-__attribute__((target("avx2"))) void rangeAvx2(const Stations& s, const Point& pt,
-                                               std::size_t begin, std::size_t end,
-                                               Normals& normals, Statistics& stats) {
-  sweepRange<Design, kMode>(s, pt, begin, end, normals, stats);
-  // Code compiled for any processor follows: the upper halves of the
-  // vector registers are cleared.
-  __builtin_ia32_vzeroupper();
-}
-#endif
 
 // The processor has 256-bit vectors.
 bool wideVectors() {
@@ -405,11 +410,7 @@ bool wideVectors() {
 
 template <class Design, Residuals kMode>
 RangeFn rangeFor(bool wide) {
-#if defined(__x86_64__)
-  if (wide) return &rangeAvx2<Design, kMode>;
-#endif
-  (void)wide;
-  return &rangeBase<Design, kMode>;
+  return Compiled<RangeFn, &sweepRange<Design, kMode>>::choose(wide);
 }
 
 template <class Design>
@@ -485,28 +486,8 @@ XF_INLINE void foldGroup(const Stations& s, const Point& pt, std::size_t begin, 
 }
 
 template <unsigned kParts, Residuals kMode>
-void groupBase(const Stations& s, const Point& pt, std::size_t begin, std::size_t end,
-               VectorDesign& design, Statistics& st) {
-  foldGroup<kParts, kMode>(s, pt, begin, end, design, st);
-}
-
-#if defined(__x86_64__)
-template <unsigned kParts, Residuals kMode>
-__attribute__((target("avx2"))) void groupAvx2(const Stations& s, const Point& pt,
-                                               std::size_t begin, std::size_t end,
-                                               VectorDesign& design, Statistics& st) {
-  foldGroup<kParts, kMode>(s, pt, begin, end, design, st);
-  __builtin_ia32_vzeroupper();
-}
-#endif
-
-template <unsigned kParts, Residuals kMode>
 GroupFn groupFor(bool wide) {
-#if defined(__x86_64__)
-  if (wide) return &groupAvx2<kParts, kMode>;
-#endif
-  (void)wide;
-  return &groupBase<kParts, kMode>;
+  return Compiled<GroupFn, &foldGroup<kParts, kMode>>::choose(wide);
 }
 
 // The groups of parts that threads fold apart: the translation block, the
