@@ -94,9 +94,8 @@ enum Kinds : unsigned { kTranslations = 1, kRotations = 2, kScale = 4 };
 // The sums of the normal equations fall into parts, each of its own
 // accumulators: several threads can fold the parts of one sweep apart, each
 // part over every used station in station order, with the same operations
-// as the kernel that folds them all. The
-// plain kernel folds all of them.
-enum Part : unsigned {
+// as the kernel that folds them all.
+enum SumPart : unsigned {
   kPartT = 1u << 0,     // the translation block: ttAcc and rhsT
   kPartRt = 1u << 1,    // rt[d]: kPartRt << d, d = 0..2
   kPartRr = 1u << 4,    // rr[d]: kPartRr << d, d = 0..3
