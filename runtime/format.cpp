@@ -947,6 +947,14 @@ std::vector<std::string> recordsOf(std::string_view fmt, std::span<const FItem> 
   return out;
 }
 
+void appendTo(std::string& out, std::string_view fmt, std::span<const FItem> items) {
+  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
+    out += rec;
+    out += '\n';
+    return true;
+  });
+}
+
 void writeToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
   writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
     writeRecord(unit, rec);
@@ -977,6 +985,13 @@ std::vector<std::string> formatRecords(std::string_view fmt, FItemList items) {
 }
 std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items) {
   return recordsOf(fmt, items);
+}
+
+void appendRecords(std::string& out, std::string_view fmt, FItemList items) {
+  appendTo(out, fmt, items);
+}
+void appendRecords(std::string& out, std::string_view fmt, const FItems& items) {
+  appendTo(out, fmt, items);
 }
 
 void writeFmt(int unit, std::string_view fmt, FItemList items) { writeToUnit(unit, fmt, items); }

@@ -91,6 +91,12 @@ void appendItems(FItems& items, const std::vector<T>& values) {
 std::vector<std::string> formatRecords(std::string_view fmt, FItemList items = {});
 std::vector<std::string> formatRecords(std::string_view fmt, const FItems& items);
 
+// Appends the records that the format writes for the items to `out`, each
+// ended by '\n': for records made ahead of their writing (writeRecords in
+// units.h), by several threads at once if need be.
+void appendRecords(std::string& out, std::string_view fmt, FItemList items = {});
+void appendRecords(std::string& out, std::string_view fmt, const FItems& items);
+
 // Writes the records to a unit (see units.h).
 void writeFmt(int unit, std::string_view fmt, FItemList items = {});
 void writeFmt(int unit, std::string_view fmt, const FItems& items);

@@ -268,6 +268,48 @@ TEST(FormatWriter, WritesRecordsToAUnit) {
   EXPECT_EQ(out.str(), "\nn=  5\n\n\n");
 }
 
+TEST(FormatWriter, RecordsMadeAheadAreTheRecordsWritten) {
+  // Records written at once, and made ahead by several threads (each its
+  // own stations) and written afterwards in station order: the same text.
+  const rt::FixedText<16> name("ZIMM 14001M004");
+  const auto stations = [&](int first, int last, std::string* ahead) {
+    for (int i = first; i < last; ++i) {
+      const std::string_view row = "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')";
+      const rt::FItems items = {i, name, "A", "M", 1.25 * i, -0.5 * i, 1.0e3 / (i + 1), "*"};
+      const std::string_view several = "(/,A,I3,/,1X)";
+      if (ahead != nullptr) {
+        rt::appendRecords(*ahead, row, items);
+        rt::appendRecords(*ahead, several, {"n=", i});
+      } else {
+        rt::writeFmt(6, row, items);
+        rt::writeFmt(6, several, {"n=", i});
+      }
+    }
+  };
+  std::ostringstream direct;
+  rt::setConsoleOutput(&direct);
+  stations(0, 400, nullptr);
+  rt::setConsoleOutput(nullptr);
+
+  std::string parts[4];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { stations(100 * t, 100 * t + 100, &parts[t]); });
+  for (std::thread& t : threads) t.join();
+  std::ostringstream later;
+  rt::setConsoleOutput(&later);
+  for (const std::string& part : parts) rt::writeRecords(6, part);
+  rt::writeRecords(6, "");
+  rt::setConsoleOutput(nullptr);
+  EXPECT_EQ(later.str(), direct.str());
+  EXPECT_EQ(parts[0].substr(0, 78),
+            " |   0 | ZIMM 14001M004   | A M |       0.00     -0.00   1000.00 | * |\n\nn=  0\n");
+
+  // What the text held before stays.
+  std::string ahead = "kept ";
+  rt::appendRecords(ahead, "(A,/,I2)", {"before", 7});
+  EXPECT_EQ(ahead, "kept before\n 7\n");
+}
+
 TEST(FormatWriter, ItemsReferToNamedTextsAndHoldTemporaries) {
   std::string name = "ALPHA";
   const rt::FixedText<5> flag("AB");

@@ -801,12 +801,15 @@ int readRecordView(int unit, std::string_view& record) {
   return status;
 }
 
-void writeRecord(int unit, std::string_view record) {
+namespace {
+
+// Writes `text` on the unit, followed by a line end where `lineEnd` is set.
+void writeText(int unit, std::string_view text, bool lineEnd) {
   Unit* u = findUnit(unit);
   if (u == nullptr && unit == kConsoleOut) {
     std::ostream& out = *table().out;
-    out.write(record.data(), static_cast<std::streamsize>(record.size()));
-    out.put('\n');
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (lineEnd) out.put('\n');
     if (out.fail()) throw IoFailure("standard output", "write", "the stream failed");
     return;
   }
@@ -827,12 +830,20 @@ void writeRecord(int unit, std::string_view record) {
     }
     u->last = LastOp::Write;
   }
-  if (std::fwrite(record.data(), 1, record.size(), u->file) != record.size() ||
-      std::fputc('\n', u->file) == EOF) {
+  if (std::fwrite(text.data(), 1, text.size(), u->file) != text.size() ||
+      (lineEnd && std::fputc('\n', u->file) == EOF)) {
     const int e = errno != 0 ? errno : EIO;
     std::clearerr(u->file);
     fail(std::strerror(e));
   }
+}
+
+}  // namespace
+
+void writeRecord(int unit, std::string_view record) { writeText(unit, record, true); }
+
+void writeRecords(int unit, std::string_view lines) {
+  if (!lines.empty()) writeText(unit, lines, false);
 }
 
 void rewindUnit(int unit) {

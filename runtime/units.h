@@ -124,6 +124,10 @@ int readRecordView(int unit, std::string_view& record);
 // Writes one record and its line end.
 void writeRecord(int unit, std::string_view record);
 
+// Writes records made ahead, each ended by '\n' in `lines` (as appendRecords
+// in format.h makes them), as writeRecord would write them one by one.
+void writeRecords(int unit, std::string_view lines);
+
 // Positions the file at its start; no effect on the console or on a unit
 // that is not connected.
 void rewindUnit(int unit);

@@ -371,6 +371,41 @@ TEST_F(Units, WriteFailuresAreNeverSilent) {
   EXPECT_EQ(get("ro.txt"), "r\n");
 }
 
+TEST_F(Units, RecordsWrittenAheadAsOneByOne) {
+  // Records made ahead and written at once: the file is the one that
+  // writing them one by one gives, cut at the position as a first write.
+  put("one.txt", "old 1\nold 2\nold 3\n");
+  put("ahead.txt", "old 1\nold 2\nold 3\n");
+  ASSERT_EQ(rt::openUnit(40, path("one.txt"), status("OLD")), 0);
+  ASSERT_EQ(rt::openUnit(41, path("ahead.txt"), status("OLD")), 0);
+  std::string record;
+  ASSERT_EQ(rt::readRecord(40, record), 0);
+  ASSERT_EQ(rt::readRecord(41, record), 0);
+  for (const char* r : {"a", "", "bb  "}) rt::writeRecord(40, r);
+  rt::writeRecords(41, "a\n\nbb  \n");
+  rt::writeRecords(41, "");
+  rt::closeUnit(40);
+  rt::closeUnit(41);
+  EXPECT_EQ(get("one.txt"), "old 1\na\n\nbb  \n");
+  EXPECT_EQ(get("ahead.txt"), get("one.txt"));
+
+  // Failures name the file, as for one record.
+  ASSERT_EQ(rt::openUnit(42, "/dev/full", status("UNKNOWN")), 0);
+  try {
+    rt::writeRecords(42, std::string(1 << 20, 'x') + "\n");
+    ADD_FAILURE() << "no failure on a full device";
+  } catch (const rt::IoFailure& e) {
+    EXPECT_EQ(e.file(), "/dev/full");
+    EXPECT_EQ(e.operation(), "write");
+  }
+  rt::resetUnits();
+  put("ro.txt", "r\n");
+  ASSERT_EQ(rt::openUnit(43, path("ro.txt"), status("OLD", true)), 0);
+  EXPECT_THROW(rt::writeRecords(43, "w\n"), rt::IoFailure);
+  rt::closeUnit(43);
+  EXPECT_EQ(get("ro.txt"), "r\n");
+}
+
 TEST_F(Units, ConsoleUnits) {
   std::ostringstream out;
   std::istringstream in("line one\r\nline two\n");

@@ -71,20 +71,25 @@ void HelmReport::head(std::string_view title1, std::string_view title2,
   rt::writeFmt(unit_, "(1X,'|',5X,'|',18X,'|',5X,'|',32X,'|','   |')");
 }
 
-void HelmReport::stationRow(int number, const t_staName& name, char flag1, char flag2,
-                            const double* v, int code) const {
+void HelmReport::stationRow(std::string& rows, int number, const t_staName& name, char flag1,
+                            char flag2, const double* v, int code) const {
   if (iPrt_ < 2) return;
   // One row per station: the items go straight to the writer, nothing is
-  // allocated.
+  // allocated once `rows` has grown.
   const char* marker = code == 0 ? " " : (code == -1 ? "*" : "M");
   const std::string_view flg1(&flag1, 1);
   const std::string_view flg2(&flag2, 1);
   const std::string_view fmt =
       millimetres() ? "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.2,' | ',A1,' |')"
                     : "(' | ',I3,' | ',A16,' | ',A1,1X,A1,' | ',3F10.4,' | ',A1,' |')";
-  rt::writeFmt(unit_, fmt,
-               {number, name, flg1, flg2, shown(v[0] * factor_), shown(v[1] * factor_),
-                shown(v[2] * factor_), marker});
+  rt::appendRecords(rows, fmt,
+                    {number, name, flg1, flg2, shown(v[0] * factor_), shown(v[1] * factor_),
+                     shown(v[2] * factor_), marker});
+}
+
+void HelmReport::writeRows(std::string_view rows) const {
+  if (iPrt_ < 2) return;
+  rt::writeRecords(unit_, rows);
 }
 
 void HelmReport::tableFoot() const {

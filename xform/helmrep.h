@@ -25,9 +25,12 @@ class HelmReport {
   // Title block, system block and table head.
   void head(std::string_view title1, std::string_view title2, std::string_view datumName) const;
 
-  // One row of the residual table: v are north, east, up in metres.
-  void stationRow(int number, const t_staName& name, char flag1, char flag2, const double* v,
-                  int code) const;
+  // One row of the residual table (v are north, east, up in metres),
+  // appended to `rows` with its line end: threads may make the rows of
+  // different stations at once; writeRows writes them on the report.
+  void stationRow(std::string& rows, int number, const t_staName& name, char flag1, char flag2,
+                  const double* v, int code) const;
+  void writeRows(std::string_view rows) const;
 
   void tableFoot() const;
 

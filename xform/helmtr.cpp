@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "frame/constants.h"
@@ -168,7 +170,8 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   // A network of one chunk is swept by the calling thread alone: no thread
   // is started for it.
   rt::ChunkPool alone(1);
-  helm::Sweep sweep(st, n > helm::kChunkStations ? rt::ChunkPool::shared() : alone);
+  rt::ChunkPool& pool = n > helm::kChunkStations ? rt::ChunkPool::shared() : alone;
+  helm::Sweep sweep(st, pool);
   if (resTyp == 2) {
     // Every element is written there, in parallel.
     try {
@@ -363,17 +366,46 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
   // the rejected stations are kept for their list.
   report.head(title1, title2, datumName);
   rmsTrn = sigma0;
+  if (iPrt >= 2) {
+    // The rows of the table, made by the threads a block of chunks at a time
+    // and written in station order.
+    constexpr std::size_t kRowChunks = 8;
+    std::array<std::string, kRowChunks> rows;
+    std::array<std::exception_ptr, kRowChunks> failure;
+    for (std::size_t first = 0; first < n; first += kRowChunks * helm::kChunkStations) {
+      const std::size_t last = std::min(n, first + kRowChunks * helm::kChunkStations);
+      const std::size_t nChunks = (last - first + helm::kChunkStations - 1) / helm::kChunkStations;
+      pool.run(nChunks, [&](std::size_t c) {
+        rows[c].clear();
+        failure[c] = nullptr;
+        try {
+          const std::size_t begin = first + c * helm::kChunkStations;
+          const std::size_t end = std::min(last, begin + helm::kChunkStations);
+          for (std::size_t j = begin; j < end; ++j) {
+            const int code = ITYP[j];
+            if (code == 2) continue;
+            double v[3];
+            helm::residual(st, point, j, v);
+            const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
+            report.stationRow(rows[c], number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v,
+                              code);
+          }
+        } catch (...) {
+          failure[c] = std::current_exception();
+        }
+      });
+      for (std::size_t c = 0; c < nChunks; ++c) {
+        if (failure[c]) std::rethrow_exception(failure[c]);
+        report.writeRows(rows[c]);
+      }
+    }
+  }
   std::vector<double> rejected;
   for (std::size_t j = 0; j < n; ++j) {
-    const int code = ITYP[j];
-    if (code == 2 || (iPrt < 2 && code != -1)) continue;
+    if (ITYP[j] != -1) continue;
     double v[3];
     helm::residual(st, point, j, v);
-    if (iPrt >= 2) {
-      const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
-      report.stationRow(number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v, code);
-    }
-    if (code == -1) rejected.insert(rejected.end(), v, v + 3);
+    rejected.insert(rejected.end(), v, v + 3);
   }
   statistics(sweep.statistics());
   rmsTrn = sigma0;
