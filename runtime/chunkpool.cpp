@@ -7,6 +7,9 @@
 // caller spins until the workers are done.
 #include "runtime/chunkpool.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +35,16 @@ namespace rt {
 
 ChunkPool::ChunkPool(int threads) {
   const int wanted = threads < 1 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads) - 1;
+  if (wanted == 0) return;
   workers_.reserve(static_cast<std::size_t>(wanted));
+  // The workers start with the signals sent to the process blocked, so
+  // that such a signal (an interruption, a termination) is always taken by
+  // the program's own thread, never in the middle of a worker's chunk.
+  // Signals raised by a fault of a worker's own stay with it.
+  sigset_t blocked, previous;
+  sigfillset(&blocked);
+  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&blocked, sig);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   for (int k = 0; k < wanted; ++k) {
     try {
       workers_.emplace_back([this] { work(); });
@@ -40,6 +52,7 @@ ChunkPool::ChunkPool(int threads) {
       break;  // run with the threads that did start
     }
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 ChunkPool::~ChunkPool() {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -68,6 +73,53 @@ TEST(ChunkPool, OneThreadRunsOnTheCaller) {
     order.push_back(c);
   });
   EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+std::atomic<pthread_t> signalTakenBy{};
+std::atomic<bool> signalTaken{false};
+void noteSignal(int) {
+  signalTakenBy.store(pthread_self());
+  signalTaken.store(true);
+}
+
+TEST(ChunkPool, SignalsToTheProcessAreTakenByTheCallingThread) {
+  // A signal sent to the process is never taken by a worker: a handler
+  // that ends the run then always runs on the program's own thread.
+  struct sigaction action {}, previous {};
+  action.sa_handler = noteSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  const pthread_t caller = pthread_self();
+  {
+    ChunkPool pool(4);
+    std::atomic<int> byWorkers{0}, blockedInWorkers{0};
+    pool.run(64, [&](std::size_t c) {
+      if (!pthread_equal(pthread_self(), caller)) {
+        ++byWorkers;
+        sigset_t mask;
+        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        if (sigismember(&mask, SIGTERM) && sigismember(&mask, SIGINT) &&
+            sigismember(&mask, SIGUSR1) && !sigismember(&mask, SIGSEGV)) {
+          ++blockedInWorkers;
+        }
+      }
+      if (c == 5) kill(getpid(), SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    for (int i = 0; i < 1000 && !signalTaken.load(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(signalTaken.load());
+    EXPECT_TRUE(pthread_equal(signalTakenBy.load(), caller));
+    ASSERT_GT(byWorkers.load(), 0);
+    EXPECT_EQ(blockedInWorkers.load(), byWorkers.load());
+  }
+  // The caller's own signals stay as they were.
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  EXPECT_FALSE(sigismember(&mask, SIGTERM));
+  EXPECT_FALSE(sigismember(&mask, SIGUSR1));
+  sigaction(SIGUSR1, &previous, nullptr);
 }
 
 TEST(ChunkPool, ThreadCountFromTheEnvironment) {
