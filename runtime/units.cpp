@@ -248,6 +248,20 @@ void dropStaging(Staging& s) {
   closeStaging(s);
 }
 
+// Writes the unit's records on a copy of the descriptor of the standard
+// stream `console`, which is the file `sb`: what the program wrote there
+// goes first, the records follow it, and the file is never cut or removed.
+int shareConsole(Unit& u, const struct stat& sb, int console, int& fd) {
+  flushStandardStreams();
+  fd = ::fcntl(console, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  u.sharesConsole = true;
+  u.dev = sb.st_dev;
+  u.ino = sb.st_ino;
+  u.identified = true;
+  return 0;
+}
+
 // Opens a result file beside its target or, when it is the program's own
 // output, on a copy of that stream's descriptor. Returns 0 with `fd` set, a
 // positive errno value, or kOrdinary: the target is to be opened where it
@@ -259,16 +273,8 @@ int openResult(Unit& u, const OpenRequest& req, int& fd) {
   if (::stat(u.name.c_str(), &sb) == 0) {
     const int console = consoleDescriptor(sb);
     if (console >= 0) {
-      // What the program wrote there goes first; the records follow it.
       if (req.status == "NEW") return EEXIST;
-      flushStandardStreams();
-      fd = ::fcntl(console, F_DUPFD_CLOEXEC, 0);
-      if (fd < 0) return errno;
-      u.sharesConsole = true;
-      u.dev = sb.st_dev;
-      u.ino = sb.st_ino;
-      u.identified = true;
-      return 0;
+      return shareConsole(u, sb, console, fd);
     }
     if (!S_ISREG(sb.st_mode)) return kOrdinary;  // FIFO, device, socket, directory
   }
@@ -538,6 +544,17 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     if (u.result) {
       way = openResult(u, req, fd);
       if (way > 0) return way;
+    } else if (!req.readOnly && req.status == "UNKNOWN") {
+      // A file to write that is the program's standard output or error (a
+      // name such as /dev/stdout): written through that stream.
+      struct stat sb {};
+      if (::stat(u.name.c_str(), &sb) == 0) {
+        const int console = consoleDescriptor(sb);
+        if (console >= 0) {
+          way = shareConsole(u, sb, console, fd);
+          if (way > 0) return way;
+        }
+      }
     }
     const char* mode = "r+";
     if (way == kOrdinary) {

@@ -283,6 +283,33 @@ TEST(Xform1Faults, ProgramOutputAsResultFileHoldsReportAndResult) {
   EXPECT_EQ(newFilesIn(dir.path()), std::vector<std::string>{});
 }
 
+TEST(Xform1Faults, ProgramOutputNamedAsTheStandardOutput) {
+  // Standard output redirected to a file and the program output named by
+  // a link to it (/dev/stdout, or a link of the run's own): the link stays,
+  // and the file holds the report as a program output file of its own holds
+  // it, followed by what the run writes on standard output.
+  RunDir plain("fault_sysout_file");
+  putInputs(plain, faultKeywords().set("SYSOUT", {"REPORT.OUT"}));
+  const Outcome p = runIn(plain);
+  ASSERT_TRUE(p.exited(0)) << p.err;
+  const std::string want = e2e::maskClock(plain.text("REPORT.OUT") + p.out);
+  for (const char* name : {"/dev/stdout", "STDOUT.LNK"}) {
+    SCOPED_TRACE(name);
+    RunDir dir("fault_sysout_stdout");
+    fs::create_symlink("/proc/self/fd/1", dir / "STDOUT.LNK");
+    putInputs(dir, faultKeywords().set("SYSOUT", {name}));
+    const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
+    const Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
+    const std::string out = e2e::maskClock(e2e::readFile(outFile));
+    fs::remove(outFile);
+    if (o.exited(124)) GTEST_SKIP() << "no private /dev for a run as root";
+    EXPECT_TRUE(o.exited(0)) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(fs::is_symlink(dir / "STDOUT.LNK"));
+    EXPECT_EQ(out, want);
+  }
+}
+
 TEST(Xform1Faults, LinkedResultFilesKeepTheirLinks) {
   // A symbolic link to a file in another directory, and a file with a
   // second hard link: the links stay, their file gets the content.
