@@ -179,6 +179,17 @@ void privateDevices() {
     if (::symlink(l[0], l[1]) != 0) ::_exit(124);
 }
 
+// A run in a private /dev (privateDevices) with its standard output
+// redirected to a file beside the directory: that file's content, clock
+// masked, is the outcome's standard output.
+Outcome runWithOutputFile(const RunDir& dir) {
+  const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
+  Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
+  o.out = e2e::maskClock(e2e::readFile(outFile));
+  fs::remove(outFile);
+  return o;
+}
+
 // The result files of a complete run with faultKeywords(), clock masked,
 // and its report: made once.
 const std::map<std::string, std::string>& reference() {
@@ -268,18 +279,15 @@ TEST(Xform1Faults, ProgramOutputAsResultFileHoldsReportAndResult) {
   // follow it, before the end-of-run lines.
   RunDir dir("fault_stdout");
   putInputs(dir, faultKeywords().set("COORDRS", {"/dev/stdout"}));
-  const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
-  const Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
-  const std::string out = e2e::maskClock(e2e::readFile(outFile));
-  fs::remove(outFile);
+  const Outcome o = runWithOutputFile(dir);
   if (o.exited(124)) GTEST_SKIP() << "no private /dev for a run as root";
   EXPECT_TRUE(o.exited(0)) << o.err;
   EXPECT_EQ(o.err, "");
   const std::string& coords = reference().at("COORDRS");
-  const std::size_t at = out.find(coords);
-  ASSERT_NE(at, std::string::npos) << out;
-  EXPECT_LT(at, out.find(">>> Program finished successfully"));
-  EXPECT_EQ(out.substr(0, at) + out.substr(at + coords.size()), reference().at("REPORT"));
+  const std::size_t at = o.out.find(coords);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_LT(at, o.out.find(">>> Program finished successfully"));
+  EXPECT_EQ(o.out.substr(0, at) + o.out.substr(at + coords.size()), reference().at("REPORT"));
   EXPECT_EQ(newFilesIn(dir.path()), std::vector<std::string>{});
 }
 
@@ -298,15 +306,12 @@ TEST(Xform1Faults, ProgramOutputNamedAsTheStandardOutput) {
     RunDir dir("fault_sysout_stdout");
     fs::create_symlink("/proc/self/fd/1", dir / "STDOUT.LNK");
     putInputs(dir, faultKeywords().set("SYSOUT", {name}));
-    const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
-    const Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
-    const std::string out = e2e::maskClock(e2e::readFile(outFile));
-    fs::remove(outFile);
+    const Outcome o = runWithOutputFile(dir);
     if (o.exited(124)) GTEST_SKIP() << "no private /dev for a run as root";
     EXPECT_TRUE(o.exited(0)) << o.err;
     EXPECT_EQ(o.err, "");
     EXPECT_TRUE(fs::is_symlink(dir / "STDOUT.LNK"));
-    EXPECT_EQ(out, want);
+    EXPECT_EQ(o.out, want);
   }
 }
 
