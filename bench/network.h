@@ -1,8 +1,9 @@
 // The synthetic network of the benchmarks: N stations spread over the
-// globe (or over a region of some 15 by 23 degrees) on the GRS80 ellipsoid (first set), the same stations moved by a
-// known seven-parameter transformation with millimetre noise (second set),
-// and K outliers of 0.1 m to 2 m planted in the second set, spread evenly
-// over the network. The same N and K always give the same stations.
+// globe (or over a region of some 15 by 23 degrees) on the GRS80 ellipsoid
+// (first set), the same stations moved by a known seven-parameter
+// transformation with millimetre noise (second set), and K outliers of
+// 0.1 m to 2 m planted in the second set, spread evenly over the network.
+// The same N and K always give the same stations.
 #pragma once
 
 #include <cmath>

@@ -135,6 +135,50 @@ class Keywords {
   std::vector<Entry> entries_;
 };
 
+// The keywords of a run on the test network of tests/data (NET_A.CRD,
+// NET_B.CRD with CONST.TST and DATUM.TST): seven parameters in X/Y/Z,
+// residuals in metres, no rejection, the list of rejected stations as
+// REJECT.LST and no other result file. Each test changes what it needs.
+inline Keywords networkKeywords() {
+  return Keywords{
+      {"CONST", {"CONST.TST"}},
+      {"DATUM", {"DATUM.TST"}},
+      {"TITLE", {"Helmert transformation of the test network"}},
+      {"COORD1", {"NET_A.CRD"}},
+      {"COORD2", {"NET_B.CRD"}},
+      {"VELAPR", {""}},
+      {"COORD", {""}},
+      {"RADIO_1", {"1"}},
+      {"RADIO_2", {"0"}},
+      {"USESTA", {""}},
+      {"OTHSTA", {"MARK"}},
+      {"STASELECT", {"\"ALFA 10001M001\" \"\" \"\" \"\""}},
+      {"RESIDTYPE", {"XYZ"}},
+      {"RESIDUNIT", {"M"}},
+      {"HLM_1", {"1"}},
+      {"HLM_2", {"1"}},
+      {"HLM_3", {"1"}},
+      {"HLM_4", {"1"}},
+      {"HLM_5", {"1"}},
+      {"HLM_6", {"1"}},
+      {"HLM_7", {"1"}},
+      {"REJECT", {"0"}},
+      {"NLIMIT", {"10"}},
+      {"ELIMIT", {"10"}},
+      {"ULIMIT", {"20"}},
+      {"LISTFIL", {"REJECT.LST"}},
+      {"TRNFIL", {""}},
+      {"COORDRS", {""}},
+      {"OKSTA", {""}},
+  };
+}
+
+// The input files of the test network (besides the keyword input file).
+inline void putNetworkInputs(const RunDir& dir) {
+  for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})
+    dir.copy(name, name);
+}
+
 // A synthetic network made by the network generator in the directory:
 // REF.CRD, LOC.CRD and XFORM1.INP beside the example's CONST. and DATUM.;
 // `arguments` are the generator's after the directory ("5000 5 1 regional":
@@ -216,6 +260,5 @@ inline std::string replaced(std::string text, const std::string& from, const std
   if (at == std::string::npos) throw std::runtime_error("no " + from + " in the text");
   return text.replace(at, from.size(), to);
 }
-
 
 }  // namespace e2e

@@ -37,24 +37,13 @@ using e2e::RunDir;
 // The options of every run: the test network, rejection on (one outlier),
 // and the four result files under regular names.
 Keywords faultKeywords() {
-  return Keywords{
-      {"CONST", {"CONST.TST"}},       {"DATUM", {"DATUM.TST"}},
-      {"TITLE", {"Helmert transformation of the test network"}},
-      {"COORD1", {"NET_A.CRD"}},      {"COORD2", {"NET_B.CRD"}},
-      {"VELAPR", {""}},               {"COORD", {""}},
-      {"RADIO_1", {"1"}},             {"RADIO_2", {"0"}},
-      {"USESTA", {""}},               {"OTHSTA", {"MARK"}},
-      {"STASELECT", {"\"ALFA 10001M001\" \"\" \"\" \"\""}},
-      {"RESIDTYPE", {"XYZ"}},         {"RESIDUNIT", {"MM"}},
-      {"HLM_1", {"1"}},               {"HLM_2", {"1"}},
-      {"HLM_3", {"1"}},               {"HLM_4", {"1"}},
-      {"HLM_5", {"1"}},               {"HLM_6", {"1"}},
-      {"HLM_7", {"1"}},               {"REJECT", {"1"}},
-      {"NLIMIT", {"10"}},             {"ELIMIT", {"10"}},
-      {"ULIMIT", {"20"}},             {"LISTFIL", {"REJECT.LST"}},
-      {"TRNFIL", {"PARAM.TRN"}},      {"COORDRS", {"TRANSF.CRD"}},
-      {"OKSTA", {"ACCEPT.FIL"}},
-  };
+  Keywords keywords = e2e::networkKeywords();
+  keywords.set("RESIDUNIT", {"MM"})
+      .set("REJECT", {"1"})
+      .set("TRNFIL", {"PARAM.TRN"})
+      .set("COORDRS", {"TRANSF.CRD"})
+      .set("OKSTA", {"ACCEPT.FIL"});
+  return keywords;
 }
 
 // Result keywords with the names of the reference run.
@@ -65,7 +54,7 @@ const std::map<std::string, std::string> kResults = {{"LISTFIL", "REJECT.LST"},
 
 // Copies the input files of the test network into the directory.
 void putInputs(const RunDir& dir, const Keywords& keywords) {
-  for (const char* f : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"}) dir.copy(f, f);
+  e2e::putNetworkInputs(dir);
   dir.put("XFORM1.INP", keywords.text());
 }
 

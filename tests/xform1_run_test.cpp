@@ -23,41 +23,6 @@ std::string tableLine(const std::string& name, const std::string& flag) {
   return "\"" + name + "\" \"\" \"\" \"" + flag + "\"";
 }
 
-// The options of every run; each case changes some of them.
-Keywords baseKeywords() {
-  return Keywords{
-      {"CONST", {"CONST.TST"}},
-      {"DATUM", {"DATUM.TST"}},
-      {"TITLE", {"Helmert transformation of the test network"}},
-      {"COORD1", {"NET_A.CRD"}},
-      {"COORD2", {"NET_B.CRD"}},
-      {"VELAPR", {""}},
-      {"COORD", {""}},
-      {"RADIO_1", {"1"}},
-      {"RADIO_2", {"0"}},
-      {"USESTA", {""}},
-      {"OTHSTA", {"MARK"}},
-      {"STASELECT", {tableLine("ALFA 10001M001", "")}},
-      {"RESIDTYPE", {"XYZ"}},
-      {"RESIDUNIT", {"M"}},
-      {"HLM_1", {"1"}},
-      {"HLM_2", {"1"}},
-      {"HLM_3", {"1"}},
-      {"HLM_4", {"1"}},
-      {"HLM_5", {"1"}},
-      {"HLM_6", {"1"}},
-      {"HLM_7", {"1"}},
-      {"REJECT", {"0"}},
-      {"NLIMIT", {"10"}},
-      {"ELIMIT", {"10"}},
-      {"ULIMIT", {"20"}},
-      {"LISTFIL", {"REJECT.LST"}},
-      {"TRNFIL", {""}},
-      {"COORDRS", {""}},
-      {"OKSTA", {""}},
-  };
-}
-
 // Keywords with their new values.
 using Options = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
@@ -274,7 +239,7 @@ TEST_P(Xform1Run, ReportAndResultFiles) {
   const e2e::fs::path expected = e2e::dataDir() / "expected" / c.name;
   RunDir dir(c.name);
 
-  Keywords keywords = baseKeywords();
+  Keywords keywords = e2e::networkKeywords();
   for (const auto& [key, values] : c.options) keywords.set(key, values);
   for (const std::string& key : c.removed) keywords.remove(key);
   dir.put("XFORM1.INP", keywords.text());
@@ -341,14 +306,13 @@ TEST(Xform1Run, NoArgument) {
 // the stations the first one accepted and accepts them all again.
 TEST(Xform1Run, AcceptedStationsSelectTheNextRun) {
   RunDir dir("accepted_as_selection");
-  for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})
-    dir.copy(name, name);
-  Keywords first = baseKeywords();
+  e2e::putNetworkInputs(dir);
+  Keywords first = e2e::networkKeywords();
   first.set("REJECT", {"1"}).set("OKSTA", {"FIRST.FIL"});
   dir.put("FIRST.INP", first.text());
   ASSERT_EQ(e2e::run(dir, {"FIRST.INP"}).status, 0);
 
-  Keywords second = baseKeywords();
+  Keywords second = e2e::networkKeywords();
   second.set("USESTA", {"FIRST.FIL"}).set("OTHSTA", {"EXCLUDE"}).set("OKSTA", {"SECOND.FIL"});
   dir.put("SECOND.INP", second.text());
   const e2e::RunResult result = e2e::run(dir, {"SECOND.INP"});
@@ -368,8 +332,7 @@ TEST(Xform1Run, AcceptedStationsSelectTheNextRun) {
 // input file `text`; the program's result.
 e2e::RunResult runNetwork(const RunDir& dir, const std::string& text,
                           const std::vector<std::string>& extra = {}) {
-  for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})
-    dir.copy(name, name);
+  e2e::putNetworkInputs(dir);
   for (const std::string& name : extra) dir.copy(name, name);
   dir.put("XFORM1.INP", text);
   return e2e::run(dir, {"XFORM1.INP"});
@@ -393,7 +356,7 @@ TEST(Xform1Run, NegativeValueCountIsCountZero) {
   };
   for (const CountCase& c : table) {
     SCOPED_TRACE(c.key);
-    Keywords keywords = baseKeywords();
+    Keywords keywords = e2e::networkKeywords();
     keywords.set("OKSTA", {"ACCEPT.FIL"}).set("TRNFIL", {"PARAM.TRN"});
     for (const auto& [key, values] : c.options) keywords.set(key, values);
     keywords.remove(c.key);
@@ -426,7 +389,7 @@ TEST(Xform1Run, NegativeValueCountIsCountZero) {
 // the run reads and writes the same files and gives the same report.
 TEST(Xform1Run, FileNamesWithLeadingBlanks) {
   const std::vector<std::string> results = {"PARAM.TRN", "TRANSF.CRD", "ACCEPT.FIL", "REJECT.LST"};
-  Keywords bare = baseKeywords();
+  Keywords bare = e2e::networkKeywords();
   bare.set("REJECT", {"1"})
       .set("TRNFIL", {"PARAM.TRN"})
       .set("COORDRS", {"TRANSF.CRD"})

@@ -29,7 +29,6 @@ namespace {
 
 using e2e::RunDir;
 
-
 struct Variant {
   std::string name;
   std::vector<std::pair<std::string, std::string>> changes;  // lines of XFORM1.INP
