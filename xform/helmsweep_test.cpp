@@ -164,7 +164,7 @@ helm::Point pointOf(const double* p, const int* iPar) {
 
 const double kParams[kMaxPar] = {0.31, -0.79, 1.18, 4.1e-9, -2.7e-9, 6.3e-9, 1.0 + 1.9e-6};
 
-// The sums of stations [begin, end) one station after the other, with the
+// The sums over all stations, one station after the other, with the
 // expressions of the estimator's single loops: working copies, normal
 // equations over the design matrix of every used station, then the
 // residual pass.
@@ -172,13 +172,12 @@ struct Reference {
   helm::Normals normals;
   helm::Statistics stats;
 };
-Reference reference(const helm::Stations& s, const helm::Point& pt, std::size_t begin,
-                    std::size_t end) {
+Reference reference(const helm::Stations& s, const helm::Point& pt) {
   Reference r;
   r.normals.clear();
   r.stats.clear();
   const int nPar = pt.nPar;
-  for (std::size_t j = begin; j < end; ++j) {
+  for (std::size_t j = 0; j < s.n; ++j) {
     if (s.code[j] == 2) continue;
     double w1[3], w2[3];
     for (int k = 0; k < 3; ++k) {
@@ -244,11 +243,6 @@ Reference reference(const helm::Stations& s, const helm::Point& pt, std::size_t 
   return r;
 }
 
-// The reference over the whole network: one loop over all its stations.
-Reference wholeReference(const helm::Stations& s, const helm::Point& pt) {
-  return reference(s, pt, 0, s.n);
-}
-
 void expectSameNormals(const helm::Normals& a, const helm::Normals& b, int nPar) {
   for (int c = 0; c < nPar; ++c) {
     for (int d = 0; d <= c; ++d) EXPECT_SAME_BITS(a.nrm[d * nPar + c], b.nrm[d * nPar + c]);
@@ -297,7 +291,7 @@ TEST(HelmSweep, OneChunkSumsAsOneLoopOverItsStations) {
     SCOPED_TRACE(c.name);
     const helm::Stations s = stationsOf(net, c.resTyp, c.reduce);
     const helm::Point pt = pointOf(kParams, c.iPar);
-    const Reference want = reference(s, pt, 0, s.n);
+    const Reference want = reference(s, pt);
     for (const bool portable : {false, true}) {
       helm::Sweep sweep(s, pool, portable);
       ASSERT_EQ(sweep.chunks(), 1u);
@@ -318,7 +312,7 @@ TEST(HelmSweep, SumsAsOneLoopOverAllStationsWhateverTheThreadsAndKernel) {
     SCOPED_TRACE(c.name);
     const helm::Stations s = stationsOf(net, c.resTyp, c.reduce);
     const helm::Point pt = pointOf(kParams, c.iPar);
-    const Reference want = wholeReference(s, pt);
+    const Reference want = reference(s, pt);
     ASSERT_GE(want.stats.candidate, 0);
     for (ChunkPool* pool : {&one, &two, &three, &eight}) {
       for (const bool portable : {false, true}) {
@@ -353,7 +347,7 @@ TEST(HelmSweep, SumsSharedByAccumulatorsAsOneLoopOverAllStations) {
         const helm::Point pt = pointOf(kParams, iPar);
         SCOPED_TRACE(std::to_string(n) + " stations, system " + std::to_string(resTyp) + ", " +
                      std::to_string(pt.nPar) + " parameters from " + std::to_string(pt.parOf[0]));
-        const Reference want = wholeReference(s, pt);
+        const Reference want = reference(s, pt);
         for (ChunkPool* pool : {&one, &two, &three, &four, &eight}) {
           SCOPED_TRACE(std::to_string(pool->threads()) + " threads");
           helm::Sweep sweep(s, *pool);
@@ -406,7 +400,7 @@ TEST(HelmSweep, CandidateAloneIsTheCandidateOfTheStatistics) {
     for (int k = 0; k < 3; ++k) s.rLimit[k] = lim[k];
     s.screen = screenOf(net, s);
     ASSERT_GT(s.screen, 0.0);
-    const Reference want = wholeReference(s, pt);
+    const Reference want = reference(s, pt);
     helm::Sweep sweep(s, pool);
     sweep.run(pt, true, Residuals::Candidate);
     EXPECT_EQ(sweep.statistics().candidate, want.stats.candidate);
@@ -457,7 +451,7 @@ TEST(HelmSweep, CandidatesOfEqualNormsInDifferentChunks) {
       EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(second));
       net.code[second] = -1;
       sweep.run(pt, normals, mode);
-      EXPECT_EQ(sweep.statistics().candidate, wholeReference(s, pt).stats.candidate);
+      EXPECT_EQ(sweep.statistics().candidate, reference(s, pt).stats.candidate);
       EXPECT_NE(sweep.statistics().candidate, static_cast<long>(third));
       net.code[first] = net.code[second] = 0;
       net.x2[3 * third + 1] = net.x2[3 * first + 1];
@@ -478,7 +472,7 @@ TEST(HelmSweep, AfterARejectionTheSumsOfTheStationsStillUsed) {
     ASSERT_EQ(net.code[j], 0);
     net.code[j] = -1;
     sweep.run(pt, true, Residuals::None);
-    expectSameNormals(sweep.normals(), wholeReference(s, pt).normals, pt.nPar);
+    expectSameNormals(sweep.normals(), reference(s, pt).normals, pt.nPar);
   }
 }
 
