@@ -639,6 +639,12 @@ class Compacted {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Passes an optional sign at field[i]; true when it is '-'.
+bool takeSign(std::string_view field, std::size_t& i) {
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) return field[i++] == '-';
+  return false;
+}
+
 bool readInt(std::string_view raw, int& out) {
   const Compacted compacted(raw);
   const std::string_view field = compacted.view();
@@ -648,11 +654,7 @@ bool readInt(std::string_view raw, int& out) {
     return true;
   }
   std::size_t i = 0;
-  bool neg = false;
-  if (field[0] == '+' || field[0] == '-') {
-    neg = field[0] == '-';
-    ++i;
-  }
+  const bool neg = takeSign(field, i);
   if (i >= n || !isDigit(field[i])) return false;
   long long v = 0;
   for (; i < n && isDigit(field[i]); ++i) {
@@ -696,11 +698,7 @@ bool readReal(std::string_view raw, int decimals, double& out) {
     return true;
   }
   std::size_t i = 0;
-  bool neg = false;
-  if (field[0] == '+' || field[0] == '-') {
-    neg = field[0] == '-';
-    ++i;
-  }
+  const bool neg = takeSign(field, i);
   // The significant digits (leading zeros dropped); a field holds at most
   // as many digits as it has characters.
   char stackDigits[64];
@@ -734,11 +732,7 @@ bool readReal(std::string_view raw, int decimals, double& out) {
       ++i;
     else if (c != '+' && c != '-')
       return false;
-    bool eneg = false;
-    if (i < n && (field[i] == '+' || field[i] == '-')) {
-      eneg = field[i] == '-';
-      ++i;
-    }
+    const bool eneg = takeSign(field, i);
     if (i >= n || !isDigit(field[i])) return false;
     for (; i < n && isDigit(field[i]); ++i) {
       exp = exp * 10 + (field[i] - '0');
