@@ -67,7 +67,7 @@ void fromPlateFile(const std::string& plateFile, int iModel, int nStat,
   for (int i = 0; i < nStat; ++i) {
     const std::ptrdiff_t hit = index.find(stname[i]);
     if (hit < 0) continue;
-    const std::string code = plate[hit].str();
+    const t_plateName& code = plate[hit];
     double x1, y1, z1, vx, vy, vz;
     const auto& x = xstat[i];
     if (iModel == 0) {
