@@ -79,16 +79,11 @@ inline std::uint64_t hashText(std::string_view s) {
   return h;
 }
 
-struct FixedTextHash {
-  template <std::size_t N>
-  std::size_t operator()(const FixedText<N>& t) const {
-    return static_cast<std::size_t>(hashText(t.view()));
-  }
-};
-
 }  // namespace rt
 
 template <std::size_t N>
 struct std::hash<rt::FixedText<N>> {
-  std::size_t operator()(const rt::FixedText<N>& t) const { return rt::FixedTextHash{}(t); }
+  std::size_t operator()(const rt::FixedText<N>& t) const {
+    return static_cast<std::size_t>(rt::hashText(t.view()));
+  }
 };
