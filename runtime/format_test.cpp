@@ -324,9 +324,7 @@ TEST(FormatWriter, ItemsReferToNamedTextsAndHoldTemporaries) {
 TEST(FormatWriter, TrimmedRecordsLoseTheirTrailingBlanks) {
   const fs::path dir = rttest::freshTempDir("format_test");
   const std::string file = (dir / "trimmed.txt").string();
-  rt::OpenRequest req;
-  req.status = "NEW";
-  ASSERT_EQ(rt::openUnit(40, file, req), 0);
+  ASSERT_EQ(rt::openUnit(40, file, {.status = "NEW"}), 0);
   const rt::FixedText<4> noPlate;
   const rt::FixedText<16> n1("N1"), n2("N2");
   rt::writeFmtTrimmed(40, "(I3,2X,A16,54X,A4)", {1, n1, noPlate});
@@ -347,9 +345,7 @@ TEST(FormatWriter, TrimmedRecordsLoseTheirTrailingBlanks) {
 TEST(FormatWriter, WarmedUpWriterAllocatesNothing) {
   const fs::path dir = rttest::freshTempDir("format_test");
   const std::string file = (dir / "rows.txt").string();
-  rt::OpenRequest req;
-  req.status = "NEW";
-  ASSERT_EQ(rt::openUnit(40, file, req), 0);
+  ASSERT_EQ(rt::openUnit(40, file, {.status = "NEW"}), 0);
   const rt::FixedText<16> name("ZIMM 14001M004");
   const std::string flag = "IGS  ";
   const auto writeRows = [&] {
