@@ -2,7 +2,6 @@
 #pragma once
 
 #include <span>
-#include <string>
 
 #include "stations/station.h"
 
