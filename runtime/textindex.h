@@ -30,19 +30,13 @@ class FirstIndex {
     mask_ = capacity - 1;
     for (std::size_t i = 0; i < keys.size(); ++i) {
       if (i + kAhead < keys.size()) prefetch(keys[i + kAhead]);
-      std::size_t s = slotOf(keys[i]);
-      for (;; s = (s + 1) & mask_) {
-        const std::uint32_t e = slots_[s];
-        if (e == 0) {
-          slots_[s] = static_cast<std::uint32_t>(i + 1);
-          break;
-        }
-        if (keys_[e - 1] == keys[i]) {
-          // The earliest text with a later repetition is a first occurrence.
-          const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(e - 1);
-          if (repeated_ < 0 || first < repeated_) repeated_ = first;
-          break;
-        }
+      std::uint32_t& e = slots_[slotFor(keys[i])];
+      if (e == 0) {
+        e = static_cast<std::uint32_t>(i + 1);
+      } else {
+        // The earliest text with a later repetition is a first occurrence.
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(e - 1);
+        if (repeated_ < 0 || first < repeated_) repeated_ = first;
       }
     }
   }
@@ -50,11 +44,7 @@ class FirstIndex {
   // Position of the first text equal to `key`, -1 when there is none.
   std::ptrdiff_t find(const FixedText<N>& key) const {
     if (slots_.empty()) return -1;
-    for (std::size_t s = slotOf(key);; s = (s + 1) & mask_) {
-      const std::uint32_t e = slots_[s];
-      if (e == 0) return -1;
-      if (keys_[e - 1] == key) return static_cast<std::ptrdiff_t>(e - 1);
-    }
+    return static_cast<std::ptrdiff_t>(slots_[slotFor(key)]) - 1;
   }
 
   // find() for every key of an array, in order: visit(i, find(keys[i])).
@@ -77,6 +67,12 @@ class FirstIndex {
 
   std::size_t slotOf(const FixedText<N>& key) const {
     return static_cast<std::size_t>(hashText(key.view())) & mask_;
+  }
+  // The slot that holds `key`, or the empty slot where it would go.
+  std::size_t slotFor(const FixedText<N>& key) const {
+    std::size_t s = slotOf(key);
+    while (slots_[s] != 0 && keys_[slots_[s] - 1] != key) s = (s + 1) & mask_;
+    return s;
   }
   void prefetch(const FixedText<N>& key) const {
     if (!slots_.empty()) __builtin_prefetch(&slots_[slotOf(key)]);
