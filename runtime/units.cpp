@@ -585,19 +585,16 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       return e;
     }
     u.absPath = normalPath(u.name);
-  }
-  if (!u.staging && !u.sharesConsole) {
-    struct stat sb {};
-    if (::fstat(fd, &sb) == 0) {
+    if (way == kOrdinary) {
       u.dev = sb.st_dev;
       u.ino = sb.st_ino;
       u.identified = true;
       u.regular = S_ISREG(sb.st_mode);
+    } else {
+      // The new file beside the target can be cut; the program's own output
+      // never is.
+      u.regular = !u.sharesConsole;
     }
-  } else {
-    // The new file beside the target can be cut; the program's own output
-    // never is.
-    u.regular = !u.sharesConsole;
   }
   u.buffer = std::make_unique<char[]>(kBufferSize);
   std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
