@@ -44,7 +44,7 @@ struct ExistingFile {
 void lockExisting(const std::string& oldName, rt::FileLock& lock) {
   std::string name = rt::fit(oldName, kNameLen);
   RPLENVAR(2, name);
-  if (lock.lock(rt::trimRight(rt::leftAdjust(name))) != 0) {
+  if (lock.lock(rt::fileNameOf(name)) != 0) {
     // No lock to be had (a file system without locks): merged unlocked.
   }
 }
@@ -65,7 +65,6 @@ ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   old.read = true;
   return old;
 }
-
 
 }  // namespace
 
