@@ -127,6 +127,16 @@ class RunProgram : public ::testing::Test {
   }
   std::string file() const { return (dir_ / "out.txt").string(); }
   std::string content() const { return rttest::fileContent(file()); }
+  // Entries of the test directory: 1 when the file is all there is.
+  std::ptrdiff_t entries() const {
+    return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+  }
+  // The request that opens a result file.
+  static rt::OpenRequest result() {
+    rt::OpenRequest req;
+    req.role = rt::FileRole::Result;
+    return req;
+  }
   int run(const std::function<void()>& body) {
     const char* argv[] = {"xform1", "run.inp"};
     return rt::runProgram(2, argv, body);
@@ -217,16 +227,14 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
     SCOPED_TRACE(c.name);
     { std::ofstream(file()) << "old\n"; }
     EXPECT_EQ(run([&] {
-                rt::OpenRequest req;
-                req.role = rt::FileRole::Result;
-                ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+                ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
                 rt::writeRecord(20, "new");
                 c.ending();
               }),
               c.status);
     EXPECT_FALSE(rt::unitOpened(20));
     EXPECT_EQ(content(), c.replaced ? "new\n" : "old\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(entries(), 1);
   }
 }
 
@@ -236,16 +244,14 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
 TEST_F(RunProgram, UnexpectedExceptionLeavesNoNewFile) {
   { std::ofstream(file()) << "old\n"; }
   EXPECT_THROW(run([&] {
-                 rt::OpenRequest req;
-                 req.role = rt::FileRole::Result;
-                 ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+                 ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
                  rt::writeRecord(20, "new");
                  throw std::bad_alloc();
                }),
                std::bad_alloc);
   EXPECT_FALSE(rt::unitOpened(20));
   EXPECT_EQ(content(), "old\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  EXPECT_EQ(entries(), 1);
 }
 
 // A file-size limit makes the write fail (status 127, the file named)
@@ -258,9 +264,7 @@ TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
     rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    rt::OpenRequest req;
-    req.role = rt::FileRole::Result;
-    ASSERT_EQ(rt::openUnit(20, file(), req), 0);
+    ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
     for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
     rt::closeUnit(20);
   });
@@ -268,7 +272,7 @@ TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
   EXPECT_EQ(status, 127);
   EXPECT_EQ(err_.str(), "input/output failure: write on file " + file() + ": File too large\n");
   EXPECT_EQ(content(), "old\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+  EXPECT_EQ(entries(), 1);
 }
 
 // SIGINT, SIGTERM and SIGHUP while a result file is written: the new file
@@ -293,9 +297,7 @@ TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
       ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
       const char* argv[] = {"xform1"};
       const int status = rt::runProgram(1, argv, [&] {
-        rt::OpenRequest req;
-        req.role = rt::FileRole::Result;
-        if (rt::openUnit(20, file(), req) != 0) throw rt::ProgramExit{3};
+        if (rt::openUnit(20, file(), result()) != 0) throw rt::ProgramExit{3};
         rt::writeRecord(20, "new");
         rt::flushAll();
         ::raise(c.sig);
@@ -311,7 +313,7 @@ TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
       EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == c.sig) << "wait status " << ws;
       EXPECT_EQ(content(), "old\n");
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_EQ(entries(), 1);
   }
 }
 
