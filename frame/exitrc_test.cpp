@@ -214,8 +214,7 @@ TEST_F(ExitrcTest, ResultFilesAtTheEndOfTheRun) {
     fs::create_directories(dir_);
     const std::string accepted = writeFile("ACCEPTED.FIL", "old\n");
     const std::string created = path("CREATED.FIL");
-    rt::OpenRequest req;
-    req.role = rt::FileRole::Result;
+    const rt::OpenRequest req = rttest::resultRequest();
     ASSERT_EQ(rt::openUnit(996, accepted, req), 0);
     ASSERT_EQ(rt::openUnit(999, created, req), 0);
     rt::writeRecord(996, "new");
@@ -249,8 +248,7 @@ TEST_F(ExitrcTest, ResultFilesAtTheEndOfTheRun) {
 TEST_F(ExitrcTest, ResultFileThatCannotBePutInPlaceIsNoSuccess) {
   fs::create_directories(dir_ / "gone");
   const std::string accepted = path("gone/ACCEPTED.FIL");
-  rt::OpenRequest req;
-  req.role = rt::FileRole::Result;
+  const rt::OpenRequest req = rttest::resultRequest();
   ASSERT_EQ(rt::openUnit(996, accepted, req), 0);
   rt::writeRecord(996, "never in place");
   const std::string fine = path("FINE.FIL");

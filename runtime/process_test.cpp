@@ -131,12 +131,6 @@ class RunProgram : public ::testing::Test {
   std::ptrdiff_t entries() const {
     return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
   }
-  // The request that opens a result file.
-  static rt::OpenRequest result() {
-    rt::OpenRequest req;
-    req.role = rt::FileRole::Result;
-    return req;
-  }
   int run(const std::function<void()>& body) {
     const char* argv[] = {"xform1", "run.inp"};
     return rt::runProgram(2, argv, body);
@@ -227,7 +221,7 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
     SCOPED_TRACE(c.name);
     { std::ofstream(file()) << "old\n"; }
     EXPECT_EQ(run([&] {
-                ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
+                ASSERT_EQ(rt::openUnit(20, file(), rttest::resultRequest()), 0);
                 rt::writeRecord(20, "new");
                 c.ending();
               }),
@@ -244,7 +238,7 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
 TEST_F(RunProgram, UnexpectedExceptionLeavesNoNewFile) {
   { std::ofstream(file()) << "old\n"; }
   EXPECT_THROW(run([&] {
-                 ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
+                 ASSERT_EQ(rt::openUnit(20, file(), rttest::resultRequest()), 0);
                  rt::writeRecord(20, "new");
                  throw std::bad_alloc();
                }),
@@ -264,7 +258,7 @@ TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
     rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    ASSERT_EQ(rt::openUnit(20, file(), result()), 0);
+    ASSERT_EQ(rt::openUnit(20, file(), rttest::resultRequest()), 0);
     for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
     rt::closeUnit(20);
   });
@@ -297,7 +291,7 @@ TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
       ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
       const char* argv[] = {"xform1"};
       const int status = rt::runProgram(1, argv, [&] {
-        if (rt::openUnit(20, file(), result()) != 0) throw rt::ProgramExit{3};
+        if (rt::openUnit(20, file(), rttest::resultRequest()) != 0) throw rt::ProgramExit{3};
         rt::writeRecord(20, "new");
         rt::flushAll();
         ::raise(c.sig);

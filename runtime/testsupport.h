@@ -1,6 +1,7 @@
 // Test support shared by the tests of every folder: a fresh temporary
-// directory per test, the content of a file, an environment variable and a
-// file-size limit set for a while. Used by tests only.
+// directory per test, the content of a file, the request that opens a
+// result file, an environment variable and a file-size limit set for a
+// while. Used by tests only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+
+#include "runtime/units.h"
 
 namespace rttest {
 
@@ -37,6 +40,13 @@ inline std::string fileContent(const fs::path& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+// The request that opens a file as a result file (rt::FileRole::Result).
+inline rt::OpenRequest resultRequest() {
+  rt::OpenRequest req;
+  req.role = rt::FileRole::Result;
+  return req;
 }
 
 // Sets an environment variable (or removes it, for a null value) for the

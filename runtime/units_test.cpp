@@ -482,11 +482,6 @@ class ResultFiles : public Units {
     rt::setTempSuffixSource({});
     Units::TearDown();
   }
-  static rt::OpenRequest result() {
-    rt::OpenRequest r;
-    r.role = rt::FileRole::Result;
-    return r;
-  }
   // The entries of a directory of the test, sorted.
   std::vector<std::string> names(const std::string& sub = "") const {
     std::vector<std::string> out;
@@ -507,7 +502,7 @@ class ResultFiles : public Units {
   // Writes the records to `name` as a result file and closes it.
   void writeResult(const std::string& name, const std::vector<std::string>& records,
                    rt::Disp disp = rt::Disp::Keep) {
-    ASSERT_EQ(rt::openUnit(20, name, result()), 0);
+    ASSERT_EQ(rt::openUnit(20, name, rttest::resultRequest()), 0);
     for (const std::string& r : records) rt::writeRecord(20, r);
     rt::closeUnit(20, disp);
   }
@@ -520,7 +515,7 @@ class ResultFiles : public Units {
 
 TEST_F(ResultFiles, ReplacedOnlyWhenClosedWithKeep) {
   put("T.CRD", "old\n");
-  ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+  ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
   EXPECT_TRUE(rt::resultUnit(20));
   rt::writeRecord(20, "new 1");
   rt::writeRecord(20, "new 2");
@@ -541,7 +536,7 @@ TEST_F(ResultFiles, ReplacedOnlyWhenClosedWithKeep) {
   // the program it exists from the open on.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ASSERT_EQ(rt::openUnit(21, path("NEW.CRD"), result()), 0);
+  ASSERT_EQ(rt::openUnit(21, path("NEW.CRD"), rttest::resultRequest()), 0);
   rt::writeRecord(21, "first");
   EXPECT_FALSE(fs::exists(path("NEW.CRD")));
   const rt::FileInquiry n = rt::inquireFile(path("NEW.CRD"));
@@ -568,7 +563,7 @@ TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.disp)) + (c.existed ? " existing" : " new"));
     fs::remove(path("T.CRD"));
     if (c.existed) put("T.CRD", "old\n");
-    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
     rt::writeRecord(20, "new");
     EXPECT_EQ(rt::closeUnitIostat(20, c.disp), 0);
     if (c.left == nullptr) {
@@ -581,8 +576,8 @@ TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
   }
   // Closing every result unit: with Discard none is put in place.
   put("A", "a\n");
-  ASSERT_EQ(rt::openUnit(30, path("A"), result()), 0);
-  ASSERT_EQ(rt::openUnit(31, path("B"), result()), 0);
+  ASSERT_EQ(rt::openUnit(30, path("A"), rttest::resultRequest()), 0);
+  ASSERT_EQ(rt::openUnit(31, path("B"), rttest::resultRequest()), 0);
   ASSERT_EQ(rt::openUnit(32, path("C"), status("NEW")), 0);
   rt::writeRecord(30, "new a");
   rt::writeRecord(31, "new b");
@@ -602,7 +597,7 @@ TEST_F(ResultFiles, FailedWriteKeepsTheTargetAndNamesIt) {
     const rttest::FileSizeLimit limit(1000);
     ASSERT_TRUE(limit.ok());
     try {
-      ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+      ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
       for (int i = 0; i < 100; ++i) rt::writeRecord(20, std::string(80, 'x'));
       rt::closeUnit(20);  // the records reach the file here, past the limit
     } catch (const rt::IoFailure& e) {
@@ -627,7 +622,7 @@ TEST_F(ResultFiles, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
     if (std::string(name) == "null" && !haveDevice) continue;
     SCOPED_TRACE(name);
     for (rt::Disp disp : {rt::Disp::Keep, rt::Disp::Discard, rt::Disp::Delete}) {
-      ASSERT_EQ(rt::openUnit(20, path(name), result()), 0);
+      ASSERT_EQ(rt::openUnit(20, path(name), rttest::resultRequest()), 0);
       EXPECT_EQ(newFileBeside(name), "");  // nothing is made beside it
       rt::writeRecord(20, "through");
       rt::closeUnit(20, disp);
@@ -649,7 +644,7 @@ TEST_F(ResultFiles, LinksStayAndTheirFileGetsTheContent) {
   fs::create_directories(dir_ / "sub");
   put("sub/real.crd", "old\n");
   fs::create_symlink("sub/real.crd", path("link.crd"));
-  ASSERT_EQ(rt::openUnit(20, path("link.crd"), result()), 0);
+  ASSERT_EQ(rt::openUnit(20, path("link.crd"), rttest::resultRequest()), 0);
   rt::writeRecord(20, "via link");
   EXPECT_NE(newFileBeside("real.crd", "sub"), "");
   rt::closeUnit(20);
@@ -667,7 +662,7 @@ TEST_F(ResultFiles, LinksStayAndTheirFileGetsTheContent) {
   put("a.crd", "old\n");
   fs::create_hard_link(path("a.crd"), path("b.crd"));
   const ino_t inode = statOf(path("a.crd")).st_ino;
-  ASSERT_EQ(rt::openUnit(20, path("a.crd"), result()), 0);
+  ASSERT_EQ(rt::openUnit(20, path("a.crd"), rttest::resultRequest()), 0);
   rt::writeRecord(20, "shared");
   EXPECT_EQ(get("b.crd"), "old\n");  // not before the close
   rt::closeUnit(20);
@@ -701,7 +696,7 @@ TEST_F(ResultFiles, PermissionsAndOwnerAreKept) {
 TEST_F(ResultFiles, NewFileNamesCannotBeGuessed) {
   std::vector<std::string> seen;
   for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), result()), 0);
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
     const std::string name = newFileBeside("T.CRD");
     rt::closeUnit(20, rt::Disp::Discard);
     ASSERT_EQ(name.size(), std::string("T.CRD.~").size() + 10) << name;
@@ -750,7 +745,7 @@ TEST_F(ResultFiles, TheProgramOutputFileIsContinuedNotReplaced) {
     return ::write(1, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text));
   };
   const bool before = say("report before\n");
-  const int opened = rt::openUnit(20, path("out.txt"), result());
+  const int opened = rt::openUnit(20, path("out.txt"), rttest::resultRequest());
   const std::vector<std::string> during = names();
   if (opened == 0) {
     rt::writeRecord(20, "coordinates");
@@ -758,7 +753,7 @@ TEST_F(ResultFiles, TheProgramOutputFileIsContinuedNotReplaced) {
   }
   const bool after = say("report after\n");
   // A removal never takes the program output away.
-  const int again = rt::openUnit(20, path("out.txt"), result());
+  const int again = rt::openUnit(20, path("out.txt"), rttest::resultRequest());
   if (again == 0) rt::closeUnit(20, rt::Disp::Delete);
   ::dup2(saved, 1);
   ::close(saved);
@@ -812,7 +807,7 @@ TEST_F(ResultFiles, DirectoriesThatRefuseANewFileOrTheReplacement) {
   const bool ran = runAsNobody(
       [this] {
         for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
-          if (rt::openUnit(20, path(name), result()) != 0) return false;
+          if (rt::openUnit(20, path(name), rttest::resultRequest()) != 0) return false;
           rt::writeRecord(20, "new");
           rt::writeRecord(20, "content");
           rt::closeUnit(20);
