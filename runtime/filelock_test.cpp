@@ -27,11 +27,11 @@ class FileLockTest : public ::testing::Test {
     std::ofstream(path(name), std::ios::binary) << text;
   }
 
-  // A child process, forked before this process takes any lock (a child
-  // would share it), that locks `name` once it reads a byte from `go` and
-  // then writes one byte on the returned pipe; it keeps the lock until its
-  // end (`holdMs` later).
-  int lockInChild(const std::string& name, int holdMs, int& go, pid_t& pid) const {
+  // Locks `name` with `lock` and leaves a child process waiting for the
+  // same lock (forked before this process takes it: a child would share
+  // it). Once the child holds the lock it writes one byte on the returned
+  // pipe, and it keeps the lock until its end (`holdMs` later).
+  int childWaitingFor(rt::FileLock& lock, const std::string& name, int holdMs, pid_t& pid) const {
     int done[2];
     int start[2];
     EXPECT_EQ(::pipe(done), 0);
@@ -50,13 +50,11 @@ class FileLockTest : public ::testing::Test {
     }
     ::close(done[1]);
     ::close(start[0]);
-    go = start[1];
-    return done[0];
-  }
-  static void release(int go) {
+    EXPECT_EQ(lock.lock(path(name)), 0);
     const char byte = 'G';
-    EXPECT_EQ(::write(go, &byte, 1), 1);
-    ::close(go);
+    EXPECT_EQ(::write(start[1], &byte, 1), 1);
+    ::close(start[1]);
+    return done[0];
   }
   // True when the child reported its lock within `ms` milliseconds.
   static bool locked(int fd, int ms) {
@@ -82,12 +80,9 @@ TEST_F(FileLockTest, NoFileNoLock) {
 TEST_F(FileLockTest, AnotherProcessWaitsUntilTheRelease) {
   put("M.CRD", "stations\n");
   pid_t pid = 0;
-  int go = -1;
-  const int fd = lockInChild("M.CRD", 0, go, pid);
   rt::FileLock lock;
-  ASSERT_EQ(lock.lock(path("M.CRD")), 0);
-  EXPECT_TRUE(lock.held());
-  release(go);
+  const int fd = childWaitingFor(lock, "M.CRD", 0, pid);
+  ASSERT_TRUE(lock.held());
   EXPECT_FALSE(locked(fd, 200));
   // Reading the file is never held up by the lock.
   std::ifstream in(path("M.CRD"));
@@ -107,11 +102,9 @@ TEST_F(FileLockTest, ANewFileUnderTheNameIsLockedInstead) {
   // go; the waiting process must end up holding the new file's lock.
   put("M.CRD", "old\n");
   pid_t pid = 0;
-  int go = -1;
-  const int fd = lockInChild("M.CRD", 1000, go, pid);
   rt::FileLock lock;
-  ASSERT_EQ(lock.lock(path("M.CRD")), 0);
-  release(go);
+  const int fd = childWaitingFor(lock, "M.CRD", 1000, pid);
+  ASSERT_TRUE(lock.held());
   EXPECT_FALSE(locked(fd, 100));
   put("NEW.CRD", "new\n");
   fs::rename(path("NEW.CRD"), path("M.CRD"));
