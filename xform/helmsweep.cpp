@@ -508,6 +508,15 @@ GroupFn residualGroup(Residuals mode, bool wide) {
                                        : groupFor<0, Residuals::Candidate>(wide);
 }
 
+// One group of a split sweep: its kernel, the parts it folds (0: the
+// residual sums) and its sums.
+struct alignas(64) Group {
+  VectorDesign design;
+  Statistics stats;
+  GroupFn fn;
+  unsigned parts;
+};
+
 }  // namespace
 
 void Statistics::takeCandidate(const Statistics& chunk) {
@@ -524,16 +533,6 @@ void residual(const Stations& s, const Point& pt, std::size_t j, double* v) {
   toResidualSystem(s, j, v);
 }
 
-struct Sweep::Split {
-  struct alignas(64) Group {
-    VectorDesign design;
-    Statistics stats;
-    GroupFn fn;
-    unsigned parts;
-  };
-  std::array<Group, kMaxGroups> groups;
-};
-
 Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
     : s_(stations),
       pool_(pool),
@@ -541,37 +540,35 @@ Sweep::Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable)
       slots_((stations.n + kChunkStations - 1) / kChunkStations) {
   normals_.clear();
   stats_.clear();
+}
+
+bool Sweep::runSplit(const Point& pt, Residuals mode) {
   // Each group of accumulators takes its share of the work on every
   // station (coordinates, residual, design columns): with two threads one
   // thread folding all sums is faster.
-  if (pool_.threads() >= kSplitThreads) split_ = std::make_unique<Split>();
-}
-
-Sweep::~Sweep() = default;
-
-bool Sweep::runSplit(const Point& pt, Residuals mode) {
+  if (pool_.threads() < kSplitThreads) return false;
   const unsigned needed = partsOf(pt);
   // The translations alone: the plain kernel.
   if ((needed & ~kPartT) == 0) return false;
   const bool wide = !portable_ && wideVectors();
   std::size_t nGroups = 0;
-  Split::Group* groups = split_->groups.data();
+  std::array<Group, kGroupCount + 1> groups;
   for (std::size_t i = 0; i < kGroupCount; ++i) {
     if ((kGroups[i] & needed) == 0) continue;
-    Split::Group& g = groups[nGroups++];
+    Group& g = groups[nGroups++];
     g.design = VectorDesign(pt);
     g.parts = kGroups[i];
     g.fn = groupOf(i, wide, std::make_index_sequence<kGroupCount>{});
   }
   if (mode != Residuals::None) {
-    Split::Group& g = groups[nGroups++];
+    Group& g = groups[nGroups++];
     g.stats.clear();
     g.parts = 0;
     g.fn = residualGroup(mode, wide);
   }
   for (std::size_t begin = 0; begin < s_.n; begin += kSplitBlock) {
     const std::size_t end = std::min(begin + kSplitBlock, s_.n);
-    pool_.run(nGroups, [this, &pt, groups, begin, end](std::size_t g) {
+    pool_.run(nGroups, [this, &pt, &groups, begin, end](std::size_t g) {
       groups[g].fn(s_, pt, begin, end, groups[g].design, groups[g].stats);
     });
   }
@@ -588,7 +585,7 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
 }
 
 void Sweep::run(const Point& pt, bool normals, Residuals mode) {
-  if (normals && split_ && runSplit(pt, mode)) return;
+  if (normals && runSplit(pt, mode)) return;
   const RangeFn range = chooseRange(pt, normals, mode, portable_);
   if (range == nullptr) return;
   if (!normals && mode == Residuals::Candidate) {

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 #include "runtime/chunkpool.h"
@@ -109,7 +108,6 @@ class Sweep {
   // portable: the plain kernels only, also where the processor has wide
   // vectors (they give the same results; for comparisons).
   Sweep(const Stations& stations, rt::ChunkPool& pool, bool portable = false);
-  ~Sweep();
 
   std::size_t chunks() const { return slots_.size(); }
 
@@ -146,10 +144,8 @@ class Sweep {
   // own group of accumulators over all used stations in station order
   // (block after block of kSplitBlock stations, the groups of a block shared
   // by the pool's threads); the residual sums are one more group. Returns
-  // false where the one-thread kernel serves (translations alone). Used
-  // with a pool of kSplitThreads threads or more.
-  struct Split;
-  static constexpr int kMaxGroups = 8;
+  // false where the one-thread kernel serves: a pool of fewer than
+  // kSplitThreads threads, or the translations alone.
   static constexpr std::size_t kSplitBlock = 16384;
   static constexpr int kSplitThreads = 3;
   bool runSplit(const Point& pt, Residuals mode);
@@ -160,7 +156,6 @@ class Sweep {
   std::vector<Slot> slots_;
   Normals normals_;
   Statistics stats_;
-  std::unique_ptr<Split> split_;
 };
 
 }  // namespace helm
