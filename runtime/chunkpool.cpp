@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -81,6 +82,7 @@ int ChunkPool::threadCount() {
 }
 
 void ChunkPool::runJob(std::size_t nChunks, Task task, void* ctx) {
+  failure_ = nullptr;
   task_ = task;
   ctx_ = ctx;
   nChunks_ = nChunks;
@@ -101,13 +103,26 @@ void ChunkPool::runJob(std::size_t nChunks, Task task, void* ctx) {
       std::this_thread::yield();
     }
   }
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void ChunkPool::drain() {
   for (;;) {
     const std::size_t chunk = next_.fetch_add(1);
     if (chunk >= nChunks_) return;
-    task_(ctx_, chunk);
+    try {
+      task_(ctx_, chunk);
+    } catch (...) {
+      fail(chunk, std::current_exception());
+    }
+  }
+}
+
+void ChunkPool::fail(std::size_t chunk, std::exception_ptr failure) {
+  const std::lock_guard<std::mutex> lock(failMutex_);
+  if (!failure_ || chunk < failedChunk_) {
+    failure_ = std::move(failure);
+    failedChunk_ = chunk;
   }
 }
 

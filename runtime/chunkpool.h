@@ -6,14 +6,16 @@
 // handed out to the pool's threads and to the calling thread in no fixed
 // order, so a body writes only the result slot of its own chunk and the
 // caller combines the slots in chunk order afterwards: the result then does
-// not depend on the number of threads. The body must not throw (a body that
-// may fail keeps the exception in its chunk's slot). A pool runs one job at
-// a time, for one calling thread.
+// not depend on the number of threads. A body may throw: the other chunks
+// still run, and the job then throws to its caller the exception of the
+// first chunk, in chunk order, that threw. A pool runs one job at a time,
+// for one calling thread.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -44,7 +46,8 @@ class ChunkPool {
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
   // Calls body(chunk) once for every chunk in [0, nChunks) and returns when
-  // every call has returned.
+  // every call has returned (or throws the failure of the first chunk that
+  // threw).
   template <class Body>
   void run(std::size_t nChunks, Body&& body) {
     if (nChunks == 0) return;
@@ -63,6 +66,8 @@ class ChunkPool {
   void work();
   // Takes and runs chunks of the current job until none is left.
   void drain();
+  // Keeps the failure of a chunk when no earlier chunk has failed.
+  void fail(std::size_t chunk, std::exception_ptr failure);
 
   std::vector<std::thread> workers_;
   // The current job: written before generation_ moves on, read after.
@@ -74,6 +79,10 @@ class ChunkPool {
   std::atomic<int> busy_{0};      // workers not yet done with the current job
   std::atomic<int> sleepers_{0};  // workers blocked on wake_
   std::atomic<bool> stop_{false};
+  // The failure of the current job with the lowest chunk number.
+  std::mutex failMutex_;
+  std::exception_ptr failure_;
+  std::size_t failedChunk_ = 0;
   // A worker that finds no job for a while sleeps on wake_.
   std::mutex mutex_;
   std::condition_variable wake_;

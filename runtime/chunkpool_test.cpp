@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,6 +62,36 @@ TEST(ChunkPool, NamedBodies) {
   pool.run(calls.size(), constBody);
   pool.run(calls.size(), body);
   for (std::size_t c = 0; c < calls.size(); ++c) ASSERT_EQ(calls[c], 11) << "chunk " << c;
+}
+
+TEST(ChunkPool, FailureOfTheFirstFailingChunkReachesTheCaller) {
+  // Chunks 30, 7 and 50 throw (with several threads most likely in that
+  // order): the caller gets 7's failure once every other chunk has run, and
+  // the pool goes on with the next job.
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    ChunkPool pool(threads);
+    std::vector<std::atomic<int>> calls(64);
+    try {
+      pool.run(calls.size(), [&calls](std::size_t c) {
+        ++calls[c];
+        if (c == 30) throw std::runtime_error("chunk 30");
+        if (c == 7 || c == 50) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(c == 7 ? 5 : 20));
+          throw std::runtime_error("chunk " + std::to_string(c));
+        }
+      });
+      ADD_FAILURE() << "no failure";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "chunk 7");
+    }
+    if (threads > 1) {
+      for (std::size_t c = 0; c < calls.size(); ++c) EXPECT_EQ(calls[c].load(), 1) << "chunk " << c;
+    }
+    std::vector<int> again(64, 0);
+    pool.run(again.size(), [&again](std::size_t c) { ++again[c]; });
+    for (int n : again) ASSERT_EQ(n, 1);
+  }
 }
 
 TEST(ChunkPool, OneThreadRunsOnTheCaller) {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <exception>
 #include <span>
 
 #include "frame/epoch.h"
@@ -60,15 +59,15 @@ char column(std::string_view line, std::size_t c) { return c < line.size() ? lin
 // The number and the values of the taken station lines are converted in
 // blocks: the lines of a block are collected as they are read, then
 // converted in fixed chunks by the program's pool of threads, each chunk
-// keeping the first of its lines that cannot be read (or what was thrown).
-// The chunks are looked at in order, so the line reported is the first in
-// file order, the one a conversion line by line would have stopped at. A
-// block of one chunk is converted by the calling thread alone.
+// stopping at the first of its lines that cannot be read. The pool reports
+// the first chunk in order that stopped so, so the line reported is the
+// first in file order, the one a conversion line by line would have
+// stopped at. A block of one chunk is converted by the calling thread
+// alone.
 class ConversionBlock {
  public:
   static constexpr std::size_t kLines = 16384;
   static constexpr std::size_t kChunkLines = 2048;
-  static constexpr std::size_t kChunks = kLines / kChunkLines;
   // Columns 1-66 of a line: the number (1-3) and the values (22-66).
   static constexpr std::size_t kWidth = 66;
 
@@ -92,32 +91,29 @@ class ConversionBlock {
   std::ptrdiff_t convert(int* num, std::array<double, 3>* x) {
     const std::size_t n = size();
     const std::size_t nChunks = (n + kChunkLines - 1) / kChunkLines;
+    // A line that cannot be read ends its chunk; of the chunks that end so
+    // (or fail otherwise), the pool reports the first.
+    struct BadLine {
+      std::size_t line;
+    };
     const auto chunk = [&](std::size_t c) {
-      firstBad_[c] = -1;
-      failure_[c] = nullptr;
-      try {
-        const std::size_t end = std::min(n, (c + 1) * kChunkLines);
-        for (std::size_t i = c * kChunkLines; i < end; ++i) {
-          if (!convertLine(i, num, x)) {
-            firstBad_[c] = static_cast<std::ptrdiff_t>(i);
-            break;
-          }
-        }
-      } catch (...) {
-        failure_[c] = std::current_exception();
+      const std::size_t end = std::min(n, (c + 1) * kChunkLines);
+      for (std::size_t i = c * kChunkLines; i < end; ++i) {
+        if (!convertLine(i, num, x)) throw BadLine{i};
       }
     };
-    if (nChunks > 1) {
-      rt::ChunkPool::shared().run(nChunks, chunk);
-    } else if (nChunks == 1) {
-      chunk(0);
+    std::ptrdiff_t bad = -1;
+    try {
+      if (nChunks > 1) {
+        rt::ChunkPool::shared().run(nChunks, chunk);
+      } else if (nChunks == 1) {
+        chunk(0);
+      }
+    } catch (const BadLine& b) {
+      bad = static_cast<std::ptrdiff_t>(b.line);
     }
     text_.clear();
-    for (std::size_t c = 0; c < nChunks; ++c) {
-      if (failure_[c]) std::rethrow_exception(failure_[c]);
-      if (firstBad_[c] >= 0) return firstBad_[c];
-    }
-    return -1;
+    return bad;
   }
 
  private:
@@ -133,9 +129,6 @@ class ConversionBlock {
   bool number_;
   bool values_;
   std::string text_;
-  // Result slots of the chunks of the block being converted.
-  std::array<std::ptrdiff_t, kChunks> firstBad_{};
-  std::array<std::exception_ptr, kChunks> failure_{};
 };
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
@@ -371,33 +370,23 @@ void HELMTR(std::string_view title1, std::string_view title2, int nStat,
     // and written in station order.
     constexpr std::size_t kRowChunks = 8;
     std::array<std::string, kRowChunks> rows;
-    std::array<std::exception_ptr, kRowChunks> failure;
     for (std::size_t first = 0; first < n; first += kRowChunks * helm::kChunkStations) {
       const std::size_t last = std::min(n, first + kRowChunks * helm::kChunkStations);
       const std::size_t nChunks = (last - first + helm::kChunkStations - 1) / helm::kChunkStations;
       pool.run(nChunks, [&](std::size_t c) {
         rows[c].clear();
-        failure[c] = nullptr;
-        try {
-          const std::size_t begin = first + c * helm::kChunkStations;
-          const std::size_t end = std::min(last, begin + helm::kChunkStations);
-          for (std::size_t j = begin; j < end; ++j) {
-            const int code = ITYP[j];
-            if (code == 2) continue;
-            double v[3];
-            helm::residual(st, point, j, v);
-            const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
-            report.stationRow(rows[c], number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v,
-                              code);
-          }
-        } catch (...) {
-          failure[c] = std::current_exception();
+        const std::size_t begin = first + c * helm::kChunkStations;
+        const std::size_t end = std::min(last, begin + helm::kChunkStations);
+        for (std::size_t j = begin; j < end; ++j) {
+          const int code = ITYP[j];
+          if (code == 2) continue;
+          double v[3];
+          helm::residual(st, point, j, v);
+          const int number = STANUM[j] != 0 ? STANUM[j] : static_cast<int>(j + 1);
+          report.stationRow(rows[c], number, STNAME[j], STAFLG[2 * j], STAFLG[2 * j + 1], v, code);
         }
       });
-      for (std::size_t c = 0; c < nChunks; ++c) {
-        if (failure[c]) std::rethrow_exception(failure[c]);
-        report.writeRows(rows[c]);
-      }
+      for (std::size_t c = 0; c < nChunks; ++c) report.writeRows(rows[c]);
     }
   }
   std::vector<double> rejected;
