@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 
 #include "frame/epoch.h"
 #include "frame/exitrc.h"
@@ -238,6 +237,6 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 
   // Duplicate names among the taken stations: the first station (in file
   // order) whose name occurs again is reported.
-  const rt::FirstIndex<16> index(std::span<const t_staName>(stname.data(), static_cast<std::size_t>(nStat)));
+  const rt::FirstIndex<16> index = nameIndex(stname, nStat);
   if (index.firstRepeated() >= 0) duplicateError(filePath, stname[index.firstRepeated()]);
 }

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <span>
 
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
@@ -19,11 +18,6 @@ namespace {
 constexpr double kVelocityLimit = 10.0;  // m/year
 constexpr double kDaysPerYear = 365.25;
 
-// First entry of each name among the first n names.
-rt::FirstIndex<16> indexByName(const std::vector<t_staName>& names, int n) {
-  return rt::FirstIndex<16>(std::span<const t_staName>(names.data(), static_cast<std::size_t>(std::max(n, 0))));
-}
-
 void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<std::string>& flags,
                       int nStat, const std::vector<t_staName>& stname,
                       std::vector<std::array<double, 3>>& XVEL, std::vector<char>& VELFLG,
@@ -35,7 +29,7 @@ void fromVelocityFile(const std::string& velFile, int nFlag, const std::vector<s
   std::vector<char> velFlg;
   GETCO3(velFile, 1, {"@"}, nVel, velName, {.stanum = &velNum, .xstat = &vel, .staflg = &velFlg});
 
-  const auto index = indexByName(velName, nVel);
+  const auto index = nameIndex(velName, nVel);
   for (int i = 0; i < nStat; ++i) {
     const std::ptrdiff_t j = index.find(stname[i]);
     if (j < 0) continue;
@@ -63,7 +57,7 @@ void fromPlateFile(const std::string& plateFile, int iModel, int nStat,
   std::vector<t_plateName> plate;
   GETCO3(plateFile, 1, {"@"}, nPlt, pltName, {.plate = &plate});
 
-  const auto index = indexByName(pltName, nPlt);
+  const auto index = nameIndex(pltName, nPlt);
   for (int i = 0; i < nStat; ++i) {
     const std::ptrdiff_t hit = index.find(stname[i]);
     if (hit < 0) continue;

@@ -106,7 +106,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   std::size_t n = nOld;
   if (old.read) {
     datum = rt::fit(old.datum, 16);
-    const rt::FirstIndex<16> index(std::span<const t_staName>(old.name.data(), nOld));
+    const rt::FirstIndex<16> index = nameIndex(old.name, static_cast<long long>(nOld));
     std::vector<int> match(nNew);
     index.findEach(stname.first(nNew), [&](std::size_t j, std::ptrdiff_t found) {
       match[j] = static_cast<int>(found);

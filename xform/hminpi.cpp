@@ -50,8 +50,7 @@ void selectByFile(int nStat, std::span<const t_staName> STNAME, std::span<int> I
          {.maxVal = 1, .valueList = std::span<const int>(codes), .error = 2, .result1 = &others});
   std::fill(ITYP.begin(), ITYP.begin() + nStat, others);
 
-  const rt::FirstIndex<16> listed(
-      std::span<const t_staName>(staList.staNam.data(), static_cast<std::size_t>(staList.nSta)));
+  const rt::FirstIndex<16> listed = nameIndex(staList.staNam, staList.nSta);
   for (int i = 0; i < nStat; ++i)
     if (listed.find(STNAME[i]) >= 0) ITYP[i] = 0;
 }
