@@ -756,12 +756,6 @@ bool readReal(std::string_view raw, int decimals, double& out) {
                          " does not fit descriptor " + s.letter);
 }
 
-// The columns [col, col + w) of a record; columns past its end are left out
-// (they read as blanks).
-std::string_view columns(std::string_view rec, std::size_t col, std::size_t w) {
-  if (col >= rec.size()) return {};
-  return rec.substr(col, w);
-}
 
 // Reads one field at `col` into the target; returns 0 or kIoConversion.
 int readField(const Format& f, const Step& s, std::string_view rec, std::size_t& col, const FTarget& t,
@@ -775,7 +769,7 @@ int readField(const Format& f, const Step& s, std::string_view rec, std::size_t&
       w = t.len();
     else
       w = col < rec.size() ? rec.size() - col : 0;
-    const std::string_view field = columns(rec, col, w);
+    const std::string_view field = rt::columns(rec, col, w);
     col += w;
     // The field, blank-filled to w, then cut or filled to the declared length.
     std::string& target = *t.textPtr();
@@ -784,7 +778,7 @@ int readField(const Format& f, const Step& s, std::string_view rec, std::size_t&
     target.resize(len, ' ');
     return 0;
   }
-  const std::string_view field = columns(rec, col, static_cast<std::size_t>(s.w));
+  const std::string_view field = rt::columns(rec, col, static_cast<std::size_t>(s.w));
   col += static_cast<std::size_t>(s.w);
   if (s.op == Op::Int) {
     if (t.kind() != FTarget::Kind::Int) wrongTarget(f, s, index);

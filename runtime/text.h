@@ -27,4 +27,11 @@ std::string leftAdjust(std::string_view s);
 // Letters a-z upper-cased; every other byte unchanged.
 std::string upperAZ(std::string_view s);
 
+// The `len` characters of a line from column `from` (counted from 0), as
+// far as the line has them: columns past its end are left out (a reader
+// takes them as blanks).
+inline std::string_view columns(std::string_view line, std::size_t from, std::size_t len) {
+  return from < line.size() ? line.substr(from, len) : std::string_view();
+}
+
 }  // namespace rt

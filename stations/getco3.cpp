@@ -25,11 +25,6 @@ constexpr std::string_view kRoutine = "getco3";
 // line stays valid until the next read.
 bool nextLine(std::string_view& line) { return rt::readRecordView(LFNRD, line) == 0; }
 
-// Columns [from, from + len) of a line (counted from 0), as far as it has them.
-std::string_view columns(std::string_view line, std::size_t from, std::size_t len) {
-  return from < line.size() ? line.substr(from, len) : std::string_view();
-}
-
 // Column c of a line (counted from 0), a blank past its end.
 char column(std::string_view line, std::size_t c) { return c < line.size() ? line[c] : ' '; }
 
@@ -192,17 +187,17 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
                                              opt.xstat ? opt.xstat->data() + first : nullptr);
     if (bad >= 0) dataLineError(filePath, static_cast<int>(first) + static_cast<int>(bad) + 1);
   };
-  while (lastRead && nStat < n && !rt::isBlank(columns(line, 5, 17))) {
+  while (lastRead && nStat < n && !rt::isBlank(rt::columns(line, 5, 17))) {
     if (flagSelected(nFlag, flags, column(line, 70))) {
       ++nStat;
-      stname.emplace_back(columns(line, 5, 16));
+      stname.emplace_back(rt::columns(line, 5, 16));
       // Room for the number and the values, written by the conversion.
       if (opt.stanum) opt.stanum->push_back(0);
       if (opt.xstat) opt.xstat->push_back({0.0, 0.0, 0.0});
       if (block.active()) block.add(line);
       if (opt.staflg) opt.staflg->push_back(column(line, 70));
-      if (opt.staflg5) opt.staflg5->emplace_back(columns(line, 70, 5));
-      if (opt.plate) opt.plate->emplace_back(columns(line, 75, 4));
+      if (opt.staflg5) opt.staflg5->emplace_back(rt::columns(line, 70, 5));
+      if (opt.plate) opt.plate->emplace_back(rt::columns(line, 75, 4));
       if (block.full()) convertBlock();
     }
     lastRead = nextLine(line);
