@@ -1,0 +1,111 @@
+// Identity of files: whether two file names stand for one file.
+#include "runtime/fileid.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "runtime/units.h"
+
+namespace rt {
+
+namespace {
+
+// Splits a path into its directory ("." when it has none) and its last name.
+void splitPath(const std::string& path, std::string& dir, std::string& base) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    dir.assign(1, '.');
+    base = path;
+  } else {
+    dir = path.substr(0, slash == 0 ? 1 : slash);
+    base = path.substr(slash + 1);
+  }
+}
+
+// Follows symbolic links from `name` to the name they end at; false unless
+// that name does not exist.
+bool missingTarget(const std::string& name, std::string& target) {
+  std::string current = name;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat sb {};
+    if (::lstat(current.c_str(), &sb) != 0) {
+      if (errno != ENOENT) return false;
+      target = current;
+      return true;
+    }
+    if (!S_ISLNK(sb.st_mode)) return false;
+    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
+    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return false;
+    const std::string link(buf.data(), static_cast<std::size_t>(n));
+    if (!link.empty() && link[0] == '/') {
+      current = link;
+    } else {
+      std::string dir, base;
+      splitPath(current, dir, base);
+      current = dir + "/" + link;
+    }
+  }
+  return false;
+}
+
+// True when the file is the one open as standard output or standard error.
+bool isStandardStream(const struct stat& sb) {
+  for (int fd : {1, 2}) {
+    struct stat cb {};
+    if (::fstat(fd, &cb) == 0 && cb.st_dev == sb.st_dev && cb.st_ino == sb.st_ino) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FileId fileIdOf(std::string_view text) {
+  FileId id;
+  const std::string name = fileNameOf(text);
+  if (name.empty()) return id;
+
+  struct stat sb {};
+  if (::stat(name.c_str(), &sb) == 0) {
+    if (!S_ISREG(sb.st_mode) || isStandardStream(sb)) return id;
+    id.kind = FileId::Kind::Existing;
+    id.dev = static_cast<std::uint64_t>(sb.st_dev);
+    id.ino = static_cast<std::uint64_t>(sb.st_ino);
+    return id;
+  }
+  if (errno != ENOENT) return id;
+
+  std::string target;
+  if (!missingTarget(name, target)) return id;
+  std::string dir, base;
+  splitPath(target, dir, base);
+  if (base.empty() || base == "." || base == "..") return id;
+  char* real = ::realpath(dir.c_str(), nullptr);
+  if (real == nullptr) return id;
+  std::string absDir = real;
+  std::free(real);
+  if (absDir.back() != '/') absDir.push_back('/');
+  id.kind = FileId::Kind::New;
+  id.path = absDir + base;
+  return id;
+}
+
+bool sameFile(const FileId& a, const FileId& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case FileId::Kind::Existing:
+      return a.dev == b.dev && a.ino == b.ino;
+    case FileId::Kind::New:
+      return a.path == b.path;
+    case FileId::Kind::None:
+      break;
+  }
+  return false;
+}
+
+}  // namespace rt
