@@ -180,6 +180,13 @@ struct t_ckoptbOpt {
 void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view routineName,
             std::string_view descr, int& errCount, const t_ckoptbOpt& opt = {});
 
+// What CKOPTB in mode 1 finds in the set, without writing anything: the
+// position (from 1) of the one item set, 0 for a single check box that is
+// not set, -1 when CKOPTB reports the set in error (its caller then gets
+// the error value). For a decision that has to be made before the run
+// writes anything.
+int CKOPTB_ITEM(const std::vector<std::string>& keyWord);
+
 // ---------------------------------------------------------------------------
 // The steps that every member shares, written once; used by the members'
 // own sources only, not by callers.

@@ -5,6 +5,7 @@
 #include "frame/m_vand.h"
 #include "frame/readkeys.h"
 #include "optcheck/ckopt.h"
+#include "runtime/freeform.h"
 #include "runtime/text.h"
 
 namespace {
@@ -20,7 +21,39 @@ std::string itemLabel(std::size_t i, std::size_t n) {
   return rt::fit("Item" + number + ":", 13);
 }
 
+// The value of one item as CKOPTI in mode 1 takes it (a single value, 0 or
+// 1): 1 set, 0 not set, -1 in error.
+int itemValue(const std::string& keyWord) {
+  if (!KEYEXI(keyWord)) return -1;  // a failed lookup
+  std::vector<std::string> value;
+  int irc = 0;
+  READKEYS(keyWord, value, irc);
+  if (irc != 0 || value.size() > 1) return -1;
+  if (value.empty()) return 0;
+  if (rt::isBlank(value[0])) return -1;
+  int number = 0;
+  const rt::FreeRead read = rt::readFree(value[0], {rt::FTarget(number)});
+  if (!read.ok()) return -1;
+  if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
+  return number == 0 || number == 1 ? number : -1;
+}
+
 }  // namespace
+
+int CKOPTB_ITEM(const std::vector<std::string>& keyWord) {
+  int item = 0;
+  int selected = 0;
+  for (std::size_t i = 0; i < keyWord.size(); ++i) {
+    const int v = itemValue(keyWord[i]);
+    if (v < 0) return -1;
+    if (v == 1) {
+      item = static_cast<int>(i + 1);
+      ++selected;
+    }
+  }
+  if (selected == 1 || (selected == 0 && keyWord.size() == 1)) return item;
+  return -1;
+}
 
 void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view routineName,
             std::string_view descr, int& errCount, const t_ckoptbOpt& opt) {

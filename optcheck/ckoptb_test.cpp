@@ -2,6 +2,8 @@
 #include "optcheck/ckopt.h"
 #include "optcheck/ckopt_fixture.h"
 
+#include <optional>
+
 namespace {
 
 class ButtonTest : public OptCheckTest {
@@ -156,6 +158,49 @@ TEST_F(ButtonTest, MissingKeywordCountsOnce) {
   EXPECT_EQ(errCount, 1);
   EXPECT_EQ(result1, 7);
   EXPECT_FALSE(isSet);
+}
+
+// The item found without a message is the one CKOPTB in mode 1 takes: for
+// check boxes and sets of every kind of value, also missing keywords and
+// keywords without or with several values.
+TEST_F(ButtonTest, ItemFoundSilentlyAsCkoptbFindsIt) {
+  using Item = std::optional<Lines>;  // values of one keyword; none: no such keyword
+  const std::vector<std::vector<Item>> sets = {
+      {Lines{"0"}},   {Lines{"1"}},     {Lines{"2"}},   {Lines{"-1"}},  {Lines{""}},
+      {Lines{"/"}},   {Lines{" 1"}},    {Lines{"01"}},  {Lines{"+1"}},  {Lines{"1 0"}},
+      {Lines{"1,"}},  {Lines{"1.0"}},   {Lines{"x"}},   {Lines{"'1'"}}, {Lines{}},
+      {Lines{"1", "0"}}, {std::nullopt},
+      {Lines{"1"}, Lines{"0"}},  {Lines{"0"}, Lines{"1"}},  {Lines{"1"}, Lines{"1"}},
+      {Lines{"0"}, Lines{"0"}},  {Lines{"/"}, Lines{"1"}},  {Lines{"0"}, Lines{"x"}},
+      {Lines{"0"}, Lines{}},     {Lines{}, Lines{"1"}},     {Lines{"0"}, std::nullopt},
+      {std::nullopt, Lines{"1"}}, {Lines{"0"}, Lines{"1", "1"}},
+      {Lines{"0"}, Lines{"0"}, Lines{"1"}}, {},
+  };
+  for (const std::vector<Item>& set : sets) {
+    inpKey.keys.clear();
+    std::vector<std::string> names;
+    std::string trace;
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      names.push_back("RADIO_" + std::to_string(i + 1));
+      if (!set[i]) {
+        trace += " (missing)";
+        continue;
+      }
+      addKey(names.back(), *set[i]);
+      trace += " (";
+      for (const std::string& v : *set[i]) trace += "\"" + v + "\"";
+      trace += ")";
+    }
+    SCOPED_TRACE(trace);
+    const int item = CKOPTB_ITEM(names);
+    EXPECT_EQ(records(), Lines{});
+    int errCount = 0;
+    int result1 = -9;
+    CKOPTB(1, names, "hminpi", "Residual system", errCount,
+           {.init = 0, .error = -1, .result1 = &result1});
+    records();
+    EXPECT_EQ(item, errCount == 0 ? result1 : -1);
+  }
 }
 
 }  // namespace
