@@ -132,3 +132,11 @@ void OPNSYS() {
 
   if (errCount != 0) EXITRC(2);
 }
+
+bool ERRFIL() {
+  if (KEYEXI("ERRMRG") && CKOPTB_ITEM({"ERRMRG"}) == 1) return false;
+  std::string errName;
+  int irc = 0;
+  GTFLNA(0, "SYSERR", errName, irc);
+  return irc == 0 && !rt::eqPadded(errName, "SYSOUT");
+}

@@ -280,4 +280,39 @@ TEST_F(OpnsysTest, OpenFailures) {
   }
 }
 
+// ERRFIL tells, without writing anything, whether OPNSYS opens a message
+// file of its own: the unit it leaves in LFNMSG (it opens one even when
+// ERRMRG is in error, and stops only afterwards).
+TEST_F(OpnsysTest, MessageFileOfItsOwnKnownBeforehand) {
+  const std::vector<Keys> cases = {
+      {},
+      {{"SYSERR", {"@XFORM1.ERR"}}},
+      {{"SYSERR", {""}}},
+      {{"SYSERR", {"SYSOUT"}}},
+      {{"SYSERR", {" SYSOUT"}}},
+      {{"SYSERR", {"sysout"}}},
+      {{"ERRMRG", {"1"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+      {{"ERRMRG", {"0"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+      {{"ERRMRG", {"0"}}, {"SYSERR", {"SYSOUT"}}},
+      {{"ERRMRG", {"0"}}, {"SYSERR", {""}}},
+      {{"ERRMRG", {"2"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+      {{"ERRMRG", {""}}, {"SYSERR", {"@XFORM1.ERR"}}},
+      {{"ERRMRG", {"1", "1"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+      {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+  };
+  for (const Keys& keys : cases) {
+    std::string trace;
+    for (const auto& [name, values] : keys)
+      for (const std::string& v : values) trace += " " + name + "=\"" + v + "\"";
+    SCOPED_TRACE(trace);
+    freshRun();
+    setKeys(keys);
+    const bool own = ERRFIL();
+    EXPECT_EQ(console_.str(), "");
+    exitStatusOf(OPNSYS);
+    EXPECT_EQ(own, LFNMSG == LFNERF);
+    rt::resetUnits();
+  }
+}
+
 }  // namespace
