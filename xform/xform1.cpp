@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "frame/ckflna.h"
 #include "frame/constants.h"
 #include "frame/cpu.h"
 #include "frame/d_inpkey.h"
@@ -23,6 +25,7 @@
 #include "frame/readkeys.h"
 #include "frame/runid.h"
 #include "frame/textutil.h"
+#include "optcheck/ckopt.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
@@ -150,6 +153,58 @@ void writeAcceptedStations(const std::string& name, std::span<const t_staName> S
   rt::writeFmt(LFNAUX, "(1X)");
 }
 
+// True when the keyword has one value and that is `text` (as the option
+// check of a choice compares them).
+bool singleValueIs(std::string_view keyWord, std::string_view text) {
+  if (!KEYEXI(keyWord)) return false;
+  std::vector<std::string> values;
+  int irc = 0;
+  READKEYS(keyWord, values, irc);
+  return irc == 0 && values.size() == 1 && rt::eqPadded(values[0], text);
+}
+
+// Refuses, before anything is written, a run that names one file for an
+// output and for an input that it still has to read when it first opens
+// that output, or for two outputs. The files of the run by keyword, each
+// with the step at which the run last reads it or first opens, empties or
+// removes it; a file that the options leave unused (decided as the option
+// reader and the system files decide it) is not a file of the run. Every
+// routine that takes these names holds them in 255 characters.
+void checkFileNames() {
+  enum Step : int {
+    kSystemFiles = 1,  // the program output and the message file are emptied
+    kInputs,           // constants, both sets, datum, velocities, station selection
+    kRejectedList,     // the estimator writes the list or removes an old one
+    kParameterFile,
+    kMergeFile,        // the coordinate writer reads the file it merges into ...
+    kCoordinateFile,   // ... and then writes the transformed coordinates
+    kAcceptedList,
+    kWholeRun = std::numeric_limits<int>::max(),  // the system input stays connected
+  };
+  const bool byFile = CKOPTB_ITEM({"RADIO_1", "RADIO_2"}) != 2;
+  const bool reject = CKOPTB_ITEM({"REJECT"}) == 1;
+  std::string name;
+  const bool merged = singleValueIs("RESIDTYPE", "XYZ") && resultFile("COORDRS", name);
+
+  std::vector<t_fileKey> keys = {
+      {.keyWord = "SYSINP", .step = kWholeRun},
+      {.keyWord = "SYSOUT", .output = true, .step = kSystemFiles, .share = 1},
+  };
+  if (ERRFIL())
+    keys.push_back({.keyWord = "SYSERR", .output = true, .step = kSystemFiles, .share = 1});
+  for (std::string_view input : {"CONST", "COORD2", "COORD1", "DATUM", "VELAPR"})
+    keys.push_back({.keyWord = input, .step = kInputs});
+  if (byFile) keys.push_back({.keyWord = "USESTA", .step = kInputs});
+  if (reject) keys.push_back({.keyWord = "LISTFIL", .output = true, .step = kRejectedList});
+  keys.push_back({.keyWord = "TRNFIL", .output = true, .step = kParameterFile});
+  if (merged) {
+    keys.push_back({.keyWord = "COORD", .step = kMergeFile});
+    keys.push_back({.keyWord = "COORDRS", .output = true, .step = kCoordinateFile});
+  }
+  keys.push_back({.keyWord = "OKSTA", .output = true, .step = kAcceptedList});
+  CKFLNA(keys);
+}
+
 }  // namespace
 
 void XFORM1() {
@@ -157,6 +212,7 @@ void XFORM1() {
   CPUBEG(-1);
   INPKINIT(inpKey);
   READINPF("", inpKey);
+  checkFileNames();
   OPNSYS();
   DEFCON(1);
   PRITIT("XFORM1", "Helmert Transformation");

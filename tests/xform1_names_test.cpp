@@ -1,0 +1,393 @@
+// End-to-end: a run that names one file for two purposes (an output and an
+// input that is still to be read when the output is written, or two
+// outputs) is refused before it writes, empties or removes anything; the
+// names are compared as files, however they are spelled. The runs that name
+// one file twice in a way that works keep working as before.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Keywords;
+using e2e::RunDir;
+
+using Options = std::vector<std::pair<std::string, std::vector<std::string>>>;
+using Setup = std::function<void(const RunDir&)>;
+
+// The keywords of the test network with the variable DIR naming the run
+// directory, and the options of a case.
+Keywords keywordsOf(const RunDir& dir, const Options& options) {
+  Keywords keywords = e2e::networkKeywords();
+  keywords.set("ENVIRONMENT", {"\"DIR\" \"" + dir.path().string() + "\""});
+  for (const auto& [key, values] : options) keywords.set(key, values);
+  return keywords;
+}
+
+// Puts the network's inputs, the case's own files and the keyword input
+// file in the directory and runs the program there.
+e2e::RunResult runCase(const RunDir& dir, const Options& options, const Setup& setup) {
+  e2e::putNetworkInputs(dir);
+  if (setup) setup(dir);
+  dir.put("XFORM1.INP", keywordsOf(dir, options).text());
+  return e2e::run(dir, {"XFORM1.INP"});
+}
+
+// Every entry of the directory: what it is, and for a file its inode, its
+// number of links and its content.
+std::map<std::string, std::string> snapshot(const RunDir& dir) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+    const std::string name = fs::relative(entry.path(), dir.path()).string();
+    const fs::file_status status = entry.symlink_status();
+    if (fs::is_symlink(status)) {
+      entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (fs::is_regular_file(status)) {
+      struct stat sb {};
+      ::lstat(entry.path().c_str(), &sb);
+      entries[name] = "file " + std::to_string(sb.st_ino) + " links " +
+                      std::to_string(sb.st_nlink) + "\n" + e2e::readFile(entry.path());
+    } else if (fs::is_directory(status)) {
+      entries[name] = "directory";
+    } else {
+      entries[name] = "special file";
+    }
+  }
+  return entries;
+}
+
+// ---- Refused runs ----
+
+// One pair of keywords that name one file; "@" at the start of a name
+// stands for the run directory.
+struct Clash {
+  std::string output = {};
+  std::string outputName = {};
+  std::string other = {};
+  std::string otherName = {};
+  bool otherIsOutput = false;
+};
+
+struct Refused {
+  std::string name = {};
+  Options options = {};
+  Setup setup = {};
+  std::vector<Clash> clashes = {};  // in the order of the blocks
+};
+
+void PrintTo(const Refused& c, std::ostream* os) { *os << c.name; }
+
+std::string expandedName(const RunDir& dir, const std::string& name) {
+  return !name.empty() && name[0] == '@' ? dir.path().string() + name.substr(1) : name;
+}
+
+// The message block of one pair.
+std::string block(const RunDir& dir, const Clash& c) {
+  const std::string in16(16, ' ');
+  return "\n *** SR CKFLNA: One file named for two purposes\n" + in16 + "Output file: " + c.output +
+         " = " + expandedName(dir, c.outputName) + "\n" + in16 +
+         (c.otherIsOutput ? "Output file: " : "Input file:  ") + c.other + " = " +
+         expandedName(dir, c.otherName) + "\n" + in16 +
+         (c.otherIsOutput ? "Both outputs would be written to this one file."
+                          : "The output would change the input before it is read.") +
+         "\n" + in16 + "Processing is stopped; no file has been written.\n\n";
+}
+
+std::vector<Refused> refusedCases() {
+  const Setup mergeFile = [](const RunDir& dir) { dir.copy("OLD.CRD", "MERGE.CRD"); };
+  const Options rejection = {{"REJECT", {"1"}}};
+  const Options noOutlier = {
+      {"REJECT", {"1"}}, {"NLIMIT", {"100"}}, {"ELIMIT", {"100"}}, {"ULIMIT", {""}}};
+  auto with = [](Options a, const Options& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  return {
+      // The list of rejected stations would replace the file that the
+      // coordinates are merged into before the merge reads it ...
+      {.name = "rejected_list_replaces_merge_file",
+       .options = with(rejection, {{"COORD", {"MERGE.CRD"}},
+                                   {"COORDRS", {"MERGE.CRD"}},
+                                   {"LISTFIL", {"MERGE.CRD"}}}),
+       .setup = mergeFile,
+       .clashes = {{"LISTFIL", "MERGE.CRD", "COORD", "MERGE.CRD"},
+                   {"LISTFIL", "MERGE.CRD", "COORDRS", "MERGE.CRD", true}}},
+      // ... or, without an outlier, remove it as an old list (named by a
+      // variable, the merge and the output by other spellings).
+      {.name = "old_list_removal_removes_merge_file",
+       .options = with(noOutlier, {{"COORD", {"MERGE.CRD"}},
+                                   {"COORDRS", {"./MERGE.CRD"}},
+                                   {"LISTFIL", {"${DIR}/MERGE.CRD"}}}),
+       .setup = mergeFile,
+       .clashes = {{"LISTFIL", "@/MERGE.CRD", "COORD", "MERGE.CRD"},
+                   {"LISTFIL", "@/MERGE.CRD", "COORDRS", "./MERGE.CRD", true}}},
+      // The parameter file named by a link to the merge file.
+      {.name = "parameters_replace_merge_file_by_link",
+       .options = {{"COORD", {"MERGE.CRD"}}, {"COORDRS", {"MERGE.CRD"}}, {"TRNFIL", {"LINK.CRD"}}},
+       .setup =
+           [](const RunDir& dir) {
+             dir.copy("OLD.CRD", "MERGE.CRD");
+             fs::create_symlink("MERGE.CRD", dir / "LINK.CRD");
+           },
+       .clashes = {{"TRNFIL", "LINK.CRD", "COORD", "MERGE.CRD"},
+                   {"TRNFIL", "LINK.CRD", "COORDRS", "MERGE.CRD", true}}},
+      // A merge file that does not exist yet would be made by the
+      // parameter file, and then read as coordinates.
+      {.name = "parameters_make_the_merge_file",
+       .options = {{"COORD", {"NEW.CRD"}}, {"COORDRS", {"OUT.CRD"}}, {"TRNFIL", {"  ./NEW.CRD"}}},
+       .clashes = {{"TRNFIL", "./NEW.CRD", "COORD", "NEW.CRD"}}},
+      // The program output and the message file, emptied at the start,
+      // naming the inputs.
+      {.name = "program_output_empties_first_set",
+       .options = {{"SYSOUT", {"./NET_A.CRD"}}},
+       .clashes = {{"SYSOUT", "./NET_A.CRD", "COORD1", "NET_A.CRD"}}},
+      {.name = "message_file_empties_second_set",
+       .options = {{"SYSERR", {"${DIR}/NET_B.CRD"}}},
+       .clashes = {{"SYSERR", "@/NET_B.CRD", "COORD2", "NET_B.CRD"}}},
+      {.name = "program_output_empties_constants",
+       .options = {{"SYSOUT", {"sub/../CONST.TST"}}},
+       .setup = [](const RunDir& dir) { fs::create_directories(dir / "sub"); },
+       .clashes = {{"SYSOUT", "sub/../CONST.TST", "CONST", "CONST.TST"}}},
+      {.name = "message_file_empties_datums_by_hard_link",
+       .options = {{"ERRMRG", {"0"}}, {"SYSERR", {"DATUM.LNK"}}},
+       .setup =
+           [](const RunDir& dir) { fs::create_hard_link(dir / "DATUM.TST", dir / "DATUM.LNK"); },
+       .clashes = {{"SYSERR", "DATUM.LNK", "DATUM", "DATUM.TST"}}},
+      {.name = "program_output_empties_velocities",
+       .options = {{"VELAPR", {"NET.VEL"}}, {"SYSOUT", {"NET.VEL"}}},
+       .setup = [](const RunDir& dir) { dir.copy("NET.VEL", "NET.VEL"); },
+       .clashes = {{"SYSOUT", "NET.VEL", "VELAPR", "NET.VEL"}}},
+      {.name = "message_file_empties_station_selection",
+       .options = {{"USESTA", {"SEL.FIL"}}, {"SYSERR", {"./SEL.FIL"}}},
+       .setup = [](const RunDir& dir) { dir.copy("SEL.FIL", "SEL.FIL"); },
+       .clashes = {{"SYSERR", "./SEL.FIL", "USESTA", "SEL.FIL"}}},
+      // The system input is connected for the whole run: every output
+      // that names it is refused; so is the pair of outputs.
+      {.name = "outputs_name_the_system_input",
+       .options = {{"SYSINP", {"INPUT.TXT"}},
+                   {"SYSOUT", {"./INPUT.TXT"}},
+                   {"OKSTA", {"INPUT.TXT"}}},
+       .setup = [](const RunDir& dir) { dir.put("INPUT.TXT", "system input\n"); },
+       .clashes = {{"SYSOUT", "./INPUT.TXT", "SYSINP", "INPUT.TXT"},
+                   {"OKSTA", "INPUT.TXT", "SYSINP", "INPUT.TXT"},
+                   {"SYSOUT", "./INPUT.TXT", "OKSTA", "INPUT.TXT", true}}},
+      // Two outputs: files that do not exist yet ...
+      {.name = "report_and_parameters_one_new_file",
+       .options = {{"SYSOUT", {"REPORT.TXT"}}, {"TRNFIL", {"sub/../REPORT.TXT"}}},
+       .setup = [](const RunDir& dir) { fs::create_directories(dir / "sub"); },
+       .clashes = {{"SYSOUT", "REPORT.TXT", "TRNFIL", "sub/../REPORT.TXT", true}}},
+      // ... a link to a file that does not exist yet ...
+      {.name = "message_file_and_rejected_list_by_dangling_link",
+       .options = with(rejection, {{"SYSERR", {"ERR.LNK"}}, {"LISTFIL", {"MSG.TXT"}}}),
+       .setup = [](const RunDir& dir) { fs::create_symlink("MSG.TXT", dir / "ERR.LNK"); },
+       .clashes = {{"SYSERR", "ERR.LNK", "LISTFIL", "MSG.TXT", true}}},
+      // ... and an existing file under a hard link.
+      {.name = "parameters_and_accepted_stations_by_hard_link",
+       .options = {{"TRNFIL", {"PARAM.TRN"}}, {"OKSTA", {"HARD.TRN"}}},
+       .setup =
+           [](const RunDir& dir) {
+             dir.put("PARAM.TRN", "parameters of an earlier run\n");
+             fs::create_hard_link(dir / "PARAM.TRN", dir / "HARD.TRN");
+           },
+       .clashes = {{"TRNFIL", "PARAM.TRN", "OKSTA", "HARD.TRN", true}}},
+  };
+}
+
+class Xform1Names : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(Xform1Names, RefusedBeforeAnythingIsWritten) {
+  const Refused& c = GetParam();
+  RunDir dir("names_" + c.name);
+  e2e::putNetworkInputs(dir);
+  if (c.setup) c.setup(dir);
+  dir.put("XFORM1.INP", keywordsOf(dir, c.options).text());
+  const auto before = snapshot(dir);
+
+  const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});
+
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  std::string blocks;
+  for (const Clash& clash : c.clashes) blocks += block(dir, clash);
+  EXPECT_EQ(result.out, blocks);
+  EXPECT_EQ(snapshot(dir), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Xform1Names, ::testing::ValuesIn(refusedCases()),
+                         [](const ::testing::TestParamInfo<Refused>& info) {
+                           return info.param.name;
+                         });
+
+// ---- Runs that keep working ----
+
+// A run that names one file twice in a way that works, and a reference run
+// that names other files instead: both succeed with the same report, and
+// each pair of files (case, reference) holds the same records.
+struct Allowed {
+  std::string name = {};
+  Options options = {};
+  Options reference = {};
+  Setup setup = {};
+  std::vector<std::pair<std::string, std::string>> sameFiles = {};
+};
+
+void PrintTo(const Allowed& c, std::ostream* os) { *os << c.name; }
+
+std::string tableLine(const std::string& name) { return "\"" + name + "\" \"\" \"\" \"\""; }
+
+std::vector<Allowed> allowedCases() {
+  const Setup mergeFile = [](const RunDir& dir) { dir.copy("OLD.CRD", "MERGE.CRD"); };
+  const Setup selection = [](const RunDir& dir) { dir.copy("SEL.FIL", "SEL.FIL"); };
+  const Options datumWarning = {{"COORD2", {"NET_B_ITRF2014.CRD"}}, {"RESIDTYPE", {"NEU"}}};
+  const Setup secondDatum = [](const RunDir& dir) {
+    dir.copy("NET_B_ITRF2014.CRD", "NET_B_ITRF2014.CRD");
+  };
+  auto with = [](Options a, const Options& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  return {
+      // The transformed coordinates merged into the file they are read from.
+      {.name = "merge_into_the_same_file",
+       .options = {{"COORD", {"MERGE.CRD"}}, {"COORDRS", {"./MERGE.CRD"}}},
+       .reference = {{"COORD", {"MERGE.CRD"}}, {"COORDRS", {"OUT.CRD"}}},
+       .setup = mergeFile,
+       .sameFiles = {{"MERGE.CRD", "OUT.CRD"}}},
+      // One log for the program output and the messages (with a warning
+      // in it): by the value "SYSOUT", by naming the file again, by a link.
+      {.name = "one_log_by_name",
+       .options = with(datumWarning, {{"SYSOUT", {"LOG.TXT"}}, {"SYSERR", {"./LOG.TXT"}}}),
+       .reference = with(datumWarning, {{"SYSOUT", {"LOG.TXT"}}, {"SYSERR", {"SYSOUT"}}}),
+       .setup = secondDatum,
+       .sameFiles = {{"LOG.TXT", "LOG.TXT"}}},
+      {.name = "one_log_by_link",
+       .options = with(datumWarning, {{"SYSOUT", {"LOG.TXT"}}, {"SYSERR", {"LOG.LNK"}}}),
+       .reference = with(datumWarning, {{"SYSOUT", {"LOG.TXT"}}, {"SYSERR", {"SYSOUT"}}}),
+       .setup =
+           [](const RunDir& dir) {
+             dir.copy("NET_B_ITRF2014.CRD", "NET_B_ITRF2014.CRD");
+             fs::create_symlink("LOG.TXT", dir / "LOG.LNK");
+           },
+       .sameFiles = {{"LOG.TXT", "LOG.TXT"}}},
+      // Messages merged into the program output: the message file is not
+      // opened, whatever it names.
+      {.name = "message_file_unused_when_merged",
+       .options = with(datumWarning, {{"ERRMRG", {"1"}}, {"SYSERR", {"NET_A.CRD"}}}),
+       .reference = with(datumWarning, {{"ERRMRG", {"1"}}, {"SYSERR", {""}}}),
+       .setup = secondDatum,
+       .sameFiles = {{"NET_A.CRD", "NET_A.CRD"}}},
+      // Results that replace inputs which the run has read completely.
+      {.name = "transformed_set_replaces_first_set",
+       .options = {{"COORDRS", {"NET_A.CRD"}}},
+       .reference = {{"COORDRS", {"OUT.CRD"}}},
+       .sameFiles = {{"NET_A.CRD", "OUT.CRD"}}},
+      {.name = "accepted_stations_replace_selection",
+       .options = {{"USESTA", {"SEL.FIL"}}, {"OKSTA", {"./SEL.FIL"}}},
+       .reference = {{"USESTA", {"SEL.FIL"}}, {"OKSTA", {"ACCEPT.FIL"}}},
+       .setup = selection,
+       .sameFiles = {{"SEL.FIL", "ACCEPT.FIL"}}},
+      {.name = "rejected_list_replaces_second_set",
+       .options = {{"REJECT", {"1"}}, {"LISTFIL", {"${DIR}/NET_B.CRD"}}},
+       .reference = {{"REJECT", {"1"}}, {"LISTFIL", {"REJECT.LST"}}},
+       .sameFiles = {{"NET_B.CRD", "REJECT.LST"}}},
+      {.name = "parameters_replace_constants_and_datums",
+       .options = {{"TRNFIL", {"CONST.TST"}}, {"OKSTA", {"DATUM.TST"}}},
+       .reference = {{"TRNFIL", {"PARAM.TRN"}}, {"OKSTA", {"ACCEPT.FIL"}}},
+       .sameFiles = {{"CONST.TST", "PARAM.TRN"}, {"DATUM.TST", "ACCEPT.FIL"}}},
+      // Files that the options leave unused are no files of the run: the
+      // merge file and the transformed coordinates of a transformation in
+      // the local system, the list of rejected stations without rejection
+      // ...
+      {.name = "files_the_options_leave_unused",
+       .options = {{"RESIDTYPE", {"NEU"}},
+                   {"TRNFIL", {"PARAM.TRN"}},
+                   {"COORD", {"PARAM.TRN"}},
+                   {"COORDRS", {"PARAM.TRN"}},
+                   {"LISTFIL", {"./PARAM.TRN"}}},
+       .reference = {{"RESIDTYPE", {"NEU"}}, {"TRNFIL", {"PARAM.TRN"}}, {"COORDRS", {"OUT.CRD"}}},
+       .sameFiles = {{"PARAM.TRN", "PARAM.TRN"}}},
+      // ... the station selection file of a selection by the table.
+      {.name = "selection_file_unused_with_the_table",
+       .options = {{"RADIO_1", {"0"}},
+                   {"RADIO_2", {"1"}},
+                   {"STASELECT",
+                    {tableLine("ALFA 10001M001"), tableLine("BETA 10002M001"),
+                     tableLine("GAMA 10003M001"), tableLine("DLTA 10004M001")}},
+                   {"USESTA", {"SEL.FIL"}},
+                   {"SYSOUT", {"SEL.FIL"}}},
+       .reference = {{"RADIO_1", {"0"}},
+                     {"RADIO_2", {"1"}},
+                     {"STASELECT",
+                      {tableLine("ALFA 10001M001"), tableLine("BETA 10002M001"),
+                       tableLine("GAMA 10003M001"), tableLine("DLTA 10004M001")}},
+                     {"USESTA", {"SEL.FIL"}},
+                     {"SYSOUT", {"LOG.TXT"}}},
+       .setup = selection,
+       .sameFiles = {{"SEL.FIL", "LOG.TXT"}}},
+      // Special files are written through: the null device for every result.
+      {.name = "results_to_the_null_device",
+       .options = {{"REJECT", {"1"}},
+                   {"LISTFIL", {"/dev/null"}},
+                   {"TRNFIL", {"/dev/null"}},
+                   {"COORDRS", {"/dev/null"}},
+                   {"OKSTA", {"/dev/null"}}},
+       .reference = {{"REJECT", {"1"}}, {"LISTFIL", {""}}}},
+  };
+}
+
+class Xform1NamesAllowed : public ::testing::TestWithParam<Allowed> {};
+
+TEST_P(Xform1NamesAllowed, RunsAsBefore) {
+  const Allowed& c = GetParam();
+  RunDir dir("names_" + c.name);
+  RunDir ref("names_" + c.name + "_reference");
+  const e2e::RunResult result = runCase(dir, c.options, c.setup);
+  const e2e::RunResult expected = runCase(ref, c.reference, c.setup);
+  ASSERT_EQ(expected.status, 0) << expected.out;
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(e2e::maskClock(result.out), e2e::maskClock(expected.out));
+  for (const auto& [name, refName] : c.sameFiles) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(dir.exists(name));
+    ASSERT_TRUE(ref.exists(refName));
+    EXPECT_EQ(e2e::maskClock(dir.text(name)), e2e::maskClock(ref.text(refName)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Xform1NamesAllowed, ::testing::ValuesIn(allowedCases()),
+                         [](const ::testing::TestParamInfo<Allowed>& info) {
+                           return info.param.name;
+                         });
+
+// Two results named as the standard output, a regular file here: both are
+// written on it after the report, as before.
+TEST(Xform1NamesStandardOutput, ResultsFollowTheReport) {
+  RunDir dir("names_stdout");
+  RunDir ref("names_stdout_reference");
+  const e2e::RunResult result =
+      runCase(dir, {{"TRNFIL", {"/dev/stdout"}}, {"OKSTA", {"/dev/stdout"}}}, {});
+  const e2e::RunResult expected =
+      runCase(ref, {{"TRNFIL", {"PARAM.TRN"}}, {"OKSTA", {"ACCEPT.FIL"}}}, {});
+  ASSERT_EQ(expected.status, 0);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string end = "\n>>> CPU/Real time";
+  const std::string report = e2e::maskClock(expected.out);
+  const std::string out = e2e::maskClock(result.out);
+  const std::string results = e2e::maskClock(ref.text("PARAM.TRN") + ref.text("ACCEPT.FIL"));
+  ASSERT_NE(report.find(end), std::string::npos);
+  EXPECT_EQ(out, report.substr(0, report.find(end)) + results + report.substr(report.find(end)));
+}
+
+}  // namespace
