@@ -23,6 +23,7 @@
 
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/replace.h"
 #include "runtime/testsupport.h"
 
 namespace fs = std::filesystem;
