@@ -218,7 +218,9 @@ std::string fileNameOf(std::string_view text) {
 }
 
 int openUnit(int unit, const std::string& path, const OpenRequest& req) {
-  if (findUnit(unit) != nullptr) closeUnit(unit);
+  // A result file not finished on the unit is dropped, not put in place;
+  // any other file is closed as it stands.
+  if (findUnit(unit) != nullptr) closeUnit(unit, Disp::Discard);
 
   Unit u;
   u.formatted = req.formatted;

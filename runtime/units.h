@@ -20,12 +20,13 @@
 // created under a name nobody can guess with owner access only, and only a
 // close with Keep puts it in place of the target once it is written, has
 // its final permissions, is flushed to the disk and closed without error. A
-// close with Discard or Delete, any failure, and the end of the run by an
-// error or a signal leave the target as it was and remove the new file.
-// When the new file cannot be made for want of resources (descriptors,
-// inodes, room, memory) or by a failing disk, openUnit throws IoFailure
-// naming the target. Where the target must not, or cannot, be replaced by
-// another file, it receives the records itself:
+// close with Discard or Delete, any failure, reconnecting the unit before
+// the close, and the end of the run by an error or a signal leave the
+// target as it was and remove the new file. When the new file cannot be
+// made for want of resources (descriptors, inodes, room, memory) or by a
+// failing disk, openUnit throws IoFailure naming the target. Where the
+// target must not, or cannot, be replaced by another file, it receives the
+// records itself:
 //  - it is not a regular file (a FIFO, a device, a socket), or it is the
 //    very file open as standard output or standard error (then the records
 //    follow what the program wrote there, nothing is cut);
@@ -76,8 +77,8 @@ struct OpenRequest {
 // existing file that may only be read is then opened for reading, and a
 // write to it fails. Returns 0 or a positive status (an errno value); a
 // result file may throw IoFailure (see above). A unit that is already
-// connected is closed first. Formatted and unformatted units both hold text
-// records.
+// connected is closed first, with Discard: a result file not yet closed
+// there is dropped. Formatted and unformatted units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
 
 // The file name that a text stands for: the text without its leading blanks

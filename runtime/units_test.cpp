@@ -590,6 +590,34 @@ TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
   EXPECT_EQ(get("A"), "a\n");
 }
 
+TEST_F(ResultFiles, ReconnectingTheUnitDropsAnUnfinishedResultFile) {
+  // The unit of a result file still being written is connected again: the
+  // half-written content is dropped, never put in place.
+  struct Case {
+    const char* what;
+    std::string next;       // the file connected next
+    rt::OpenRequest req;
+    const char* written;    // written on the next file before its close
+    const char* want;       // the target afterwards
+  };
+  const Case cases[] = {
+      {"another file", path("OTHER.TXT"), status("UNKNOWN"), "other", "old\n"},
+      {"the same result file again", path("T.CRD"), rttest::resultRequest(), "whole", "whole\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put("T.CRD", "old\n");
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
+    rt::writeRecord(20, "half");
+    ASSERT_EQ(rt::openUnit(20, c.next, c.req), 0);
+    EXPECT_EQ(get("T.CRD"), "old\n");
+    rt::writeRecord(20, c.written);
+    rt::closeUnit(20);
+    EXPECT_EQ(get("T.CRD"), c.want);
+    EXPECT_EQ(newFileBeside("T.CRD"), "");
+  }
+}
+
 TEST_F(ResultFiles, FailedWriteKeepsTheTargetAndNamesIt) {
   put("T.CRD", "old\n");
   std::string failure;
