@@ -58,6 +58,9 @@ struct Unit {
 
 struct UnitTable {
   std::map<int, Unit> units;
+  // The name of the file last connected to each unit, for the message of a
+  // failure on the unit once that file is closed.
+  std::map<int, std::string> lastNames;
   std::ostream* out = &std::cout;
   std::istream* in = &std::cin;
 };
@@ -74,12 +77,7 @@ std::string normalPath(const std::string& path) {
   return p.lexically_normal().string();
 }
 
-std::string displayName(int unit, const Unit& u) {
-  if (u.scratch) return "scratch file on unit " + std::to_string(unit);
-  return u.name;
-}
-
-std::string unitLabel(int unit) { return "unit " + std::to_string(unit); }
+std::string displayName(const Unit& u) { return u.scratch ? "scratch file" : u.name; }
 
 Unit* findUnit(int unit) {
   auto it = table().units.find(unit);
@@ -304,6 +302,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
   }
   u.buffer = std::make_unique<char[]>(kBufferSize);
   std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
+  table().lastNames[unit] = displayName(u);
   table().units[unit] = std::move(u);
   return 0;
 }
@@ -351,7 +350,7 @@ void closeUnit(int unit, Disp disp) {
     if (unit == kConsoleOut) flushConsole();
     return;
   }
-  const std::string name = displayName(unit, *u);
+  const std::string name = displayName(*u);
   std::string operation;
   const int status = closeFile(unit, disp, operation);
   if (status != 0) throw IoFailure(name, operation, std::strerror(status));
@@ -434,10 +433,10 @@ int readStreamRecord(Unit& u) {
 }
 
 // Reads the next record of a file unit into u.record.
-int readFileRecord(int unit, Unit& u) {
+int readFileRecord(Unit& u) {
   if (u.last == LastOp::Write) {
     // Switching from writing to reading needs a positioning call.
-    if (std::fflush(u.file) != 0) throw IoFailure(displayName(unit, u), "write", std::strerror(errno));
+    if (std::fflush(u.file) != 0) throw IoFailure(displayName(u), "write", std::strerror(errno));
     std::fseek(u.file, 0, SEEK_CUR);
   }
   u.last = LastOp::Read;
@@ -516,7 +515,7 @@ int readRecordView(int unit, std::string_view& record) {
     return status;
   }
   if (u == nullptr) return EBADF;
-  const int status = readFileRecord(unit, *u);
+  const int status = readFileRecord(*u);
   if (status == 0) record = u->record;
   return status;
 }
@@ -536,9 +535,15 @@ void writeText(int unit, std::string_view text, bool lineEnd) {
   if (u == nullptr && unit == kConsoleIn) {
     throw IoFailure("standard input", "write", "standard input cannot be written");
   }
-  if (u == nullptr) throw IoFailure(unitLabel(unit), "write", "the unit is not connected");
+  if (u == nullptr) {
+    // The file closed under the run is named; a unit that never had one
+    // has no name to give.
+    const auto last = table().lastNames.find(unit);
+    if (last != table().lastNames.end()) throw IoFailure(last->second, "write", "the file is closed");
+    throw IoFailure("(none)", "write", "no file was opened for this output");
+  }
   // The name for a failure is made only when one happens: this runs for every record.
-  const auto fail = [&](const char* why) { throw IoFailure(displayName(unit, *u), "write", why); };
+  const auto fail = [&](const char* why) { throw IoFailure(displayName(*u), "write", why); };
   if (u->readOnly) fail("the file is open for reading only");
   if (u->last != LastOp::Write) {
     // Sequential output: the file ends after the records written from here.
@@ -569,7 +574,7 @@ void writeRecords(int unit, std::string_view lines) {
 void rewindUnit(int unit) {
   Unit* u = findUnit(unit);
   if (u == nullptr) return;  // the console and units not connected: no effect
-  const std::string name = displayName(unit, *u);
+  const std::string name = displayName(*u);
   if (std::fflush(u->file) != 0) {
     const int e = errno;
     std::clearerr(u->file);
@@ -589,7 +594,7 @@ void flushAll() {
     if (u.last == LastOp::Write && std::fflush(u.file) != 0) {
       if (failure == 0) {
         failure = errno != 0 ? errno : EIO;
-        failedName = displayName(number, u);
+        failedName = displayName(u);
       }
       std::clearerr(u.file);
     }
@@ -614,7 +619,7 @@ void closeResultUnits(Disp disp) {
   std::string failedOperation;
   int failure = 0;
   for (int number : numbers) {
-    const std::string name = displayName(number, *findUnit(number));
+    const std::string name = displayName(*findUnit(number));
     std::string operation;
     const int status = closeFile(number, disp, operation);
     if (status != 0 && failure == 0) {
@@ -633,6 +638,7 @@ void resetUnits() {
     u.replacement.reset();  // a result file not finished is dropped
   }
   table().units.clear();
+  table().lastNames.clear();
 }
 
 }  // namespace rt

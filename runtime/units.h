@@ -12,8 +12,10 @@
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails
-// (a write to a full disk, a write to a unit that is not connected, a close
+// (a write to a full disk, a write to a unit whose file is closed, a close
 // or rewind that fails) throws IoFailure: an unchecked input/output failure.
+// Its message names the file, never the unit: a unit that is no longer
+// connected is known by the file last connected to it.
 //
 // Result files (FileRole::Result) are replaced whole or not at all
 // (runtime/replace.h): the records go to a new file beside the target,

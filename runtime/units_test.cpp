@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime/format.h"
@@ -357,14 +358,24 @@ TEST_F(Units, WriteFailuresAreNeverSilent) {
   EXPECT_EQ(get("other.txt"), "saved\n");
   rt::resetUnits();
 
-  // A unit that is not connected, a file opened for reading only.
-  try {
-    rt::writeRecord(41, "lost");
-    ADD_FAILURE() << "no failure on a unit that is not connected";
-  } catch (const rt::IoFailure& e) {
-    EXPECT_EQ(e.operation(), "write");
-    EXPECT_NE(std::string(e.what()).find("41"), std::string::npos);
+  // A unit whose file was closed under the run: the failure names that
+  // file (the last one connected there), never the unit; a unit that never
+  // had a file names none.
+  ASSERT_EQ(rt::openUnit(41, path("first.txt"), status("NEW")), 0);
+  ASSERT_EQ(rt::openUnit(41, path("closed.txt"), status("NEW")), 0);
+  rt::closeUnit(41);
+  const std::pair<int, std::string> notConnected[] = {
+      {41, "input/output failure: write on file " + path("closed.txt") + ": the file is closed"},
+      {44, "input/output failure: write on file (none): no file was opened for this output"}};
+  for (const auto& [unit, message] : notConnected) {
+    try {
+      rt::writeRecord(unit, "lost");
+      ADD_FAILURE() << "no failure on unit " << unit;
+    } catch (const rt::IoFailure& e) {
+      EXPECT_EQ(e.what(), message);
+    }
   }
+  // A file opened for reading only.
   put("ro.txt", "r\n");
   ASSERT_EQ(rt::openUnit(42, path("ro.txt"), status("OLD", true)), 0);
   EXPECT_THROW(rt::writeRecord(42, "w"), rt::IoFailure);
