@@ -522,11 +522,49 @@ TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
 
 namespace {
 
-// Copies a file of the program's private file system out to `to` (the
-// private mount is gone once the program's parent has ended).
-void copyOut(const fs::path& from, const fs::path& to) {
-  std::error_code ec;
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+// Runs the program with a small file system (tmpfs `options`) mounted on the
+// directory `disk` of the run directory, in a mount namespace of its own:
+// `prepare` gives the disk its content before the program starts. Once the
+// program has ended, the files of the disk named in `copied` are copied out
+// as NAME.after beside it, and the names on the disk are listed in
+// names.after (the private mount is gone with the program's parent). Exits
+// 124 when the disk cannot be mounted.
+Outcome runOnSmallDisk(const RunDir& dir, const std::string& options,
+                       const std::function<void(const fs::path& disk)>& prepare,
+                       const std::vector<std::string>& copied) {
+  const fs::path disk = dir / "disk";
+  fs::create_directories(disk);
+  Launch how;
+  how.inChild = [&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
+      ::_exit(124);
+    prepare(disk);
+    // The program runs in a child; this process then copies the disk out.
+    const pid_t pid = ::fork();
+    if (pid < 0) ::_exit(126);
+    if (pid > 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      std::error_code ec;
+      for (const std::string& name : copied)
+        fs::copy_file(disk / name, dir / (name + ".after"), fs::copy_options::overwrite_existing, ec);
+      std::string names;
+      for (const auto& e : fs::directory_iterator(disk)) names += e.path().filename().string() + "\n";
+      e2e::writeFile(dir / "names.after", names);
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+  };
+  return runIn(dir, how);
+}
+
+// The names listed in names.after by runOnSmallDisk.
+std::multiset<std::string> namesOnTheDisk(const RunDir& dir) {
+  std::multiset<std::string> names;
+  std::istringstream lines(dir.text("names.after"));
+  for (std::string line; std::getline(lines, line);) names.insert(line);
+  return names;
 }
 
 }  // namespace
@@ -549,41 +587,22 @@ TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
   const std::uintmax_t pages = (size + static_cast<std::uintmax_t>(page) - 1) / page;
   ASSERT_GE(pages, 8u);
   // Room for the old file, the new one and half of the copy.
-  const std::string disk = (dir / "disk").string();
   const std::string options = "size=" + std::to_string((1 + pages + pages / 2) * page);
-  fs::create_directories(disk);
   dir.put("XFORM1.INP", e2e::replaced(inp, from, "COORDRS 1 \"disk/T.CRD\""));
 
-  const Outcome o = runIn(dir, {.inChild = [&] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
-      ::_exit(124);
-    e2e::writeFile(fs::path(disk) / "T.CRD", "old coordinates\n");
-    fs::create_hard_link(fs::path(disk) / "T.CRD", fs::path(disk) / "LINK.CRD");
-    // The program runs in a child; this process then copies the disk out.
-    const pid_t pid = ::fork();
-    if (pid < 0) ::_exit(126);
-    if (pid > 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      copyOut(fs::path(disk) / "T.CRD", dir / "T.after");
-      copyOut(fs::path(disk) / "LINK.CRD", dir / "LINK.after");
-      std::string names;
-      for (const auto& e : fs::directory_iterator(disk)) names += e.path().filename().string() + "\n";
-      e2e::writeFile(dir / "names.after", names);
-      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-    }
-  }});
+  const Outcome o = runOnSmallDisk(
+      dir, options,
+      [](const fs::path& disk) {
+        e2e::writeFile(disk / "T.CRD", "old coordinates\n");
+        fs::create_hard_link(disk / "T.CRD", disk / "LINK.CRD");
+      },
+      {"T.CRD", "LINK.CRD"});
   if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
   EXPECT_TRUE(o.exited(127)) << o.wait << " " << o.err;
   EXPECT_EQ(o.err, "input/output failure: write on file disk/T.CRD: No space left on device\n");
-  EXPECT_EQ(dir.text("T.after"), "old coordinates\n");
-  EXPECT_EQ(dir.text("LINK.after"), "old coordinates\n");
-  std::multiset<std::string> names;
-  std::istringstream lines(dir.text("names.after"));
-  for (std::string line; std::getline(lines, line);) names.insert(line);
-  EXPECT_EQ(names, (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
+  EXPECT_EQ(dir.text("T.CRD.after"), "old coordinates\n");
+  EXPECT_EQ(dir.text("LINK.CRD.after"), "old coordinates\n");
+  EXPECT_EQ(namesOnTheDisk(dir), (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
 }
 
 TEST_F(LargeRun, SignalWhileCopyingIntoALinkedFileLeavesItWhole) {
