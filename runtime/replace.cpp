@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "runtime/process.h"
@@ -322,6 +323,7 @@ int Replacement::begin(const std::string& name, const std::string& status) {
     cannotMake(name, error);
   }
   if (mask < 0) {
+    // No process status to read the umask from (no /proc): a probe shows it.
     mask = umaskByProbe(dirFd_, absDir, targetBase_, error);
     if (mask < 0) {
       ::close(fd_);

@@ -50,6 +50,7 @@ class Replacement {
   // open where it stands would give (its status, a directory that does not
   // exist or may not be searched, a loop of links). Throws IoFailure naming
   // `name`, operation "open", when the new file cannot be made otherwise.
+  // Called once for an object.
   int begin(const std::string& name, const std::string& status);
 
   Way way() const { return way_; }
