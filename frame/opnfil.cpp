@@ -145,11 +145,13 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
     }
   }
 
-  // Neither the file nor the unit may stay connected elsewhere.
+  // Neither the file nor the unit may stay connected elsewhere. A result
+  // file not finished there is dropped, not put in place; any other file is
+  // closed as it stands.
   const std::string path = rt::fileNameOf(name);
   const rt::FileInquiry file = rt::inquireFile(path);
-  if (file.opened && file.unit >= 0) rt::closeUnit(file.unit);
-  if (rt::unitOpened(lfn)) rt::closeUnit(lfn);
+  if (file.opened && file.unit >= 0) rt::closeUnit(file.unit, rt::Disp::Discard);
+  if (rt::unitOpened(lfn)) rt::closeUnit(lfn, rt::Disp::Discard);
 
   rt::OpenRequest request;
   request.role = role;

@@ -246,6 +246,31 @@ TEST_F(OpnfilTest, LeadingBlanksAndEarlierConnections) {
   EXPECT_EQ(rt::inquireFile(file).opened, false);
 }
 
+TEST_F(OpnfilTest, AResultFileOpenedAgainIsNotPutInPlaceHalfWritten) {
+  // A result file still being written on one unit and opened again (on
+  // another unit, or on the same): the half-written content is dropped, the
+  // file keeps its old content until the new opening is closed.
+  const std::string file = writeFile("T.CRD", "old\n");
+  for (int second : {LFNRD, 996}) {
+    SCOPED_TRACE(second);
+    int iostat = -1;
+    OPNFIL(996, file, "UNKNOWN", "", "", "", iostat, rt::FileRole::Result);
+    ASSERT_EQ(iostat, 0);
+    rt::writeRecord(996, "half");
+    OPNFIL(second, file, "UNKNOWN", "", "", "", iostat, rt::FileRole::Result);
+    ASSERT_EQ(iostat, 0);
+    EXPECT_EQ(rt::unitOpened(996), second == 996);
+    EXPECT_EQ(fileContent(file), "old\n");
+    rt::writeRecord(second, "whole");
+    rt::closeUnit(second);
+    EXPECT_EQ(fileContent(file), "whole\n");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"T.CRD"});
+    writeFile("T.CRD", "old\n");
+  }
+}
+
 TEST_F(OpnfilTest, LateSuccessNoteAndTheLimitOf10000Attempts) {
   const std::string file = writeFile("LATE.TXT", "x\n");
   struct Case {

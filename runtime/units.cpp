@@ -2,14 +2,11 @@
 #include "runtime/units.h"
 
 #include <fcntl.h>
-#include <limits.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +16,7 @@
 
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/replace.h"
 #include "runtime/text.h"
 
 namespace rt {
@@ -31,19 +29,6 @@ constexpr std::size_t kBufferSize = 1 << 16;
 constexpr std::size_t kReadAheadSize = 1 << 16;
 
 enum class LastOp { None, Read, Write };
-
-// A result file whose records go to a new file beside its target.
-struct Staging {
-  int dirFd = -1;            // the target's directory
-  std::string targetBase;    // the target's name in it
-  std::string tempBase;      // the new file's name in it
-  int signalSlot = -1;       // the new file's entry for removal on a signal
-  bool targetExisted = false;
-  bool copyInto = false;     // the target keeps its inode: the content is copied into it
-  mode_t mode = 0;           // the target's permissions, owner and group
-  uid_t uid = 0;
-  gid_t gid = 0;
-};
 
 struct Unit {
   FILE* file = nullptr;
@@ -60,7 +45,7 @@ struct Unit {
   bool sharesConsole = false;  // the file open as standard output or error
   LastOp last = LastOp::None;
   std::unique_ptr<char[]> buffer;
-  std::unique_ptr<Staging> staging;  // a result file written beside its target
+  std::unique_ptr<Replacement> replacement;  // a result file written beside its target
   // Reading: the file is read ahead in blocks (the buffer is made on the
   // first read), and records are cut from the block; the last record read
   // stays in `record`.
@@ -72,6 +57,9 @@ struct Unit {
 
 struct UnitTable {
   std::map<int, Unit> units;
+  // The name of the file last connected to each unit, for the message of a
+  // failure on the unit once that file is closed.
+  std::map<int, std::string> lastNames;
   std::ostream* out = &std::cout;
   std::istream* in = &std::cin;
 };
@@ -88,12 +76,7 @@ std::string normalPath(const std::string& path) {
   return p.lexically_normal().string();
 }
 
-std::string displayName(int unit, const Unit& u) {
-  if (u.scratch) return "scratch file on unit " + std::to_string(unit);
-  return u.name;
-}
-
-std::string unitLabel(int unit) { return "unit " + std::to_string(unit); }
+std::string displayName(const Unit& u) { return u.scratch ? "scratch file" : u.name; }
 
 Unit* findUnit(int unit) {
   auto it = table().units.find(unit);
@@ -128,94 +111,7 @@ int openDescriptor(const std::string& path, const OpenRequest& req, bool& readOn
   return fd;
 }
 
-// ---- Result files ----
-
-std::function<std::string()>& tempSuffixSource() {
-  static std::function<std::string()> source;
-  return source;
-}
-
-// Ten characters of [A-Za-z0-9] from the system's random source.
-std::string randomSuffix() {
-  static constexpr char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[10] = {};
-  std::size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  if (got < sizeof bytes) {
-    // No random source: the clock and the process stand in (the exclusive
-    // creation still refuses any name that is taken).
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    unsigned long long x = static_cast<unsigned long long>(ts.tv_nsec) ^
-                           (static_cast<unsigned long long>(ts.tv_sec) << 20) ^
-                           (static_cast<unsigned long long>(::getpid()) << 40);
-    for (unsigned char& b : bytes) {
-      x = x * 6364136223846793005ULL + 1442695040888963407ULL;
-      b = static_cast<unsigned char>(x >> 56);
-    }
-  }
-  std::string out;
-  for (unsigned char b : bytes) out.push_back(kChars[b % (sizeof kChars - 1)]);
-  return out;
-}
-
-// Name of a new file beside the target `base`: the target's name, ".~" and
-// a random part, cut to fit a directory entry.
-std::string tempName(const std::string& base) {
-  const std::string suffix = tempSuffixSource() ? tempSuffixSource()() : randomSuffix();
-  const std::size_t room = NAME_MAX > suffix.size() + 2 ? NAME_MAX - suffix.size() - 2 : 0;
-  return base.substr(0, room) + ".~" + suffix;
-}
-
-// Splits a path into its directory ("." when it has none) and its last name.
-void splitPath(const std::string& path, std::string& dir, std::string& base) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    dir.assign(1, '.');
-    base = path;
-  } else {
-    dir = path.substr(0, slash == 0 ? 1 : slash);
-    base = path.substr(slash + 1);
-  }
-}
-
-// Follows symbolic links from `name` to the file they end at (which need not
-// exist); returns 0 or an errno value.
-int followLinks(const std::string& name, std::string& target) {
-  std::string current = name;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat sb {};
-    if (::lstat(current.c_str(), &sb) != 0) {
-      if (errno != ENOENT) return errno;
-      target = current;
-      return 0;
-    }
-    if (!S_ISLNK(sb.st_mode)) {
-      target = current;
-      return 0;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
-    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return errno;
-    const std::string link(buf.data(), static_cast<std::size_t>(n));
-    if (!link.empty() && link[0] == '/') {
-      current = link;
-    } else {
-      std::string dir, base;
-      splitPath(current, dir, base);
-      current = dir + "/" + link;
-    }
-  }
-  return ELOOP;
-}
+// ---- The program's own output ----
 
 // The descriptor, 1 or 2, of the standard stream that is the file `sb`;
 // -1 when neither is.
@@ -235,19 +131,6 @@ void flushStandardStreams() {
   std::fflush(stderr);
 }
 
-void closeStaging(Staging& s) {
-  if (s.dirFd >= 0) ::close(s.dirFd);
-  s.dirFd = -1;
-}
-
-// Removes the new file beside the target; the target stays as it was.
-void dropStaging(Staging& s) {
-  if (s.dirFd >= 0 && !s.tempBase.empty()) ::unlinkat(s.dirFd, s.tempBase.c_str(), 0);
-  unregisterTempFile(s.signalSlot);
-  s.signalSlot = -1;
-  closeStaging(s);
-}
-
 // Writes the unit's records on a copy of the descriptor of the standard
 // stream `console`, which is the file `sb`: what the program wrote there
 // goes first, the records follow it, and the file is never cut or removed.
@@ -262,218 +145,26 @@ int shareConsole(Unit& u, const struct stat& sb, int console, int& fd) {
   return 0;
 }
 
-// Opens a result file beside its target or, when it is the program's own
-// output, on a copy of that stream's descriptor. Returns 0 with `fd` set, a
-// positive errno value, or kOrdinary: the target is to be opened where it
-// stands.
-constexpr int kOrdinary = -1;
-
-int openResult(Unit& u, const OpenRequest& req, int& fd) {
-  struct stat sb {};
-  if (::stat(u.name.c_str(), &sb) == 0) {
-    const int console = consoleDescriptor(sb);
-    if (console >= 0) {
-      if (req.status == "NEW") return EEXIST;
-      return shareConsole(u, sb, console, fd);
-    }
-    if (!S_ISREG(sb.st_mode)) return kOrdinary;  // FIFO, device, socket, directory
-  }
-
-  std::string target;
-  if (followLinks(u.name, target) != 0) return kOrdinary;
-  struct stat tb {};
-  const bool exists = ::lstat(target.c_str(), &tb) == 0;
-  if (!exists && errno != ENOENT) return kOrdinary;
-  if (exists && !S_ISREG(tb.st_mode)) return kOrdinary;
-  if (exists ? req.status == "NEW" : req.status == "OLD") return kOrdinary;  // its status
-  // A file that may only be read is not replaced: writing it fails as
-  // writing into it in place would.
-  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return kOrdinary;
-
-  auto s = std::make_unique<Staging>();
-  std::string dir;
-  splitPath(target, dir, s->targetBase);
-  if (s->targetBase.empty() || s->targetBase == "." || s->targetBase == "..") return kOrdinary;
-  s->dirFd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (s->dirFd < 0) return kOrdinary;
-  // The directory's real name: a signal handler removes the new file by it.
-  std::string absDir;
-  if (char* real = ::realpath(dir.c_str(), nullptr)) {
-    absDir = real;
-    std::free(real);
-  } else {
-    absDir = normalPath(dir);
-  }
-  if (absDir.size() > 1 && absDir.back() == '/') absDir.pop_back();
-  fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    s->tempBase = tempName(s->targetBase);
-    // Known for removal before it exists: a signal may come at any time.
-    s->signalSlot = registerTempFile(absDir + "/" + s->tempBase);
-    fd = ::openat(s->dirFd, s->tempBase.c_str(),
-                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) break;
-    const int e = errno;
-    unregisterTempFile(s->signalSlot);
-    s->signalSlot = -1;
-    if (e != EEXIST) break;  // the directory takes no new file: written in place
-  }
-  if (fd < 0) {
-    closeStaging(*s);
-    return kOrdinary;
-  }
-  s->targetExisted = exists;
-  if (exists) {
-    s->copyInto = tb.st_nlink > 1;  // other hard links keep seeing it
-    s->mode = tb.st_mode;
-    s->uid = tb.st_uid;
-    s->gid = tb.st_gid;
-    u.dev = tb.st_dev;
-    u.ino = tb.st_ino;
-    u.identified = true;
-  }
-  u.staging = std::move(s);
-  return 0;
-}
-
-// Copies the finished new file into the target, which keeps its inode.
-int copyIntoTarget(const Staging& s) {
-  const int in = ::openat(s.dirFd, s.tempBase.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return errno;
-  const int out = ::openat(s.dirFd, s.targetBase.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (out < 0) {
-    const int e = errno;
-    ::close(in);
-    return e;
-  }
-  int status = 0;
-  // The room for the whole content is taken before the first byte of the
-  // target changes: a disk (or a quota) that cannot hold it leaves the
-  // target as it was. A file system without this call is copied into as
-  // it stands.
-  struct stat sb {};
-  if (::fstat(in, &sb) != 0) {
-    status = errno;
-  } else if (sb.st_size > 0) {
-    int r = 0;
-    while ((r = ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, sb.st_size)) != 0 && errno == EINTR) {
-    }
-    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) status = errno;
-  }
-  std::vector<char> buf(kBufferSize);
-  off_t total = 0;
-  while (status == 0) {
-    const ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      status = errno;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        status = errno;
-        break;
-      }
-      done += w;
-    }
-    if (status != 0) break;
-    total += n;
-  }
-  if (status == 0 && ::ftruncate(out, total) != 0) status = errno;
-  if (status == 0 && ::fsync(out) != 0) status = errno;
-  if (::close(out) != 0 && status == 0) status = errno;
-  ::close(in);
-  return status;
-}
-
-// Keeps the replaced target's owner and group (where the process may) and
-// its permissions on the new file.
-int keepOwnerAndMode(int fd, const Staging& s) {
-  if (::fchown(fd, s.uid, s.gid) != 0) {
-    if (::fchown(fd, static_cast<uid_t>(-1), s.gid) != 0) {
-      // Neither may be kept: the new file stays the process's own.
-    }
-  }
-  return ::fchmod(fd, s.mode & 07777) == 0 ? 0 : errno;
-}
-
-void syncDirectory(int dirFd) {
-  const int d = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (d < 0) return;
-  if (::fsync(d) != 0) {
-    // The rename is done; a directory that cannot be synced changes nothing.
-  }
-  ::close(d);
-}
-
-// Closes a result file written beside its target: with Keep the new file
-// replaces the target (or is copied into it); otherwise it is dropped.
-int finishStaged(Unit& u, Disp disp, std::string& operation) {
-  Staging& s = *u.staging;
-  int status = 0;
-  const auto fail = [&](int e, const char* op) {
-    if (status == 0) {
-      status = e != 0 ? e : EIO;
-      operation = op;
-    }
-  };
-  const bool keep = disp == Disp::Keep;
-  const int fd = ::fileno(u.file);
-  if (keep) {
-    if (std::fflush(u.file) != 0) fail(errno, "write");
-    if (status == 0 && s.targetExisted && !s.copyInto) {
-      const int e = keepOwnerAndMode(fd, s);
-      if (e != 0) fail(e, "write");
-    }
-    if (status == 0 && !s.copyInto && ::fsync(fd) != 0) fail(errno, "write");
-  }
-  if (std::fclose(u.file) != 0 && keep) fail(errno, "close");
-  u.file = nullptr;
-
-  bool replaced = false;
-  if (keep && status == 0) {
-    if (!s.copyInto) {
-      if (::renameat(s.dirFd, s.tempBase.c_str(), s.dirFd, s.targetBase.c_str()) == 0) {
-        replaced = true;
-        syncDirectory(s.dirFd);
-      } else if (errno == EPERM || errno == EACCES || errno == EBUSY) {
-        s.copyInto = true;  // the directory refuses: the target is written in place
-      } else {
-        fail(errno, "write");
-      }
-    }
-    if (s.copyInto) {
-      // A signal waits until the copy is done: the target is never left
-      // half written.
-      const SignalsHeld held;
-      const int e = copyIntoTarget(s);
-      if (e != 0) fail(e, "write");
-    }
-  }
-  if (replaced) {
-    unregisterTempFile(s.signalSlot);
-    s.signalSlot = -1;
-    closeStaging(s);
-  } else {
-    dropStaging(s);
-  }
-  if (disp == Disp::Delete) {
-    if (::unlink(u.absPath.c_str()) != 0 && errno != ENOENT) fail(errno, "delete");
-  }
-  return status;
-}
-
 // Flushes and closes a file unit and removes it from the table; returns 0 or
 // an errno value, and in `operation` the step that failed.
 int closeFile(int unit, Disp disp, std::string& operation) {
   auto it = table().units.find(unit);
   Unit& u = it->second;
   int status = 0;
-  if (u.staging) {
-    status = finishStaged(u, disp, operation);
+  if (u.replacement) {
+    // A result file written beside its target: put in place with Keep,
+    // otherwise dropped (and with Delete the target removed as well).
+    if (disp == Disp::Keep) {
+      status = u.replacement->commit(u.file, operation);
+    } else {
+      std::fclose(u.file);
+      u.replacement->abandon();
+      if (disp == Disp::Delete && ::unlink(u.absPath.c_str()) != 0 && errno != ENOENT) {
+        status = errno;
+        operation = "delete";
+      }
+    }
+    u.file = nullptr;
     table().units.erase(it);
     return status;
   }
@@ -524,7 +215,9 @@ std::string fileNameOf(std::string_view text) {
 }
 
 int openUnit(int unit, const std::string& path, const OpenRequest& req) {
-  if (findUnit(unit) != nullptr) closeUnit(unit);
+  // A result file not finished on the unit is dropped, not put in place;
+  // any other file is closed as it stands.
+  if (findUnit(unit) != nullptr) closeUnit(unit, Disp::Discard);
 
   Unit u;
   u.formatted = req.formatted;
@@ -540,24 +233,34 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     u.name = fileNameOf(path);
     if (u.name.empty()) return ENOENT;
     u.result = req.role == FileRole::Result;
-    int way = kOrdinary;
-    if (u.result) {
-      way = openResult(u, req, fd);
-      if (way > 0) return way;
-    } else if (!req.readOnly && req.status == "UNKNOWN") {
-      // A file to write that is the program's standard output or error (a
-      // name such as /dev/stdout): written through that stream.
-      struct stat sb {};
-      if (::stat(u.name.c_str(), &sb) == 0) {
-        const int console = consoleDescriptor(sb);
-        if (console >= 0) {
-          way = shareConsole(u, sb, console, fd);
-          if (way > 0) return way;
+    // A file to write that is the program's standard output or error (a
+    // name such as /dev/stdout): written through that stream.
+    struct stat cs {};
+    int console = -1;
+    if ((u.result || (!req.readOnly && req.status == "UNKNOWN")) && ::stat(u.name.c_str(), &cs) == 0)
+      console = consoleDescriptor(cs);
+    if (console >= 0) {
+      if (req.status == "NEW") return EEXIST;
+      const int e = shareConsole(u, cs, console, fd);
+      if (e != 0) return e;
+    } else if (u.result) {
+      auto replacement = std::make_unique<Replacement>();
+      const int e = replacement->begin(u.name, req.status);
+      if (e != 0) return e;
+      if (replacement->way() == Replacement::Way::Beside) {
+        fd = replacement->descriptor();
+        if (replacement->targetExisted()) {
+          u.dev = replacement->targetDevice();
+          u.ino = replacement->targetInode();
+          u.identified = true;
         }
+        u.replacement = std::move(replacement);
       }
     }
+    // Written where it stands: opened by its name.
+    const bool inPlace = fd < 0;
     const char* mode = "r+";
-    if (way == kOrdinary) {
+    if (inPlace) {
       bool readOnly = false;
       fd = openDescriptor(u.name, req, readOnly);
       if (fd < 0) return errno != 0 ? errno : EIO;
@@ -566,11 +269,12 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     } else if (u.sharesConsole && (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
       mode = "w";  // fdopen: the stream is not cut
     }
+    // On a failure from here on, a new file beside the target goes with
+    // `u` (Replacement abandons it).
     struct stat sb {};
     if (::fstat(fd, &sb) != 0) {
       const int e = errno;
       ::close(fd);
-      if (u.staging) dropStaging(*u.staging);
       return e;
     }
     if (S_ISDIR(sb.st_mode)) {
@@ -581,11 +285,10 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     if (u.file == nullptr) {
       const int e = errno;
       ::close(fd);
-      if (u.staging) dropStaging(*u.staging);
       return e;
     }
     u.absPath = normalPath(u.name);
-    if (way == kOrdinary) {
+    if (inPlace) {
       u.dev = sb.st_dev;
       u.ino = sb.st_ino;
       u.identified = true;
@@ -598,6 +301,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
   }
   u.buffer = std::make_unique<char[]>(kBufferSize);
   std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
+  table().lastNames[unit] = displayName(u);
   table().units[unit] = std::move(u);
   return 0;
 }
@@ -630,7 +334,7 @@ FileInquiry inquireFile(const std::string& path) {
     if (same) {
       // A result file exists for the program from its opening on, although
       // its content is put in place only at the close.
-      if (u.staging) answer.exist = true;
+      if (u.replacement) answer.exist = true;
       answer.opened = true;
       answer.unit = number;
       break;
@@ -645,7 +349,7 @@ void closeUnit(int unit, Disp disp) {
     if (unit == kConsoleOut) flushConsole();
     return;
   }
-  const std::string name = displayName(unit, *u);
+  const std::string name = displayName(*u);
   std::string operation;
   const int status = closeFile(unit, disp, operation);
   if (status != 0) throw IoFailure(name, operation, std::strerror(status));
@@ -728,10 +432,10 @@ int readStreamRecord(Unit& u) {
 }
 
 // Reads the next record of a file unit into u.record.
-int readFileRecord(int unit, Unit& u) {
+int readFileRecord(Unit& u) {
   if (u.last == LastOp::Write) {
     // Switching from writing to reading needs a positioning call.
-    if (std::fflush(u.file) != 0) throw IoFailure(displayName(unit, u), "write", std::strerror(errno));
+    if (std::fflush(u.file) != 0) throw IoFailure(displayName(u), "write", std::strerror(errno));
     std::fseek(u.file, 0, SEEK_CUR);
   }
   u.last = LastOp::Read;
@@ -810,7 +514,7 @@ int readRecordView(int unit, std::string_view& record) {
     return status;
   }
   if (u == nullptr) return EBADF;
-  const int status = readFileRecord(unit, *u);
+  const int status = readFileRecord(*u);
   if (status == 0) record = u->record;
   return status;
 }
@@ -830,9 +534,15 @@ void writeText(int unit, std::string_view text, bool lineEnd) {
   if (u == nullptr && unit == kConsoleIn) {
     throw IoFailure("standard input", "write", "standard input cannot be written");
   }
-  if (u == nullptr) throw IoFailure(unitLabel(unit), "write", "the unit is not connected");
+  if (u == nullptr) {
+    // The file closed under the run is named; a unit that never had one
+    // has no name to give.
+    const auto last = table().lastNames.find(unit);
+    if (last != table().lastNames.end()) throw IoFailure(last->second, "write", "the file is closed");
+    throw IoFailure("(none)", "write", "no file was opened for this output");
+  }
   // The name for a failure is made only when one happens: this runs for every record.
-  const auto fail = [&](const char* why) { throw IoFailure(displayName(unit, *u), "write", why); };
+  const auto fail = [&](const char* why) { throw IoFailure(displayName(*u), "write", why); };
   if (u->readOnly) fail("the file is open for reading only");
   if (u->last != LastOp::Write) {
     // Sequential output: the file ends after the records written from here.
@@ -863,7 +573,7 @@ void writeRecords(int unit, std::string_view lines) {
 void rewindUnit(int unit) {
   Unit* u = findUnit(unit);
   if (u == nullptr) return;  // the console and units not connected: no effect
-  const std::string name = displayName(unit, *u);
+  const std::string name = displayName(*u);
   if (std::fflush(u->file) != 0) {
     const int e = errno;
     std::clearerr(u->file);
@@ -883,7 +593,7 @@ void flushAll() {
     if (u.last == LastOp::Write && std::fflush(u.file) != 0) {
       if (failure == 0) {
         failure = errno != 0 ? errno : EIO;
-        failedName = displayName(number, u);
+        failedName = displayName(u);
       }
       std::clearerr(u.file);
     }
@@ -908,7 +618,7 @@ void closeResultUnits(Disp disp) {
   std::string failedOperation;
   int failure = 0;
   for (int number : numbers) {
-    const std::string name = displayName(number, *findUnit(number));
+    const std::string name = displayName(*findUnit(number));
     std::string operation;
     const int status = closeFile(number, disp, operation);
     if (status != 0 && failure == 0) {
@@ -924,13 +634,10 @@ void resetUnits() {
   for (auto& [number, u] : table().units) {
     if (u.file != nullptr) std::fclose(u.file);
     u.file = nullptr;
-    if (u.staging) dropStaging(*u.staging);
+    u.replacement.reset();  // a result file not finished is dropped
   }
   table().units.clear();
-}
-
-void setTempSuffixSource(std::function<std::string()> source) {
-  tempSuffixSource() = std::move(source);
+  table().lastNames.clear();
 }
 
 }  // namespace rt

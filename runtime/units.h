@@ -12,16 +12,23 @@
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails
-// (a write to a full disk, a write to a unit that is not connected, a close
+// (a write to a full disk, a write to a unit whose file is closed, a close
 // or rewind that fails) throws IoFailure: an unchecked input/output failure.
+// Its message names the file, never the unit: a unit that is no longer
+// connected is known by the file last connected to it.
 //
-// Result files (FileRole::Result) are replaced whole or not at all: the
-// records go to a new file beside the target, created under a name nobody
-// can guess, and only a close with Keep puts it in place of the target once
-// it is written, flushed to the disk and closed without error. A close with
-// Discard, any failure, and the end of the run by an error or a signal
-// leave the target as it was and remove the new file. Where the target must
-// not be replaced by another file, it receives the records itself:
+// Result files (FileRole::Result) are replaced whole or not at all
+// (runtime/replace.h): the records go to a new file beside the target,
+// created under a name nobody can guess with owner access only, and only a
+// close with Keep puts it in place of the target once it is written, has
+// its final permissions, is flushed to the disk and closed without error. A
+// close with Discard or Delete, any failure, reconnecting the unit before
+// the close, and the end of the run by an error or a signal leave the
+// target as it was and remove the new file. When the new file cannot be
+// made for want of resources (descriptors, inodes, room, memory) or by a
+// failing disk, openUnit throws IoFailure naming the target. Where the
+// target must not, or cannot, be replaced by another file, it receives the
+// records itself:
 //  - it is not a regular file (a FIFO, a device, a socket), or it is the
 //    very file open as standard output or standard error (then the records
 //    follow what the program wrote there, nothing is cut);
@@ -29,15 +36,17 @@
 //    sticky directory and another owner): the finished content is copied
 //    into it at the close, once the disk has room for all of it (otherwise
 //    the target stays as it was), and a signal waits until the copy is done;
-//  - the directory takes no new file: the target is written directly.
+//  - it may only be read (the open takes it for reading, a write fails), or
+//    its directory takes no new file by permission or lies on a read-only
+//    file system: the target is opened where it stands.
 // A symbolic link stays; the file it points at receives the content. A
 // replaced target keeps its permissions and, where the process may, its
-// owner and group; a new one gets 0666 less the umask. Messages name the
-// target, never the new file beside it.
+// owner and group; a new one gets 0666 less the umask. The new file is
+// never readable by more users than the target. Messages name the target,
+// never the new file beside it.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -68,9 +77,10 @@ struct OpenRequest {
 // rewind or a read cuts the file at the current position (sequential
 // output). Without readOnly the file is opened for reading and writing; an
 // existing file that may only be read is then opened for reading, and a
-// write to it fails. Returns 0 or a positive status (an errno value). A
-// unit that is already connected is closed first. Formatted and unformatted
-// units both hold text records.
+// write to it fails. Returns 0 or a positive status (an errno value); a
+// result file may throw IoFailure (see above). A unit that is already
+// connected is closed first, with Discard: a result file not yet closed
+// there is dropped. Formatted and unformatted units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
 
 // The file name that a text stands for: the text without its leading blanks
@@ -142,9 +152,5 @@ void setConsoleInput(std::istream* in);
 // Closes every unit without checks (between in-process tests); result
 // files are discarded.
 void resetUnits();
-
-// Test hook: the source of the random part of the names of new files beside
-// result files; an empty function restores the random one.
-void setTempSuffixSource(std::function<std::string()> source);
 
 }  // namespace rt

@@ -19,10 +19,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime/format.h"
 #include "runtime/process.h"
+#include "runtime/replace.h"
 #include "runtime/testsupport.h"
 
 namespace fs = std::filesystem;
@@ -356,14 +358,24 @@ TEST_F(Units, WriteFailuresAreNeverSilent) {
   EXPECT_EQ(get("other.txt"), "saved\n");
   rt::resetUnits();
 
-  // A unit that is not connected, a file opened for reading only.
-  try {
-    rt::writeRecord(41, "lost");
-    ADD_FAILURE() << "no failure on a unit that is not connected";
-  } catch (const rt::IoFailure& e) {
-    EXPECT_EQ(e.operation(), "write");
-    EXPECT_NE(std::string(e.what()).find("41"), std::string::npos);
+  // A unit whose file was closed under the run: the failure names that
+  // file (the last one connected there), never the unit; a unit that never
+  // had a file names none.
+  ASSERT_EQ(rt::openUnit(41, path("first.txt"), status("NEW")), 0);
+  ASSERT_EQ(rt::openUnit(41, path("closed.txt"), status("NEW")), 0);
+  rt::closeUnit(41);
+  const std::pair<int, std::string> notConnected[] = {
+      {41, "input/output failure: write on file " + path("closed.txt") + ": the file is closed"},
+      {44, "input/output failure: write on file (none): no file was opened for this output"}};
+  for (const auto& [unit, message] : notConnected) {
+    try {
+      rt::writeRecord(unit, "lost");
+      ADD_FAILURE() << "no failure on unit " << unit;
+    } catch (const rt::IoFailure& e) {
+      EXPECT_EQ(e.what(), message);
+    }
   }
+  // A file opened for reading only.
   put("ro.txt", "r\n");
   ASSERT_EQ(rt::openUnit(42, path("ro.txt"), status("OLD", true)), 0);
   EXPECT_THROW(rt::writeRecord(42, "w"), rt::IoFailure);
@@ -587,6 +599,34 @@ TEST_F(ResultFiles, DiscardKeepsTheTargetDeleteRemovesIt) {
   EXPECT_TRUE(rt::unitOpened(32));
   EXPECT_EQ(names(), (std::vector<std::string>{"A", "C"}));
   EXPECT_EQ(get("A"), "a\n");
+}
+
+TEST_F(ResultFiles, ReconnectingTheUnitDropsAnUnfinishedResultFile) {
+  // The unit of a result file still being written is connected again: the
+  // half-written content is dropped, never put in place.
+  struct Case {
+    const char* what;
+    std::string next;       // the file connected next
+    rt::OpenRequest req;
+    const char* written;    // written on the next file before its close
+    const char* want;       // the target afterwards
+  };
+  const Case cases[] = {
+      {"another file", path("OTHER.TXT"), status("UNKNOWN"), "other", "old\n"},
+      {"the same result file again", path("T.CRD"), rttest::resultRequest(), "whole", "whole\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put("T.CRD", "old\n");
+    ASSERT_EQ(rt::openUnit(20, path("T.CRD"), rttest::resultRequest()), 0);
+    rt::writeRecord(20, "half");
+    ASSERT_EQ(rt::openUnit(20, c.next, c.req), 0);
+    EXPECT_EQ(get("T.CRD"), "old\n");
+    rt::writeRecord(20, c.written);
+    rt::closeUnit(20);
+    EXPECT_EQ(get("T.CRD"), c.want);
+    EXPECT_EQ(newFileBeside("T.CRD"), "");
+  }
 }
 
 TEST_F(ResultFiles, FailedWriteKeepsTheTargetAndNamesIt) {

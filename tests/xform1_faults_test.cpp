@@ -1,9 +1,11 @@
 // Whole runs of the program under faults: result files on special files
-// and links, a file-size limit, a program output that cannot be written,
-// signals during a large run, concurrent merges into one coordinate file
-// and a directory that refuses the replacement. Result files are replaced
-// whole or not at all, a failure ends with status 127 and a message naming
-// the file, and no new file beside a result file is ever left behind.
+// and links, a file-size limit, too few descriptors, a full disk, a program
+// output that cannot be written, signals during a large run, concurrent
+// merges into one coordinate file and a directory that refuses the
+// replacement. Result files are replaced whole or not at all, a failure
+// ends with status 127 and a message naming the file, no new file beside a
+// result file is ever left behind, and none is readable by more users than
+// its target.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
@@ -368,6 +370,61 @@ TEST(Xform1Faults, FileSizeLimitDuringEachResultFile) {
   }
 }
 
+// Built with the address sanitizer (and the undefined-behaviour checks that
+// come with it), whose runtime needs descriptors of its own: its checks of
+// memory go through a pipe.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(Xform1Faults, NoDescriptorForTheNewFileLeavesTheOldResultFiles) {
+  // Too few descriptors to make the new file beside a result file, and a
+  // file-size limit that an old file written in place would run into: the
+  // run ends with status 127 naming the first result file, and every old
+  // result file keeps its content.
+  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own";
+  struct Case {
+    const char* what;
+    std::vector<std::string> keys;  // the result files of the run
+    std::string named;              // the file the failure names
+  };
+  const Case cases[] = {{"every result file", {"LISTFIL", "TRNFIL", "COORDRS", "OKSTA"}, "REJECT.LST"},
+                        {"the transformed coordinates alone", {"COORDRS"}, "TRANSF.CRD"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunDir dir("fault_nofile");
+    Keywords keywords = faultKeywords();
+    for (const auto& [key, name] : kResults) keywords.set(key, {""});
+    for (const std::string& key : c.keys) {
+      keywords.set(key, {kResults.at(key)});
+      dir.put(kResults.at(key), "old " + kResults.at(key) + "\n");
+    }
+    putInputs(dir, keywords);
+    const std::set<std::string> files = dir.files();
+    const Outcome o = runIn(dir, {.inChild = [] {
+                                    ::close_range(3, ~0U, 0);
+                                    const rlimit fds{4, 4};
+                                    const rlimit size{1000, RLIM_INFINITY};
+                                    ::setrlimit(RLIMIT_NOFILE, &fds);
+                                    ::setrlimit(RLIMIT_FSIZE, &size);
+                                  }});
+    EXPECT_TRUE(o.exited(127)) << o.wait;
+    EXPECT_EQ(o.err, "input/output failure: open on file " + c.named + ": Too many open files\n");
+    for (const std::string& key : c.keys)
+      EXPECT_EQ(dir.text(kResults.at(key)), "old " + kResults.at(key) + "\n");
+    EXPECT_EQ(dir.files(), files);
+    EXPECT_EQ(o.out.find("Program finished successfully"), std::string::npos);
+  }
+}
+
 TEST(Xform1Faults, ProgramOutputThatCannotBeWrittenIsAFailure) {
   RunDir dir("fault_full");
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
@@ -522,11 +579,49 @@ TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
 
 namespace {
 
-// Copies a file of the program's private file system out to `to` (the
-// private mount is gone once the program's parent has ended).
-void copyOut(const fs::path& from, const fs::path& to) {
-  std::error_code ec;
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+// Runs the program with a small file system (tmpfs `options`) mounted on the
+// directory `disk` of the run directory, in a mount namespace of its own:
+// `prepare` gives the disk its content before the program starts. Once the
+// program has ended, the files of the disk named in `copied` are copied out
+// as NAME.after beside it, and the names on the disk are listed in
+// names.after (the private mount is gone with the program's parent). Exits
+// 124 when the disk cannot be mounted.
+Outcome runOnSmallDisk(const RunDir& dir, const std::string& options,
+                       const std::function<void(const fs::path& disk)>& prepare,
+                       const std::vector<std::string>& copied) {
+  const fs::path disk = dir / "disk";
+  fs::create_directories(disk);
+  Launch how;
+  how.inChild = [&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
+      ::_exit(124);
+    prepare(disk);
+    // The program runs in a child; this process then copies the disk out.
+    const pid_t pid = ::fork();
+    if (pid < 0) ::_exit(126);
+    if (pid > 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      std::error_code ec;
+      for (const std::string& name : copied)
+        fs::copy_file(disk / name, dir / (name + ".after"), fs::copy_options::overwrite_existing, ec);
+      std::string names;
+      for (const auto& e : fs::directory_iterator(disk)) names += e.path().filename().string() + "\n";
+      e2e::writeFile(dir / "names.after", names);
+      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+  };
+  return runIn(dir, how);
+}
+
+// The names listed in names.after by runOnSmallDisk.
+std::multiset<std::string> namesOnTheDisk(const RunDir& dir) {
+  std::multiset<std::string> names;
+  std::istringstream lines(dir.text("names.after"));
+  for (std::string line; std::getline(lines, line);) names.insert(line);
+  return names;
 }
 
 }  // namespace
@@ -549,41 +644,96 @@ TEST(Xform1Faults, LinkedResultFileOnAFullDiskKeepsItsOldContent) {
   const std::uintmax_t pages = (size + static_cast<std::uintmax_t>(page) - 1) / page;
   ASSERT_GE(pages, 8u);
   // Room for the old file, the new one and half of the copy.
-  const std::string disk = (dir / "disk").string();
   const std::string options = "size=" + std::to_string((1 + pages + pages / 2) * page);
-  fs::create_directories(disk);
   dir.put("XFORM1.INP", e2e::replaced(inp, from, "COORDRS 1 \"disk/T.CRD\""));
 
-  const Outcome o = runIn(dir, {.inChild = [&] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
-      ::_exit(124);
-    e2e::writeFile(fs::path(disk) / "T.CRD", "old coordinates\n");
-    fs::create_hard_link(fs::path(disk) / "T.CRD", fs::path(disk) / "LINK.CRD");
-    // The program runs in a child; this process then copies the disk out.
-    const pid_t pid = ::fork();
-    if (pid < 0) ::_exit(126);
-    if (pid > 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      copyOut(fs::path(disk) / "T.CRD", dir / "T.after");
-      copyOut(fs::path(disk) / "LINK.CRD", dir / "LINK.after");
-      std::string names;
-      for (const auto& e : fs::directory_iterator(disk)) names += e.path().filename().string() + "\n";
-      e2e::writeFile(dir / "names.after", names);
-      ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
-    }
-  }});
+  const Outcome o = runOnSmallDisk(
+      dir, options,
+      [](const fs::path& disk) {
+        e2e::writeFile(disk / "T.CRD", "old coordinates\n");
+        fs::create_hard_link(disk / "T.CRD", disk / "LINK.CRD");
+      },
+      {"T.CRD", "LINK.CRD"});
   if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
   EXPECT_TRUE(o.exited(127)) << o.wait << " " << o.err;
   EXPECT_EQ(o.err, "input/output failure: write on file disk/T.CRD: No space left on device\n");
-  EXPECT_EQ(dir.text("T.after"), "old coordinates\n");
-  EXPECT_EQ(dir.text("LINK.after"), "old coordinates\n");
-  std::multiset<std::string> names;
-  std::istringstream lines(dir.text("names.after"));
-  for (std::string line; std::getline(lines, line);) names.insert(line);
-  EXPECT_EQ(names, (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
+  EXPECT_EQ(dir.text("T.CRD.after"), "old coordinates\n");
+  EXPECT_EQ(dir.text("LINK.CRD.after"), "old coordinates\n");
+  EXPECT_EQ(namesOnTheDisk(dir), (std::multiset<std::string>{"LINK.CRD", "T.CRD"}));
+}
+
+TEST(Xform1Faults, FullDiskLeavesTheOldListOfRejectedStations) {
+  // The list of rejected stations of a larger run (some kilobytes) goes to
+  // a small disk whose inodes and blocks are all used: no new file can be
+  // made beside it, and the run ends with status 127 naming it. An old list
+  // keeps its content whole; without one, none is made.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  for (const bool old : {true, false}) {
+    SCOPED_TRACE(old ? "an old list" : "no old list");
+    RunDir dir("fault_full_disk");
+    ASSERT_TRUE(e2e::generateNetwork(dir, "20000 100"));
+    dir.put("XFORM1.INP", e2e::replaced(dir.text("XFORM1.INP"), "LISTFIL 1 \"REJECTED.LST\"",
+                                        "LISTFIL 1 \"disk/REJECT.LST\""));
+    const Outcome o = runOnSmallDisk(
+        dir, "size=64k,nr_inodes=32",
+        [old](const fs::path& disk) {
+          if (old) e2e::writeFile(disk / "REJECT.LST", "old list\n");
+          const int data = ::open((disk / "fill.data").c_str(), O_WRONLY | O_CREAT, 0644);
+          const std::string block(4096, 'f');
+          while (data >= 0 && ::write(data, block.data(), block.size()) > 0) {
+          }
+          ::close(data);
+          for (int i = 0;; ++i) {
+            const int fd = ::open((disk / ("fill." + std::to_string(i))).c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd < 0) break;
+            ::close(fd);
+          }
+        },
+        {"REJECT.LST"});
+    if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
+    EXPECT_TRUE(o.exited(127)) << o.wait << " " << o.err;
+    EXPECT_EQ(o.err, "input/output failure: open on file disk/REJECT.LST: No space left on device\n");
+    const std::multiset<std::string> names = namesOnTheDisk(dir);
+    EXPECT_EQ(names.count("REJECT.LST"), old ? 1u : 0u);
+    if (old) {
+      EXPECT_EQ(dir.text("REJECT.LST.after"), "old list\n");
+    }
+    for (const std::string& name : names) EXPECT_EQ(name.find(".~"), std::string::npos) << name;
+  }
+}
+
+TEST_F(LargeRun, TheNewFileBesideATargetIsNoMoreReadableThanIt) {
+  // Under the umask 022, the new file beside the transformed coordinates
+  // has owner access only while it is written; the replaced file keeps the
+  // target's permissions.
+  const Outcome whole = runIn(*dir_);
+  ASSERT_TRUE(whole.exited(0)) << whole.err;
+  const std::string complete = e2e::maskClock(dir_->text("OUT.CRD"));
+  for (const mode_t target : {0600, 0644}) {
+    SCOPED_TRACE(target);
+    dir_->put("OUT.CRD", "old OUT.CRD\n");
+    ASSERT_EQ(::chmod((*dir_ / "OUT.CRD").c_str(), target), 0);
+    const Started run = start(dir_->path(), {.inChild = [] { ::umask(022); }});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    mode_t seen = 0;
+    while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& n : newFilesIn(dir_->path())) {
+        struct stat sb {};
+        if (n.rfind("OUT.CRD.~", 0) == 0 && ::stat((*dir_ / n).c_str(), &sb) == 0)
+          seen = sb.st_mode & 07777;
+      }
+      if (seen == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const Outcome o = finish(run);
+    EXPECT_TRUE(o.exited(0)) << o.err;
+    EXPECT_EQ(seen, 0600u) << "the new file was never seen being written";
+    struct stat after {};
+    ASSERT_EQ(::stat((*dir_ / "OUT.CRD").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, target);
+    EXPECT_EQ(e2e::maskClock(dir_->text("OUT.CRD")), complete);
+  }
+  ::chmod((*dir_ / "OUT.CRD").c_str(), 0644);
 }
 
 TEST_F(LargeRun, SignalWhileCopyingIntoALinkedFileLeavesItWhole) {

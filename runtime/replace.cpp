@@ -1,0 +1,427 @@
+// Replacement of a file whole: a new file beside it, put in its place.
+#include "runtime/replace.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "runtime/process.h"
+
+namespace rt {
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 1 << 16;
+
+std::function<std::string()>& tempSuffixSource() {
+  static std::function<std::string()> source;
+  return source;
+}
+
+// Ten characters of [A-Za-z0-9] from the system's random source.
+std::string randomSuffix() {
+  static constexpr char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[10] = {};
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  if (got < sizeof bytes) {
+    // No random source: the clock and the process stand in (the exclusive
+    // creation still refuses any name that is taken).
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    unsigned long long x = static_cast<unsigned long long>(ts.tv_nsec) ^
+                           (static_cast<unsigned long long>(ts.tv_sec) << 20) ^
+                           (static_cast<unsigned long long>(::getpid()) << 40);
+    for (unsigned char& b : bytes) {
+      x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+      b = static_cast<unsigned char>(x >> 56);
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out.push_back(kChars[b % (sizeof kChars - 1)]);
+  return out;
+}
+
+// Name of a new file beside the target `base`: the target's name, ".~" and
+// a random part, cut to fit a directory entry.
+std::string tempName(const std::string& base) {
+  const std::string suffix = tempSuffixSource() ? tempSuffixSource()() : randomSuffix();
+  const std::size_t room = NAME_MAX > suffix.size() + 2 ? NAME_MAX - suffix.size() - 2 : 0;
+  return base.substr(0, room) + ".~" + suffix;
+}
+
+// Splits a path into its directory ("." when it has none) and its last name.
+void splitPath(const std::string& path, std::string& dir, std::string& base) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    dir.assign(1, '.');
+    base = path;
+  } else {
+    dir = path.substr(0, slash == 0 ? 1 : slash);
+    base = path.substr(slash + 1);
+  }
+}
+
+// Follows symbolic links from `name` to the file they end at (which need not
+// exist); returns 0 or an errno value.
+int followLinks(const std::string& name, std::string& target) {
+  std::string current = name;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat sb {};
+    if (::lstat(current.c_str(), &sb) != 0) {
+      if (errno != ENOENT) return errno;
+      target = current;
+      return 0;
+    }
+    if (!S_ISLNK(sb.st_mode)) {
+      target = current;
+      return 0;
+    }
+    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
+    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return errno;
+    const std::string link(buf.data(), static_cast<std::size_t>(n));
+    if (!link.empty() && link[0] == '/') {
+      current = link;
+    } else {
+      std::string dir, base;
+      splitPath(current, dir, base);
+      current = dir + "/" + link;
+    }
+  }
+  return ELOOP;
+}
+
+// A failure to reach the target by its name, which the open of the target
+// where it stands meets as well: the open fails with it, as any open does.
+bool unreachable(int e) {
+  return e == ENOENT || e == ENOTDIR || e == EACCES || e == ELOOP || e == ENAMETOOLONG;
+}
+
+// The new file cannot be made: an input/output failure of the target.
+[[noreturn]] void cannotMake(const std::string& name, int e) {
+  throw IoFailure(name, "open", std::strerror(e != 0 ? e : EIO));
+}
+
+// The real name of a directory, which a signal handler can use whatever the
+// working directory is.
+std::string absoluteDirectory(const std::string& dir) {
+  std::string abs;
+  if (char* real = ::realpath(dir.c_str(), nullptr)) {
+    abs = real;
+    std::free(real);
+  } else {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(dir, ec);
+    abs = (ec ? std::filesystem::path(dir) : p).lexically_normal().string();
+  }
+  if (abs.size() > 1 && abs.back() == '/') abs.pop_back();
+  return abs;
+}
+
+// Creates a new file beside the target under a name nobody can guess,
+// registered for removal on a signal before it exists. Returns its
+// descriptor, or -1 with the errno value in `error`.
+int createBeside(int dirFd, const std::string& absDir, const std::string& targetBase,
+                 mode_t mode, std::string& tempBase, int& signalSlot, int& error) {
+  error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+    tempBase = tempName(targetBase);
+    // Known for removal before it exists: a signal may come at any time.
+    signalSlot = registerTempFile(absDir + "/" + tempBase);
+    const int fd = ::openat(dirFd, tempBase.c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+    error = errno;
+    unregisterTempFile(signalSlot);
+    signalSlot = -1;
+  }
+  tempBase.clear();
+  return -1;
+}
+
+// The process's umask, read without changing it (the umask call sets it, for
+// every thread, for a moment); -1 when it cannot be read this way.
+int umaskOfProcess() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  const std::size_t at = text.find("\nUmask:");
+  if (at == std::string::npos) return -1;
+  char* end = nullptr;
+  const long mask = std::strtol(text.c_str() + at + 7, &end, 8);
+  if (end == text.c_str() + at + 7 || mask < 0 || mask > 0777) return -1;
+  return static_cast<int>(mask);
+}
+
+// The umask shown by an empty file made with 0666 beside the target (with
+// what the directory's own rules give a new file); -1 with the errno value
+// in `error` when no such file can be made.
+int umaskByProbe(int dirFd, const std::string& absDir, const std::string& targetBase,
+                 int& error) {
+  std::string probeBase;
+  int probeSlot = -1;
+  const int probe = createBeside(dirFd, absDir, targetBase, 0666, probeBase, probeSlot, error);
+  if (probe < 0) return -1;
+  struct stat sb {};
+  int mask = -1;
+  if (::fstat(probe, &sb) == 0) {
+    mask = static_cast<int>(~sb.st_mode & 0666);
+  } else {
+    error = errno;
+  }
+  ::unlinkat(dirFd, probeBase.c_str(), 0);
+  ::close(probe);
+  unregisterTempFile(probeSlot);
+  return mask;
+}
+
+// Copies the finished new file into the target, which keeps its inode.
+int copyIntoTarget(int dirFd, const std::string& tempBase, const std::string& targetBase) {
+  const int in = ::openat(dirFd, tempBase.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return errno;
+  const int out = ::openat(dirFd, targetBase.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return e;
+  }
+  int status = 0;
+  // The room for the whole content is taken before the first byte of the
+  // target changes: a disk (or a quota) that cannot hold it leaves the
+  // target as it was. A file system without this call is copied into as
+  // it stands.
+  struct stat sb {};
+  if (::fstat(in, &sb) != 0) {
+    status = errno;
+  } else if (sb.st_size > 0) {
+    int r = 0;
+    while ((r = ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, sb.st_size)) != 0 && errno == EINTR) {
+    }
+    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) status = errno;
+  }
+  std::vector<char> buf(kCopyBufferSize);
+  off_t total = 0;
+  while (status == 0) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      status = errno;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        status = errno;
+        break;
+      }
+      done += w;
+    }
+    if (status != 0) break;
+    total += n;
+  }
+  if (status == 0 && ::ftruncate(out, total) != 0) status = errno;
+  if (status == 0 && ::fsync(out) != 0) status = errno;
+  if (::close(out) != 0 && status == 0) status = errno;
+  ::close(in);
+  return status;
+}
+
+void syncDirectory(int dirFd) {
+  const int d = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d < 0) return;
+  if (::fsync(d) != 0) {
+    // The rename is done; a directory that cannot be synced changes nothing.
+  }
+  ::close(d);
+}
+
+}  // namespace
+
+Replacement::~Replacement() { abandon(); }
+
+int Replacement::begin(const std::string& name, const std::string& status) {
+  way_ = Way::InPlace;
+  struct stat sb {};
+  if (::stat(name.c_str(), &sb) == 0) {
+    if (!S_ISREG(sb.st_mode)) return 0;  // a FIFO, a device, a socket, a directory
+  } else if (errno != ENOENT) {
+    if (unreachable(errno)) return errno;
+    cannotMake(name, errno);
+  }
+
+  std::string target;
+  if (const int e = followLinks(name, target); e != 0) {
+    if (unreachable(e)) return e;
+    cannotMake(name, e);
+  }
+  struct stat tb {};
+  const bool exists = ::lstat(target.c_str(), &tb) == 0;
+  if (!exists && errno != ENOENT) {
+    if (unreachable(errno)) return errno;
+    cannotMake(name, errno);
+  }
+  if (exists && !S_ISREG(tb.st_mode)) return 0;
+  if (exists && status == "NEW") return EEXIST;
+  if (!exists && status == "OLD") return ENOENT;
+  // A file that may only be read is not replaced: the open where it stands
+  // takes it for reading, and a write to it fails as it would fail there.
+  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int e = errno;
+    if (e == EACCES || e == EPERM || e == EROFS || e == ETXTBSY) return 0;
+    cannotMake(name, e);
+  }
+
+  std::string dir;
+  splitPath(target, dir, targetBase_);
+  // A name under which no file can be made: the open where it stands fails.
+  if (targetBase_.empty() || targetBase_ == "." || targetBase_ == "..") return 0;
+  // The final permissions of a new target: 0666 less the umask, as its
+  // creation where it stands would give it.
+  int mask = exists ? 0 : umaskOfProcess();
+  dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd_ < 0) {
+    const int e = errno;
+    if (unreachable(e)) return e;
+    cannotMake(name, e);
+  }
+  const std::string absDir = absoluteDirectory(dir);
+  int error = 0;
+  fd_ = createBeside(dirFd_, absDir, targetBase_, 0600, tempBase_, signalSlot_, error);
+  if (fd_ < 0) {
+    closeDirectory();
+    // The directory takes no new file: the target is written where it stands.
+    if (error == EACCES || error == EPERM || error == EROFS) return 0;
+    cannotMake(name, error);
+  }
+  if (mask < 0) {
+    // No process status to read the umask from (no /proc): a probe shows it.
+    mask = umaskByProbe(dirFd_, absDir, targetBase_, error);
+    if (mask < 0) {
+      ::close(fd_);
+      fd_ = -1;
+      abandon();
+      cannotMake(name, error);
+    }
+  }
+  targetExisted_ = exists;
+  if (exists) {
+    copyInto_ = tb.st_nlink > 1;  // other hard links keep seeing it
+    mode_ = tb.st_mode & 07777;
+    uid_ = tb.st_uid;
+    gid_ = tb.st_gid;
+    dev_ = tb.st_dev;
+    ino_ = tb.st_ino;
+  } else {
+    mode_ = static_cast<mode_t>(0666 & ~mask);
+  }
+  way_ = Way::Beside;
+  return 0;
+}
+
+// Gives the new file the replaced target's owner and group (where the
+// process may) and the final permissions.
+int Replacement::finalMode(int fd) const {
+  if (targetExisted_ && ::fchown(fd, uid_, gid_) != 0) {
+    if (::fchown(fd, static_cast<uid_t>(-1), gid_) != 0) {
+      // Neither may be kept: the new file stays the process's own.
+    }
+  }
+  return ::fchmod(fd, mode_) == 0 ? 0 : errno;
+}
+
+int Replacement::commit(std::FILE* stream, std::string& operation) {
+  int status = 0;
+  const auto fail = [&](int e, const char* op) {
+    if (status == 0) {
+      status = e != 0 ? e : EIO;
+      operation = op;
+    }
+  };
+  const int fd = ::fileno(stream);
+  if (std::fflush(stream) != 0) fail(errno, "write");
+  // Copied into the target, the new file's own permissions do not matter.
+  if (status == 0 && !copyInto_) {
+    const int e = finalMode(fd);
+    if (e != 0) fail(e, "write");
+  }
+  if (status == 0 && !copyInto_ && ::fsync(fd) != 0) fail(errno, "write");
+  if (std::fclose(stream) != 0) fail(errno, "close");
+  fd_ = -1;
+
+  bool replaced = false;
+  if (status == 0) {
+    if (!copyInto_) {
+      if (::renameat(dirFd_, tempBase_.c_str(), dirFd_, targetBase_.c_str()) == 0) {
+        replaced = true;
+        syncDirectory(dirFd_);
+      } else if (errno == EPERM || errno == EACCES || errno == EBUSY) {
+        copyInto_ = true;  // the directory refuses: the target is written in place
+      } else {
+        fail(errno, "write");
+      }
+    }
+    if (copyInto_) {
+      // A signal waits until the copy is done: the target is never left
+      // half written.
+      const SignalsHeld held;
+      const int e = copyIntoTarget(dirFd_, tempBase_, targetBase_);
+      if (e != 0) fail(e, "write");
+    }
+  }
+  if (replaced) {
+    // The new file is the target now: nothing is left to remove.
+    tempBase_.clear();
+    unregisterTempFile(signalSlot_);
+    signalSlot_ = -1;
+  }
+  abandon();
+  return status;
+}
+
+void Replacement::abandon() {
+  if (dirFd_ >= 0 && !tempBase_.empty()) ::unlinkat(dirFd_, tempBase_.c_str(), 0);
+  tempBase_.clear();
+  unregisterTempFile(signalSlot_);
+  signalSlot_ = -1;
+  closeDirectory();
+}
+
+void Replacement::closeDirectory() {
+  if (dirFd_ >= 0) ::close(dirFd_);
+  dirFd_ = -1;
+}
+
+void setTempSuffixSource(std::function<std::string()> source) {
+  tempSuffixSource() = std::move(source);
+}
+
+}  // namespace rt

@@ -1,0 +1,409 @@
+// Tests of the replacement of a file whole: failures to make the new file
+// beside the target, the targets that are written in place, the failures
+// that are the target's own open failures, the permissions of the new file
+// while it is written, and abandoning it.
+#include "runtime/replace.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/process.h"
+#include "runtime/testsupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The descriptor of a child's report: above every descriptor that a test
+// closes in the child.
+constexpr int kReportFd = 200;
+
+// Thrown in a child: the case cannot be set up on this machine.
+struct Skip {
+  std::string reason;
+};
+
+struct ChildOutcome {
+  bool skipped = false;
+  std::string text;  // what the child reported, or why it skipped
+};
+
+// Runs `body` in a child process and returns the text it gives back.
+ChildOutcome inChild(const std::function<std::string()>& body) {
+  int fds[2] = {-1, -1};
+  if (::pipe(fds) != 0) return {false, "pipe failed"};
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    if (::dup2(fds[1], kReportFd) < 0) ::_exit(1);
+    ::close(fds[1]);
+    std::string text;
+    int code = 0;
+    try {
+      text = body();
+    } catch (const Skip& s) {
+      text = s.reason;
+      code = 77;
+    } catch (const std::exception& e) {
+      text = std::string("exception: ") + e.what();
+    }
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t n = ::write(kReportFd, text.data() + done, text.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::_exit(code);
+  }
+  ::close(fds[1]);
+  ChildOutcome outcome;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    outcome.text.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  outcome.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
+  if (!WIFEXITED(status)) outcome.text += " (child ended by a signal)";
+  return outcome;
+}
+
+// In a child: a mount namespace of the child's own, with a tmpfs of the
+// given options mounted on `dir`.
+void mountSmallDisk(const fs::path& dir, const std::string& options, unsigned long flags = 0) {
+  if (::geteuid() != 0) throw Skip{"needs root to mount a small file system"};
+  fs::create_directories(dir);
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options.c_str()) != 0)
+    throw Skip{std::string("cannot mount a small file system here: ") + std::strerror(errno)};
+}
+
+// Replaces `target` by `content` through rt::Replacement and tells, in one
+// line, what happened.
+std::string replaceWith(const std::string& target, const std::string& content,
+                        const std::string& status = "UNKNOWN") {
+  rt::Replacement r;
+  int e = 0;
+  try {
+    e = r.begin(target, status);
+  } catch (const rt::IoFailure& failure) {
+    return std::string("failure: ") + failure.what();
+  }
+  if (e != 0) return std::string("status: ") + std::strerror(e);
+  if (r.way() == rt::Replacement::Way::InPlace) return "in place";
+  std::FILE* f = ::fdopen(r.descriptor(), "w");
+  if (f == nullptr) return "fdopen failed";
+  std::fputs(content.c_str(), f);
+  std::string operation;
+  const int c = r.commit(f, operation);
+  if (c != 0) return "commit: " + operation + ": " + std::strerror(c);
+  return "replaced";
+}
+
+class Replace : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = rttest::freshTempDir("replace_test"); }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  void put(const std::string& name, const std::string& content) const {
+    std::ofstream(path(name), std::ios::binary) << content;
+  }
+  std::string get(const std::string& name) const { return rttest::fileContent(path(name)); }
+  // The entries of a directory of the test that mark a new file beside a
+  // target.
+  std::vector<std::string> newFiles(const std::string& sub = "") const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_ / sub)) {
+      const std::string name = e.path().filename().string();
+      if (name.find(".~") != std::string::npos) out.push_back(name);
+    }
+    return out;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
+  // The target keeps its old content and no new file is left; the failure
+  // names the target.
+  enum class Fill { None, Inodes, Blocks };
+  struct Case {
+    const char* what;
+    int freeDescriptors;  // descriptors the child may still open; -1: no limit
+    const char* mount;    // options of a small file system for the target; null: none
+    Fill fill;
+    const char* want;     // after the path of the target
+  };
+  const Case cases[] = {
+      {"no descriptor for the directory", 0, nullptr, Fill::None,
+       ": Too many open files"},
+      {"no descriptor for the new file", 1, nullptr, Fill::None, ": Too many open files"},
+      {"no inode left", -1, "nr_inodes=16,size=1m", Fill::Inodes, ": No space left on device"},
+      {"no block left", -1, "size=64k", Fill::Blocks, ""},
+  };
+  std::string skipped;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path disk = dir_ / "disk";
+    const std::string target = (disk / "T.CRD").string();
+    fs::create_directories(disk);
+    const ChildOutcome o = inChild([&] {
+      if (c.mount != nullptr) mountSmallDisk(disk, c.mount);
+      std::ofstream(target) << "old\n";
+      if (c.fill == Fill::Inodes) {
+        for (int i = 0; i < 100000; ++i) {
+          const int fd = ::open((disk / ("fill" + std::to_string(i))).c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL, 0644);
+          if (fd < 0) break;
+          ::close(fd);
+        }
+      } else if (c.fill == Fill::Blocks) {
+        const int fd = ::open((disk / "fill").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        const std::string block(4096, 'f');
+        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+      }
+      rlimit saved{};
+      ::getrlimit(RLIMIT_NOFILE, &saved);
+      if (c.freeDescriptors >= 0) {
+        ::close_range(3, kReportFd - 1, 0);
+        ::close_range(kReportFd + 1, ~0U, 0);
+        const rlimit few{static_cast<rlim_t>(3 + c.freeDescriptors), saved.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &few) != 0) throw Skip{"cannot limit the descriptors"};
+      }
+      std::string text = replaceWith(target, "new content\n");
+      ::setrlimit(RLIMIT_NOFILE, &saved);
+      text += " | " + rttest::fileContent(target);
+      for (const auto& e : fs::directory_iterator(disk))
+        if (e.path().filename().string().find(".~") != std::string::npos)
+          text += " left " + e.path().filename().string();
+      return text;
+    });
+    fs::remove_all(disk);
+    if (o.skipped) {
+      skipped = o.text;
+      continue;
+    }
+    const std::string want = c.fill == Fill::Blocks
+                                 ? "commit: write: No space left on device | old\n"
+                                 : "failure: input/output failure: open on file " + target +
+                                       c.want + " | old\n";
+    EXPECT_EQ(o.text, want);
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped << ": the small file system cases did not run";
+}
+
+TEST_F(Replace, TargetsThatAreWrittenInPlace) {
+  // Nothing is made beside them: the caller opens them where they stand.
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& dir)> make;  // in a child: makes dir/T
+    const char* want;                               // the outcome and the entries afterwards
+  };
+  const auto readOnlyDisk = [](const fs::path& dir, bool withTarget) {
+    mountSmallDisk(dir, "size=64k");
+    if (withTarget) std::ofstream(dir / "T") << "old\n";
+    if (::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+      throw Skip{"cannot make a read-only file system here"};
+  };
+  const Case cases[] = {
+      {"a FIFO", [](const fs::path& dir) { ::mkfifo((dir / "T").c_str(), 0644); }, "in place T"},
+      {"a socket",
+       [](const fs::path& dir) {
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un addr{};
+         addr.sun_family = AF_UNIX;
+         std::strncpy(addr.sun_path, (dir / "T").c_str(), sizeof addr.sun_path - 1);
+         ::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+       },
+       "in place T"},
+      {"a file on a read-only file system", [&](const fs::path& dir) { readOnlyDisk(dir, true); },
+       "in place T"},
+      {"a new file on a read-only file system",
+       [&](const fs::path& dir) { readOnlyDisk(dir, false); }, "in place"},
+  };
+  std::string skipped;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path sub = dir_ / "sub";
+    fs::create_directories(sub);
+    const ChildOutcome o = inChild([&] {
+      c.make(sub);
+      std::string text = replaceWith((sub / "T").string(), "new\n");
+      for (const auto& e : fs::directory_iterator(sub)) text += " " + e.path().filename().string();
+      return text;
+    });
+    fs::remove_all(sub);
+    if (o.skipped) {
+      skipped = o.text;
+      continue;
+    }
+    EXPECT_EQ(o.text, c.want);
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped << ": the read-only cases did not run";
+}
+
+TEST_F(Replace, OpenFailuresOfTheTargetAreItsStatus) {
+  // As an open where it stands would fail: a status for the caller, nothing made.
+  put("T.CRD", "old\n");
+  put("plain.txt", "plain\n");
+  fs::create_symlink("loop", path("loop"));
+  struct Case {
+    const char* name;
+    const char* status;
+    int want;
+  };
+  const Case cases[] = {{"missing/T.CRD", "UNKNOWN", ENOENT},
+                        {"NONE.CRD", "OLD", ENOENT},
+                        {"T.CRD", "NEW", EEXIST},
+                        {"plain.txt/T.CRD", "UNKNOWN", ENOTDIR},
+                        {"loop", "UNKNOWN", ELOOP}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(replaceWith(path(c.name), "new\n", c.status),
+              std::string("status: ") + std::strerror(c.want));
+  }
+  EXPECT_EQ(get("T.CRD"), "old\n");
+  EXPECT_EQ(newFiles(), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(path("NONE.CRD")));
+}
+
+TEST_F(Replace, TheNewFileIsNeverMoreReadableThanTheTarget) {
+  // While it is written the new file has owner access only; at the commit
+  // it gets the target's permissions, or for a new target 0666 less the
+  // umask (also where the umask cannot be read from the process's status).
+  struct Case {
+    const char* what;
+    mode_t target;  // 0: no target yet
+    mode_t umask;
+    bool hideProc;  // no process status to read the umask from
+    mode_t want;
+  };
+  const Case cases[] = {
+      {"a 0600 target", 0600, 022, false, 0600},
+      {"a 0644 target", 0644, 022, false, 0644},
+      {"a 0640 target, umask 077", 0640, 077, false, 0640},
+      {"a new target", 0, 022, false, 0644},
+      {"a new target, umask 027", 0, 027, false, 0640},
+      {"a new target, no process status", 0, 027, true, 0640},
+  };
+  std::string skipped;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = path("T.CRD");
+    fs::remove(target);
+    if (c.target != 0) {
+      put("T.CRD", "old\n");
+      ASSERT_EQ(::chmod(target.c_str(), c.target), 0);
+    }
+    const ChildOutcome o = inChild([&] {
+      ::umask(c.umask);
+      if (c.hideProc) {
+        mountSmallDisk("/proc", "size=4k");
+        if (fs::exists("/proc/self/status")) throw Skip{"the process status stays visible"};
+      }
+      rt::Replacement r;
+      if (r.begin(target, "UNKNOWN") != 0 || r.way() != rt::Replacement::Way::Beside)
+        return std::string("not beside");
+      struct stat during {};
+      ::fstat(r.descriptor(), &during);
+      std::FILE* f = ::fdopen(r.descriptor(), "w");
+      std::fputs("new\n", f);
+      std::string operation;
+      if (r.commit(f, operation) != 0) return "commit failed: " + operation;
+      struct stat after {};
+      ::stat(target.c_str(), &after);
+      char text[64];
+      std::snprintf(text, sizeof text, "%04o %04o", during.st_mode & 07777, after.st_mode & 07777);
+      return std::string(text);
+    });
+    if (o.skipped) {
+      skipped = o.text;
+      continue;
+    }
+    char want[64];
+    std::snprintf(want, sizeof want, "%04o %04o", 0600, static_cast<unsigned>(c.want));
+    EXPECT_EQ(o.text, want);
+    EXPECT_EQ(get("T.CRD"), "new\n");
+    EXPECT_EQ(newFiles(), std::vector<std::string>{});
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped << ": the case without process status did not run";
+}
+
+TEST_F(Replace, AbandonedOrFailedTheTargetStaysAsItWas) {
+  struct Case {
+    const char* what;
+    std::function<std::string(rt::Replacement&, std::FILE*)> end;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"abandoned",
+       [](rt::Replacement& r, std::FILE* f) {
+         std::fclose(f);
+         r.abandon();
+         return std::string("abandoned");
+       },
+       "abandoned"},
+      {"neither committed nor abandoned",
+       [](rt::Replacement&, std::FILE* f) {
+         std::fclose(f);
+         return std::string("dropped");
+       },
+       "dropped"},
+      {"the rename fails: the target became a directory",
+       [this](rt::Replacement& r, std::FILE* f) {
+         fs::remove(path("T.CRD"));
+         fs::create_directory(path("T.CRD"));
+         std::string operation;
+         const int e = r.commit(f, operation);
+         return operation + ": " + std::strerror(e);
+       },
+       "write: Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(path("T.CRD"));
+    put("T.CRD", "old\n");
+    std::string got;
+    {
+      rt::Replacement r;
+      ASSERT_EQ(r.begin(path("T.CRD"), "UNKNOWN"), 0);
+      ASSERT_EQ(r.way(), rt::Replacement::Way::Beside);
+      std::FILE* f = ::fdopen(r.descriptor(), "w");
+      std::fputs("new\n", f);
+      std::fflush(f);
+      EXPECT_EQ(newFiles().size(), 1u);
+      got = c.end(r, f);
+    }
+    EXPECT_EQ(got, c.want);
+    if (fs::is_regular_file(path("T.CRD"))) {
+      EXPECT_EQ(get("T.CRD"), "old\n");
+    }
+    EXPECT_EQ(newFiles(), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
