@@ -1,19 +1,67 @@
-// An exclusive advisory lock on an existing file.
+// An exclusive advisory lock for those who replace or create a file.
 #include "runtime/filelock.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace rt {
+
+namespace {
+
+// The directory part of a name: "." when it has none.
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Follows symbolic links from `name` to the file they end at (which need
+// not exist), as the result-file writer does; returns 0 or an errno value.
+int followLinks(const std::string& name, std::string& target) {
+  std::string current = name;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat sb {};
+    if (::lstat(current.c_str(), &sb) != 0) {
+      if (errno != ENOENT) return errno;
+      target = current;
+      return 0;
+    }
+    if (!S_ISLNK(sb.st_mode)) {
+      target = current;
+      return 0;
+    }
+    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
+    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return errno;
+    const std::string link(buf.data(), static_cast<std::size_t>(n));
+    current = !link.empty() && link[0] == '/' ? link : directoryOf(current) + "/" + link;
+  }
+  return ELOOP;
+}
+
+// The directory where the file that `path` names stands or would be made;
+// returns 0 or an errno value.
+int directoryFor(const std::string& path, std::string& dir) {
+  std::string target;
+  const int status = followLinks(path, target);
+  if (status == 0) dir = directoryOf(target);
+  return status;
+}
+
+}  // namespace
 
 int FileLock::lock(const std::string& path) {
   release();
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    std::string dir;
+    if (const int status = directoryFor(path, dir); status != 0) return status;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
     int status = 0;
     while (::flock(fd, LOCK_EX) != 0) {
@@ -23,18 +71,18 @@ int FileLock::lock(const std::string& path) {
       }
     }
     struct stat held {};
-    struct stat named {};
     if (status == 0 && ::fstat(fd, &held) != 0) status = errno;
     if (status != 0) {
       ::close(fd);
       return status;
     }
-    if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
+    struct stat named {};
+    if (directoryFor(path, dir) == 0 && ::stat(dir.c_str(), &named) == 0 &&
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
       fd_ = fd;
       return 0;
     }
-    // The name now stands for another file (or none): lock that one.
+    // The name now leads to another directory (or none): lock that one.
     ::close(fd);
   }
 }

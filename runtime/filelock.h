@@ -1,14 +1,18 @@
-// An exclusive advisory lock on an existing file.
+// An exclusive advisory lock for those who replace or create a file.
 #pragma once
 
 #include <string>
 
 namespace rt {
 
-// Holds an exclusive lock (flock) on a file from lock() until release() or
-// its destruction. The lock is taken on the file itself, so it leaves no
-// file behind, and it binds only those who lock the same file: readers
-// that do not lock are never held up.
+// Holds an exclusive lock (flock) from lock() until release() or its
+// destruction on the directory of a file: the directory where the file
+// stands or would be made, after the symbolic links of its name are
+// followed as the result-file writer follows them. A file that exists and
+// one that does not exist yet thus share one lock, and the lock leaves no
+// file behind. It binds only those who lock a file of the same directory
+// (so they take turns whatever file of it they lock): readers that do not
+// lock are never held up.
 class FileLock {
  public:
   FileLock() = default;
@@ -16,11 +20,12 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Locks the file that `path` names, waiting while another process holds
-  // its lock. After the wait the name must still name the locked file: when
-  // another process has meanwhile put a new file in its place, the new file
-  // is locked instead. Returns 0, or an errno value with nothing locked
-  // (ENOENT: there is no file of that name).
+  // Locks the directory of the file that `path` names, waiting while
+  // another process holds its lock. After the wait the name must still lead
+  // to the locked directory: when it leads to another one meanwhile (a link
+  // changed, the directory replaced), that one is locked instead. Returns 0,
+  // or an errno value with nothing locked: the directory does not exist
+  // (ENOENT), may not be read (EACCES), or its file system has no locks.
   int lock(const std::string& path);
   void release();
   bool held() const { return fd_ >= 0; }

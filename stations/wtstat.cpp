@@ -37,15 +37,18 @@ struct ExistingFile {
   std::vector<std::string> footer;
 };
 
-// Locks the existing file against other runs that merge into it, from its
-// reading to the replacement of the output (a run that merged into it
-// meanwhile has then put its own stations there). The name is taken as the
-// file opening takes it.
-void lockExisting(const std::string& oldName, rt::FileLock& lock) {
+// Locks the file to merge with against other runs that merge into it, from
+// its reading to the replacement of the output (a run that merged into it
+// meanwhile has then put its own stations there). The lock is taken before
+// the file is looked for, whether it exists or not, so a run that finds no
+// file and one that finds the file the first has made take turns as well.
+// The name is taken as the file opening takes it.
+void lockMerge(const std::string& oldName, rt::FileLock& lock) {
   std::string name = rt::fit(oldName, kNameLen);
   RPLENVAR(2, name);
   if (lock.lock(rt::fileNameOf(name)) != 0) {
-    // No lock to be had (a file system without locks): merged unlocked.
+    // No lock to be had (a directory that may not be read, a file system
+    // without locks): merged unlocked.
   }
 }
 
@@ -55,10 +58,10 @@ ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   int irc = 0;
   GTFLNA(0, keyWord, oldName, irc, kNameLen);
   if (irc != 0) return old;
+  lockMerge(oldName, lock);
   bool exist = false;
   INQUIRE({.file = rt::trimRight(oldName), .exist = &exist});
   if (!exist) return old;
-  lockExisting(oldName, lock);
   GETCO3(oldName, 1, {"@"}, old.nStat, old.name,
          {.datumName = &old.datum, .stanum = &old.number, .xstat = &old.x, .plate = &old.plate,
           .footer = &old.footer, .footerLen = kNameLen});

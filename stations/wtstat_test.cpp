@@ -1,8 +1,6 @@
 #include "stations/wtstat.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 
 #include "frame/constants.h"
 #include "frame/runid.h"
+#include "runtime/filelock.h"
 #include "stations/getco3.h"
 #include "stations/testsupport.h"
 
@@ -156,23 +155,23 @@ TEST_F(WtstatTest, SameFileIsReadAndRewritten) {
 // it and then reads what that run put in place; writing without a merge
 // never waits.
 TEST_F(WtstatTest, MergesIntoOneFileTakeTurns) {
-  const std::string file = writeLines("net.crd", kExisting);
   std::vector<std::string> other = kExisting;
   other.insert(other.begin() + 8,
                " 14  D                 4200000.00000  1200000.00000  4600000.00000    Z");
   setKey("ENVIRONMENT", {"D \"" + dir_.string() + "\""});
   setKey("COORD", {"${D}/net.crd"});
+  const std::string file = path("net.crd");
 
-  // The other run: it locks the file and, `holdMs` later, puts its merged
-  // file in place and lets go; the byte on the pipe says that it holds the
-  // lock.
+  // The other run: it locks the file as a merge does and, `holdMs` later,
+  // puts its merged file in place and lets go; the byte on the pipe says
+  // that it holds the lock.
   const auto otherRun = [&](int holdMs, int& fd) {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
-      const int held = ::open(file.c_str(), O_RDONLY);
-      if (held < 0 || ::flock(held, LOCK_EX) != 0) ::_exit(1);
+      rt::FileLock lock;
+      if (lock.lock(file) != 0) ::_exit(1);
       if (::write(fds[1], "L", 1) != 1) ::_exit(3);
       ::usleep(static_cast<useconds_t>(holdMs) * 1000);
       writeLines("other.tmp", other);
@@ -189,27 +188,35 @@ TEST_F(WtstatTest, MergesIntoOneFileTakeTurns) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
 
-  int fd = -1;
-  pid_t pid = otherRun(400, fd);
-  auto start = std::chrono::steady_clock::now();
-  std::string out = file;
-  writeMerge(1, out);
-  EXPECT_GE(seconds(start), 0.3);
-  EXPECT_EQ(exitStatusOf([&] {
-              int ws = 0;
-              ::waitpid(pid, &ws, 0);
-              throw rt::ProgramExit{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1};
-            }),
-            0);
-  ::close(fd);
-  const std::string merged = fileContent(file);
-  EXPECT_NE(merged.find(" 14  D "), std::string::npos) << merged;  // the other run's station
-  EXPECT_NE(merged.find(" 22  B "), std::string::npos) << merged;  // and this run's
+  // The merge waits for the other run, whether the file exists or the
+  // other run is about to make it, and then merges into its file.
+  for (const bool exists : {true, false}) {
+    SCOPED_TRACE(exists ? "the file exists" : "no file yet");
+    std::remove(file.c_str());
+    if (exists) writeLines("net.crd", kExisting);
+    int fd = -1;
+    const pid_t pid = otherRun(400, fd);
+    const auto start = std::chrono::steady_clock::now();
+    std::string out = file;
+    writeMerge(1, out);
+    EXPECT_GE(seconds(start), 0.3);
+    EXPECT_EQ(exitStatusOf([&] {
+                int ws = 0;
+                ::waitpid(pid, &ws, 0);
+                throw rt::ProgramExit{WIFEXITED(ws) ? WEXITSTATUS(ws) : -1};
+              }),
+              0);
+    ::close(fd);
+    const std::string merged = fileContent(file);
+    EXPECT_NE(merged.find(" 14  D "), std::string::npos) << merged;  // the other run's station
+    EXPECT_NE(merged.find(" 22  B "), std::string::npos) << merged;  // and this run's
+  }
 
   // Without a merge nothing waits.
-  pid = otherRun(2000, fd);
-  start = std::chrono::steady_clock::now();
-  out = file;
+  int fd = -1;
+  const pid_t pid = otherRun(2000, fd);
+  const auto start = std::chrono::steady_clock::now();
+  std::string out = file;
   writeMerge(0, out);
   EXPECT_LT(seconds(start), 1.0);
   ::kill(pid, SIGKILL);

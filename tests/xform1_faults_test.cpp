@@ -22,6 +22,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -440,50 +441,69 @@ TEST(Xform1Faults, ProgramOutputThatCannotBeWrittenIsAFailure) {
 }
 
 TEST(Xform1Faults, ConcurrentMergesIntoOneFileKeepEveryStation) {
-  // Two runs with different stations merge into one coordinate file at the
-  // same time, again and again: each time the file holds all of them.
+  // Eight runs with stations of their own merge into one coordinate file at
+  // the same time, again and again, into a file that exists and into one
+  // that does not exist yet: each time the file holds every station of
+  // every run once, and nothing else is left beside it.
+  constexpr int kRuns = 8;
   RunDir shared("fault_merge");
   const std::string merged = (shared / "M.CRD").string();
-  RunDir a("fault_merge_a");
-  RunDir b("fault_merge_b");
   const Keywords keywords = faultKeywords()
                                 .set("TRNFIL", {""})
                                 .set("OKSTA", {""})
                                 .set("LISTFIL", {""})
                                 .set("COORD", {merged})
                                 .set("COORDRS", {merged});
-  putInputs(a, keywords);
-  putInputs(b, keywords);
-  // The second run's stations carry other names.
-  for (const char* f : {"NET_A.CRD", "NET_B.CRD"}) {
-    std::string text = b.text(f);
-    for (std::size_t p; (p = text.find("M001")) != std::string::npos;) text.replace(p, 4, "M009");
-    b.put(f, text);
+  std::vector<std::unique_ptr<RunDir>> runs;
+  std::set<std::string> ofRuns;
+  for (int r = 0; r < kRuns; ++r) {
+    const RunDir& d = *runs.emplace_back(std::make_unique<RunDir>("fault_merge_run"));
+    putInputs(d, keywords);
+    // Run r's stations end in M00(r+1).
+    const std::string suffix = "M00" + std::to_string(r + 1);
+    for (const char* f : {"NET_A.CRD", "NET_B.CRD"}) {
+      std::string text = d.text(f);
+      for (std::size_t p = 0; (p = text.find("M001", p)) != std::string::npos; p += 4)
+        text.replace(p, 4, suffix);
+      d.put(f, text);
+    }
+    const std::string text = d.text("NET_B.CRD");
+    for (std::size_t p = 0; (p = text.find(suffix, p)) != std::string::npos; p += 4)
+      ofRuns.insert(text.substr(p - 10, 14));
   }
-  std::set<std::string> expected = {"AAAA 10000M001", "ZZZZ 10099M001"};
-  for (const RunDir* d : {&a, &b}) {
-    const std::string text = d->text("NET_B.CRD");
-    for (std::size_t p = 0; (p = text.find("M00", p)) != std::string::npos; p += 4)
-      expected.insert(text.substr(p - 10, 14));
-  }
-  ASSERT_EQ(expected.size(), 26u);
+  ASSERT_EQ(ofRuns.size(), kRuns * 12u);
 
-  for (int round = 0; round < 8; ++round) {
-    SCOPED_TRACE(round);
-    shared.copy("OLD.CRD", "M.CRD");
-    const Started first = start(a.path(), {});
-    const Started second = start(b.path(), {});
-    const Outcome oa = finish(first);
-    const Outcome ob = finish(second);
-    EXPECT_TRUE(oa.exited(0)) << oa.err;
-    EXPECT_TRUE(ob.exited(0)) << ob.err;
-    std::set<std::string> names;
-    std::istringstream lines(shared.text("M.CRD"));
-    for (std::string line; std::getline(lines, line);)
-      if (line.size() > 21 && line.find("M00") != std::string::npos) names.insert(line.substr(5, 14));
-    EXPECT_EQ(names, expected);
+  struct Case {
+    const char* what;
+    bool exists;  // the file exists before the runs (OLD.CRD)
+  };
+  for (const Case c : {Case{"the file exists", true}, Case{"no file yet", false}}) {
+    std::set<std::string> expected = ofRuns;
+    if (c.exists) expected.insert({"AAAA 10000M001", "ZZZZ 10099M001"});
+    for (int round = 0; round < 4; ++round) {
+      SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+      if (c.exists) {
+        shared.copy("OLD.CRD", "M.CRD");
+      } else {
+        fs::remove(shared / "M.CRD");
+      }
+      std::vector<Started> started;
+      for (const auto& d : runs) started.push_back(start(d->path(), {}));
+      for (const Started& s : started) {
+        const Outcome o = finish(s);
+        EXPECT_TRUE(o.exited(0)) << o.wait << " " << o.err;
+      }
+      // The file is sorted by name: each station once, in name order.
+      std::vector<std::string> names;
+      std::istringstream lines(shared.text("M.CRD"));
+      for (std::string line; std::getline(lines, line);) {
+        if (line.size() > 21 && line.find("M00") != std::string::npos)
+          names.push_back(line.substr(5, 14));
+      }
+      EXPECT_EQ(names, std::vector<std::string>(expected.begin(), expected.end()));
+      EXPECT_EQ(shared.files(), std::set<std::string>{"M.CRD"});
+    }
   }
-  EXPECT_EQ(shared.files(), std::set<std::string>{"M.CRD"});
 }
 
 TEST(Xform1Faults, StickyDirectoryAndATargetOfAnotherOwner) {
