@@ -343,6 +343,19 @@ FileInquiry inquireFile(const std::string& path) {
   return answer;
 }
 
+FileKind fileKindOf(const std::string& path) {
+  const std::string name = fileNameOf(path);
+  struct stat sb {};
+  if (name.empty() || ::stat(name.c_str(), &sb) != 0) return FileKind::None;
+  if (S_ISREG(sb.st_mode)) return FileKind::Regular;
+  if (S_ISDIR(sb.st_mode)) return FileKind::Directory;
+  if (S_ISFIFO(sb.st_mode)) return FileKind::Fifo;
+  if (S_ISCHR(sb.st_mode)) return FileKind::CharDevice;
+  if (S_ISBLK(sb.st_mode)) return FileKind::BlockDevice;
+  if (S_ISSOCK(sb.st_mode)) return FileKind::Socket;
+  return FileKind::Other;
+}
+
 void closeUnit(int unit, Disp disp) {
   Unit* u = findUnit(unit);
   if (u == nullptr) {

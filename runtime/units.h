@@ -101,6 +101,12 @@ struct FileInquiry {
 };
 FileInquiry inquireFile(const std::string& path);
 
+// What a file name stands for on disk, symbolic links followed (the file
+// that opening the name reaches), found without opening it: None when
+// nothing of that name can be looked at (a missing file, say).
+enum class FileKind { None, Regular, Directory, Fifo, CharDevice, BlockDevice, Socket, Other };
+FileKind fileKindOf(const std::string& path);
+
 // Close with keep, delete or discard disposition; closing a unit that is
 // not connected does nothing. closeUnit throws IoFailure when the close
 // fails (for a result file: when it could not be put in place), naming the

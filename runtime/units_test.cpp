@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +294,48 @@ TEST_F(Units, BlanksAroundANameAreNotPartOfIt) {
   rt::closeUnit(20);
   EXPECT_EQ(rt::openUnit(20, "   ", status("UNKNOWN")), ENOENT);
   EXPECT_FALSE(rt::inquireFile("  " + path("none.txt")).exist);
+}
+
+// The kind of a file is found without opening it (a FIFO without writer
+// would block an open), links followed, the name taken as opening takes it.
+TEST_F(Units, KindOfAFileWithoutOpeningIt) {
+  put("plain.txt", "x\n");
+  fs::create_directory(dir_ / "sub");
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir_ / "to_fifo");
+  fs::create_symlink("none", dir_ / "dangling");
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const struct {
+    std::string name;
+    rt::FileKind kind;
+  } cases[] = {
+      {path("plain.txt"), rt::FileKind::Regular},
+      {"  " + path("plain.txt") + "  ", rt::FileKind::Regular},
+      {path("sub"), rt::FileKind::Directory},
+      {path("fifo"), rt::FileKind::Fifo},
+      {path("to_fifo"), rt::FileKind::Fifo},
+      {"/proc/self/fd/" + std::to_string(pipeFds[0]), rt::FileKind::Fifo},
+      {"/dev/null", rt::FileKind::CharDevice},
+      {path("none"), rt::FileKind::None},
+      {path("dangling"), rt::FileKind::None},
+      {"   ", rt::FileKind::None},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rt::fileKindOf(c.name), c.kind) << c.name;
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string socketName = path("socket");
+  if (socketName.size() < sizeof addr.sun_path) {
+    std::memcpy(addr.sun_path, socketName.c_str(), socketName.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(rt::fileKindOf(socketName), rt::FileKind::Socket);
+  }
+  ::close(sock);
 }
 
 TEST_F(Units, CloseKeepsOrDeletes) {
