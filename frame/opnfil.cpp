@@ -67,6 +67,27 @@ bool lookUpVariable(const std::string& name, std::string& value) {
   return false;
 }
 
+// The file name as OPNFIL takes it: left-adjusted in 255 characters, its
+// variables replaced (RPLENVAR in mode iMode) once the keyword list is
+// read; `replaced` tells whether there were references to replace.
+std::string nameToOpen(std::string_view filePath, int iMode, bool& replaced) {
+  std::string name = rt::fit(filePath, kNameLen);
+  LEFTJS(name);
+  replaced = inpKey.readState == 2 && name.find('$') != std::string::npos;
+  if (replaced) RPLENVAR(iMode, name);
+  return name;
+}
+
+const char* kindText(rt::FileKind kind) {
+  switch (kind) {
+    case rt::FileKind::Fifo: return "FIFO or pipe";
+    case rt::FileKind::CharDevice: return "character device";
+    case rt::FileKind::BlockDevice: return "block device";
+    case rt::FileKind::Socket: return "socket";
+    default: return "special file";
+  }
+}
+
 }  // namespace
 
 void LEFTJS(std::string& string) { string = rt::leftAdjust(string); }
@@ -128,11 +149,9 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
             std::string_view action, std::string_view /*spare*/, int& iostat, rt::FileRole role) {
   inpKey.openBusy = true;
 
-  std::string name = rt::fit(filePath, kNameLen);
-  LEFTJS(name);
-
-  if (inpKey.readState == 2 && name.find('$') != std::string::npos) {
-    RPLENVAR(1, name);
+  bool replaced = false;
+  std::string name = nameToOpen(filePath, 1, replaced);
+  if (replaced) {
     // A file registered for removal under this name is removed under the
     // expanded one.
     const std::size_t count = std::min<std::size_t>(
@@ -207,6 +226,22 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
   }
   inpKey.openBusy = false;
   iostat = 0;
+}
+
+void CHKINPF(std::string_view filePath, std::string_view routineName) {
+  // The name silently: OPNFIL reports an unresolved variable.
+  bool replaced = false;
+  const rt::FileKind kind = rt::fileKindOf(rt::fileNameOf(nameToOpen(filePath, 0, replaced)));
+  if (kind == rt::FileKind::None || kind == rt::FileKind::Regular ||
+      kind == rt::FileKind::Directory) {
+    return;
+  }
+  rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,A,/,16X,A,/)",
+               {" *** SR " + rt::upperAZ(rt::trimRight(routineName)) +
+                    ": Input file is not a regular file",
+                rt::fit("File name:", 12), rt::trimRight(filePath), rt::fit("File type:", 12),
+                kindText(kind), "A regular file is expected here."});
+  EXITRC(2);
 }
 
 void INQUIRE(const InquireArgs& args) {

@@ -15,6 +15,15 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
             std::string_view action, std::string_view spare, int& iostat,
             rt::FileRole role = rt::FileRole::Ordinary);
 
+// Stops the run with a block of routineName (" *** SR NAME: ...", the file
+// named) when filePath, taken as OPNFIL takes it, is a file that exists and
+// is not a regular file (a FIFO or pipe, a device, a socket): an input file
+// that is read twice, counted first and then read, must be one. The file is
+// not opened (an open of a FIFO without writer would wait for one). Returns
+// for a regular file and for a name that OPNFIL will not open either (a
+// missing file, a directory), whose open failure OPNERR reports.
+void CHKINPF(std::string_view filePath, std::string_view routineName);
+
 // Inquiry by unit or by file name; every field optional.
 struct InquireArgs {
   std::optional<int> unit = std::nullopt;

@@ -2,6 +2,7 @@
 #include "frame/opnfil.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -345,6 +346,38 @@ TEST_F(OpnfilTest, NoReplacementBeforeTheListIsRead) {
     EXPECT_EQ(iostat, 0);
     EXPECT_EQ(rt::unitName(50), name);
     EXPECT_TRUE(fs::exists(name));
+  }
+}
+
+// An input file that is no regular file stops the run before it is opened,
+// its name taken as OPNFIL takes it (leading blanks, variables); a regular
+// file, a missing one and a directory are left to the open.
+TEST_F(OpnfilTest, InputFileThatIsNoRegularFileStopsTheRun) {
+  add("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
+  ASSERT_EQ(::mkfifo(path("IN.FIFO").c_str(), 0644), 0);
+  fs::create_symlink("/dev/null", dir_ / "NULL.LNK");
+  writeFile("IN.CRD", "title\n");
+  fs::create_directory(dir_ / "SUB");
+
+  for (const std::string name : {"IN.CRD", "MISSING.CRD", "SUB", "${NOPE}.CRD"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(exitStatusOf([&] { CHKINPF("  ${DIR}/" + name, "getco3"); }), -1);
+    EXPECT_EQ(console_.str(), "");  // an unresolved variable is OPNFIL's to report
+  }
+  const struct {
+    std::string name;
+    std::string type;
+  } refused[] = {{"IN.FIFO", "FIFO or pipe"}, {"NULL.LNK", "character device"}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    restart();
+    add("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
+    const std::string given = rt::fit("  ${DIR}/" + c.name, 32);
+    EXPECT_EQ(exitStatusOf([&] { CHKINPF(given, "readstsg"); }), 1);
+    EXPECT_EQ(consoleLines(), (Texts{"", " *** SR READSTSG: Input file is not a regular file",
+                                     "                File name:    ${DIR}/" + c.name,
+                                     "                File type:  " + c.type,
+                                     "                A regular file is expected here.", ""}));
   }
 }
 

@@ -140,6 +140,10 @@ bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag) {
 
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<t_staName>& stname, const t_getco3Opt& opt) {
+  // The file is read twice, first to count its lines: a FIFO, a pipe or a
+  // device stops the run before either reading opens it.
+  CHKINPF(filePath, kRoutine);
+
   // Size: station lines up to the first blank line.
   int nRest = 0;
   const long long n = std::max(0, LINCOUNT(filePath, 6, &nRest));

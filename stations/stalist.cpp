@@ -283,6 +283,9 @@ void STALINIT(t_stalist& staList) {
 }
 
 void READSTSG(std::string_view filePath, int& nSig, t_stalist& staList) {
+  // The file is read twice (a rewind between the passes): a FIFO, a pipe or
+  // a device stops the run before it is opened.
+  CHKINPF(filePath, kRoutine);
   int iostat = 0;
   OPNFIL(LFNRD, filePath, "OLD", "FORMATTED", " ", " ", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, filePath, kRoutine);
