@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +49,8 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag);
 
 // Releases `v` and allocates it anew at n elements of `init`; a failed
-// allocation stops the run through ALCERR under `name` and `extents`.
+// allocation (no memory, or more elements than an array can hold) stops
+// the run through ALCERR under `name` and `extents`.
 template <typename T>
 void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_view name,
                   std::initializer_list<long long> extents, std::string_view routine) {
@@ -57,12 +59,15 @@ void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_vie
     v.assign(static_cast<std::size_t>(n), init);
   } catch (const std::bad_alloc&) {
     ALCERR(1, name, extents, routine);
+  } catch (const std::length_error&) {
+    ALCERR(1, name, extents, routine);
   }
 }
 
 // Releases `v` and reserves room for n elements, which the caller then
 // appends one by one, so that every element is written once; a failed
-// allocation stops the run through ALCERR under `name` and `extents`.
+// allocation (no memory, or more elements than an array can hold) stops
+// the run through ALCERR under `name` and `extents`.
 template <typename T>
 void reserveChecked(std::vector<T>& v, long long n, std::string_view name,
                     std::initializer_list<long long> extents, std::string_view routine) {
@@ -70,6 +75,8 @@ void reserveChecked(std::vector<T>& v, long long n, std::string_view name,
     std::vector<T>().swap(v);
     v.reserve(static_cast<std::size_t>(n));
   } catch (const std::bad_alloc&) {
+    ALCERR(1, name, extents, routine);
+  } catch (const std::length_error&) {
     ALCERR(1, name, extents, routine);
   }
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
@@ -124,6 +125,8 @@ void Reader::allocate() {
     list_.staNam.assign(static_cast<std::size_t>(count_), t_staName());
   } catch (const std::bad_alloc&) {
     ALCERR(1, "staList%staNam", {count_}, kRoutine);
+  } catch (const std::length_error&) {
+    ALCERR(1, "staList%staNam", {count_}, kRoutine);
   }
   if (nSig_ > 0) {
     try {
@@ -131,6 +134,8 @@ void Reader::allocate() {
       list_.sigma.assign(static_cast<std::size_t>(count_),
                          std::vector<double>(static_cast<std::size_t>(nSig_), 0.0));
     } catch (const std::bad_alloc&) {
+      ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
+    } catch (const std::length_error&) {
       ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
     }
   }
