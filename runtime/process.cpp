@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <new>
 #include <utility>
 
 #include "runtime/units.h"
@@ -73,6 +74,13 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 std::atomic<int> holders{0};
 std::atomic<int> heldSignal{0};
 
+void removeTempFiles() {
+  for (std::atomic<char*>& entry : tempFiles) {
+    const char* name = entry.load();
+    if (name != nullptr) ::unlink(name);
+  }
+}
+
 void removeTempFilesAndDie(int sig) {
   if (holders.load() > 0) {
     int none = 0;
@@ -81,10 +89,7 @@ void removeTempFilesAndDie(int sig) {
     // have just gone, and whoever takes the signal first ends it.
     if (holders.load() > 0 || heldSignal.exchange(0) == 0) return;
   }
-  for (std::atomic<char*>& entry : tempFiles) {
-    const char* name = entry.load();
-    if (name != nullptr) ::unlink(name);
-  }
+  removeTempFiles();
   // The usual ending for this signal: its default action.
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
@@ -129,6 +134,28 @@ class SignalScope {
   struct sigaction old_[std::size(kCleanupSignals)] {};
   struct sigaction oldXfsz_ {};
 };
+
+// The end of a run that ran out of memory where no array is named: the
+// result files not finished are left as they were and their new files
+// removed, what was written goes out, and a message that needs no memory
+// is written on standard error. Nothing here may throw: memory may still
+// be short.
+int outOfMemory() {
+  try {
+    closeResultUnits(Disp::Discard);
+  } catch (...) {
+  }
+  removeTempFiles();
+  try {
+    flushAll();
+  } catch (...) {
+  }
+  static constexpr char kMessage[] =
+      "out of memory: the run is stopped, result files not finished are left as they were\n";
+  std::cerr.write(kMessage, sizeof kMessage - 1);
+  std::cerr.flush();
+  return 1;
+}
 
 }  // namespace
 
@@ -207,10 +234,11 @@ SignalsHeld::~SignalsHeld() {
 }
 
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {
-  setCommandLine(argc, argv);
   const SignalScope signals;
   int status = 0;
   try {
+    // The command line is the first memory the run takes.
+    setCommandLine(argc, argv);
     body();
   } catch (const ProgramExit& e) {
     status = e.status;
@@ -222,10 +250,11 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
     std::cerr << e.what() << std::endl;
     if (!flushFailure.empty() && flushFailure != e.what()) std::cerr << flushFailure << std::endl;
     return 127;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory();
   } catch (...) {
-    // An ending that no routine expects (memory running out, say): no
-    // result file is put in place nor any new file left beside one, and the
-    // exception goes on as before.
+    // An ending that no routine expects: no result file is put in place nor
+    // any new file left beside one, and the exception goes on as before.
     finishResults(false);
     finalFlush();
     throw;

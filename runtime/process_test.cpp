@@ -6,8 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <filesystem>
@@ -16,8 +16,10 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
+#include "runtime/chunkpool.h"
 #include "runtime/testsupport.h"
 #include "runtime/units.h"
 
@@ -232,20 +234,59 @@ TEST_F(RunProgram, ResultFilesStillOpenAtTheEnd) {
   }
 }
 
-// An exception that no routine expects (memory running out, say) leaves
-// no new file beside a result file, and the result file as it was; the
-// exception goes on.
+// An exception that no routine expects leaves no new file beside a result
+// file, and the result file as it was; the exception goes on.
 TEST_F(RunProgram, UnexpectedExceptionLeavesNoNewFile) {
   { std::ofstream(file()) << "old\n"; }
   EXPECT_THROW(run([&] {
                  ASSERT_EQ(rt::openUnit(20, file(), rttest::resultRequest()), 0);
                  rt::writeRecord(20, "new");
-                 throw std::bad_alloc();
+                 throw std::logic_error("unexpected");
                }),
-               std::bad_alloc);
+               std::logic_error);
   EXPECT_FALSE(rt::unitOpened(20));
   EXPECT_EQ(content(), "old\n");
   EXPECT_EQ(entries(), 1);
+}
+
+// Memory running out where no routine names the array, in the program's
+// own thread or in a job of the pool: status 1 and a message, the result
+// file as it was and no new file beside it, what was written before out.
+TEST_F(RunProgram, OutOfMemoryEndsWithStatus1AndAMessage) {
+  const struct {
+    const char* name;
+    std::function<void()> failure;
+  } cases[] = {
+      {"program", [] { throw std::bad_alloc(); }},
+      {"pool job", [] {
+         rt::ChunkPool pool(2);
+         pool.run(4, [](std::size_t chunk) {
+           if (chunk == 2) throw std::bad_alloc();
+         });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string result = (dir_ / "result.txt").string();
+    { std::ofstream(result) << "old\n"; }
+    err_.str("");
+    EXPECT_EQ(run([&] {
+                bufferedRecord();
+                ASSERT_EQ(rt::openUnit(21, result, rttest::resultRequest()), 0);
+                rt::writeRecord(21, "new");
+                c.failure();
+              }),
+              1);
+    EXPECT_EQ(err_.str(),
+              "out of memory: the run is stopped, result files not finished are left as they "
+              "were\n");
+    EXPECT_FALSE(rt::unitOpened(21));
+    EXPECT_EQ(rttest::fileContent(result), "old\n");
+    EXPECT_EQ(content(), "record\n");
+    EXPECT_EQ(entries(), 2);
+    rt::resetUnits();
+    fs::remove(file());
+  }
 }
 
 // A file-size limit makes the write fail (status 127, the file named)

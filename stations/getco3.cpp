@@ -57,7 +57,9 @@ char column(std::string_view line, std::size_t c) { return c < line.size() ? lin
 // the first chunk in order that stopped so, so the line reported is the
 // first in file order, the one a conversion line by line would have
 // stopped at. A block of one chunk is converted by the calling thread
-// alone.
+// alone. The lines of a block are a work buffer, no array of the reader's
+// outputs: when there is no memory for it, the run ends as any allocation
+// failure of that kind does (rt::runProgram), without an allocation block.
 class ConversionBlock {
  public:
   static constexpr std::size_t kLines = 16384;
