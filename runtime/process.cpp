@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -67,13 +68,6 @@ std::string finishResults(bool commit) {
 constexpr int kTempEntries = 64;
 std::atomic<char*> tempFiles[kTempEntries];
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
-// Signals held back (SignalsHeld): how many holders there are, and the
-// first signal that came meanwhile.
-std::atomic<int> holders{0};
-std::atomic<int> heldSignal{0};
-
 void removeTempFiles() {
   for (std::atomic<char*>& entry : tempFiles) {
     const char* name = entry.load();
@@ -81,25 +75,68 @@ void removeTempFiles() {
   }
 }
 
-void removeTempFilesAndDie(int sig) {
-  if (holders.load() > 0) {
-    int none = 0;
-    heldSignal.compare_exchange_strong(none, sig);
-    // Still held: the last holder ends the run. Otherwise the holders
-    // have just gone, and whoever takes the signal first ends it.
-    if (holders.load() > 0 || heldSignal.exchange(0) == 0) return;
+// Signals that stop the program where it stands: a fault of its own (an
+// instruction that cannot run, a bad address, an arithmetic fault, a bad
+// system call, a trap) or an abort (std::terminate). The program cannot go
+// on after them, so they are never held back.
+bool faultSignal(int sig) {
+  switch (sig) {
+    case SIGSEGV: case SIGBUS: case SIGFPE: case SIGILL: case SIGABRT: case SIGTRAP: case SIGSYS:
+      return true;
+    default:
+      return false;
   }
-  removeTempFiles();
-  // The usual ending for this signal: its default action.
+}
+
+// Signals held back (SignalsHeld): how many holders there are, and the
+// first signal that came meanwhile.
+std::atomic<int> holders{0};
+std::atomic<int> heldSignal{0};
+
+// The actions of the signals when the run started (SignalScope), by number.
+struct sigaction startActions[NSIG];
+
+void defaultAction(int sig) {
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
   ::sigaction(sig, &dfl, nullptr);
+}
+
+// The usual ending for this signal: its default action.
+void dieBy(int sig) {
+  defaultAction(sig);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, sig);
   ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
   ::raise(sig);
+}
+
+void removeTempFilesAndDie(int sig, siginfo_t* info, void* /*context*/) {
+  const int savedErrno = errno;
+  if (!faultSignal(sig) && holders.load() > 0) {
+    int none = 0;
+    heldSignal.compare_exchange_strong(none, sig);
+    // Still held: the last holder ends the run. Otherwise the holders
+    // have just gone, and whoever takes the signal first ends it.
+    if (holders.load() > 0 || heldSignal.exchange(0) == 0) {
+      errno = savedErrno;
+      return;
+    }
+  }
+  removeTempFiles();
+  const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+  if (fault && info != nullptr && info->si_code > 0) {
+    // The program's own fault (the kernel's signal, not one sent): the
+    // faulting instruction runs again on return and meets the default
+    // action, so that the process ends with this signal where the fault
+    // is (a core dump shows the fault, not this handler).
+    defaultAction(sig);
+    errno = savedErrno;
+    return;
+  }
+  dieBy(sig);
 }
 
 // The signal actions of the run, and those they replaced.
@@ -112,26 +149,34 @@ class SignalScope {
     ::sigaction(SIGXFSZ, &ignore, &oldXfsz_);
 
     struct sigaction cleanup {};
-    cleanup.sa_handler = removeTempFilesAndDie;
+    cleanup.sa_sigaction = removeTempFilesAndDie;
+    // A sanitizer's alternate stack serves the handler too; an interrupted
+    // call goes on after a held signal.
+    cleanup.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
     sigemptyset(&cleanup.sa_mask);
-    for (int sig : kCleanupSignals) sigaddset(&cleanup.sa_mask, sig);
-    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
-      const int sig = kCleanupSignals[i];
-      ::sigaction(sig, nullptr, &old_[i]);
-      // A signal ignored when the run started (nohup) stays ignored.
-      if (old_[i].sa_handler != SIG_IGN) ::sigaction(sig, &cleanup, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (signalEndsTheRun(sig)) sigaddset(&cleanup.sa_mask, sig);
+    for (int sig = 1; sig < NSIG; ++sig) {
+      taken_[sig] = false;
+      if (!signalEndsTheRun(sig) || ::sigaction(sig, nullptr, &startActions[sig]) != 0) continue;
+      // Only a signal at its default action is taken: one ignored when the
+      // run started (nohup) stays ignored, one with a handler of its own
+      // (a sanitizer's, a profiler's) keeps it.
+      const struct sigaction& start = startActions[sig];
+      if ((start.sa_flags & SA_SIGINFO) != 0 || start.sa_handler != SIG_DFL) continue;
+      taken_[sig] = ::sigaction(sig, &cleanup, nullptr) == 0;
     }
   }
   ~SignalScope() {
-    for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i)
-      ::sigaction(kCleanupSignals[i], &old_[i], nullptr);
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (taken_[sig]) ::sigaction(sig, &startActions[sig], nullptr);
     ::sigaction(SIGXFSZ, &oldXfsz_, nullptr);
   }
   SignalScope(const SignalScope&) = delete;
   SignalScope& operator=(const SignalScope&) = delete;
 
  private:
-  struct sigaction old_[std::size(kCleanupSignals)] {};
+  bool taken_[NSIG] = {};
   struct sigaction oldXfsz_ {};
 };
 
@@ -230,7 +275,22 @@ SignalsHeld::SignalsHeld() { holders.fetch_add(1); }
 SignalsHeld::~SignalsHeld() {
   if (holders.fetch_sub(1) != 1) return;
   const int sig = heldSignal.exchange(0);
-  if (sig != 0) removeTempFilesAndDie(sig);
+  if (sig != 0) {
+    removeTempFiles();
+    dieBy(sig);
+  }
+}
+
+bool signalEndsTheRun(int sig) {
+  switch (sig) {
+    case SIGHUP: case SIGINT: case SIGQUIT: case SIGILL: case SIGTRAP: case SIGABRT:
+    case SIGBUS: case SIGFPE: case SIGUSR1: case SIGSEGV: case SIGUSR2: case SIGPIPE:
+    case SIGALRM: case SIGTERM: case SIGSTKFLT: case SIGXCPU: case SIGVTALRM: case SIGPROF:
+    case SIGIO: case SIGPWR: case SIGSYS:
+      return true;
+    default:
+      return sig >= SIGRTMIN && sig <= SIGRTMAX;
+  }
 }
 
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {

@@ -1,13 +1,17 @@
 #include "runtime/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <ctime>
 #include <functional>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -310,39 +315,94 @@ TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
   EXPECT_EQ(entries(), 1);
 }
 
-// SIGINT, SIGTERM and SIGHUP while a result file is written: the new file
+// The signals after which the run removes its new files: those whose
+// default action ends the process and that can be caught, SIGXFSZ aside.
+TEST(Process, SignalsThatEndTheRun) {
+  const std::set<int> ending = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT,
+                                SIGBUS,  SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2,   SIGPIPE,
+                                SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF,
+                                SIGIO,   SIGPWR,    SIGSYS};
+  for (int sig = 1; sig < SIGRTMIN; ++sig)
+    EXPECT_EQ(rt::signalEndsTheRun(sig), ending.count(sig) == 1) << sig << " " << strsignal(sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) EXPECT_TRUE(rt::signalEndsTheRun(sig)) << sig;
+  for (int sig : {0, SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG,
+                  SIGWINCH, SIGXFSZ, SIGRTMAX + 1})
+    EXPECT_FALSE(rt::signalEndsTheRun(sig)) << sig;
+}
+
+// Each of those signals while a result file is written: the new file
 // beside it is removed, the target keeps its content and the process ends
-// as that signal ends it. A signal ignored when the run starts stays ignored.
+// as that signal ends it, also after a fault of the program itself and
+// after std::terminate. A signal ignored when the run starts stays ignored,
+// one with a handler of its own keeps it: the run goes on.
 TEST_F(RunProgram, SignalsRemoveNewFilesAndEndTheRunAsUsual) {
+  enum class Start { Default, Ignored, Handled };
+  enum class Cause { Raised, Fault, Terminate };
   struct Case {
     int sig;
-    bool ignoredAtStart;
+    Start start;
+    Cause cause;
   };
-  for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, false},
-                       Case{SIGHUP, true}}) {
-    SCOPED_TRACE(std::to_string(c.sig) + (c.ignoredAtStart ? " ignored" : ""));
+  std::vector<Case> cases;
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (rt::signalEndsTheRun(sig)) cases.push_back({sig, Start::Default, Cause::Raised});
+  cases.push_back({SIGSEGV, Start::Default, Cause::Fault});
+  cases.push_back({SIGABRT, Start::Default, Cause::Terminate});
+  cases.push_back({SIGHUP, Start::Ignored, Cause::Raised});
+  cases.push_back({SIGUSR1, Start::Handled, Cause::Raised});
+  for (const Case c : cases) {
+    SCOPED_TRACE(std::to_string(c.sig) + " " + strsignal(c.sig) +
+                 (c.start == Start::Ignored   ? " ignored"
+                  : c.start == Start::Handled ? " handled"
+                  : c.cause == Cause::Fault   ? " fault"
+                  : c.cause == Cause::Terminate ? " terminate"
+                                                : ""));
     { std::ofstream(file()) << "old\n"; }
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      ::signal(c.sig, c.ignoredAtStart ? SIG_IGN : SIG_DFL);
+      struct sigaction start {};
+      start.sa_handler = c.start == Start::Ignored   ? SIG_IGN
+                         : c.start == Start::Handled ? [](int) {}
+                                                     : SIG_DFL;
+      sigemptyset(&start.sa_mask);
+      ::sigaction(c.sig, &start, nullptr);
       sigset_t set;
       sigemptyset(&set);
       sigaddset(&set, c.sig);
       ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
       const char* argv[] = {"xform1"};
       const int status = rt::runProgram(1, argv, [&] {
         if (rt::openUnit(20, file(), rttest::resultRequest()) != 0) throw rt::ProgramExit{3};
         rt::writeRecord(20, "new");
         rt::flushAll();
-        ::raise(c.sig);
+        switch (c.cause) {
+          case Cause::Raised:
+            ::raise(c.sig);
+            break;
+          case Cause::Fault: {
+            // A write to a page that may only be read.
+            void* page = ::mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (page == MAP_FAILED) throw rt::ProgramExit{4};
+            *static_cast<volatile char*>(page) = 1;
+            break;
+          }
+          case Cause::Terminate: {
+            // Without the note of the C++ library on standard error.
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) ::dup2(null, 2);
+            std::terminate();
+          }
+        }
       });
       ::_exit(status);
     }
     int ws = 0;
     ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
-    if (c.ignoredAtStart) {
-      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+    if (c.start != Start::Default) {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << "wait status " << ws;
       EXPECT_EQ(content(), "new\n");
     } else {
       EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == c.sig) << "wait status " << ws;
