@@ -331,7 +331,6 @@ TEST_F(LargeInputs, EverySignalThatEndsTheRunRemovesTheNewFiles) {
       ::sigprocmask(SIG_SETMASK, &none, nullptr);
       const rlimit noCore{0, 0};
       ::setrlimit(RLIMIT_CORE, &noCore);
-      ::alarm(kRunSeconds);
       ::execl(XF_PROGRAM, XF_PROGRAM, "XFORM1.INP", static_cast<char*>(nullptr));
       ::_exit(126);
     }
