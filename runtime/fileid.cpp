@@ -13,9 +13,6 @@
 
 namespace rt {
 
-namespace {
-
-// Splits a path into its directory ("." when it has none) and its last name.
 void splitPath(const std::string& path, std::string& dir, std::string& base) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) {
@@ -27,21 +24,22 @@ void splitPath(const std::string& path, std::string& dir, std::string& base) {
   }
 }
 
-// Follows symbolic links from `name` to the name they end at; false unless
-// that name does not exist.
-bool missingTarget(const std::string& name, std::string& target) {
+int followLinks(const std::string& name, std::string& target) {
   std::string current = name;
   for (int hop = 0; hop < 40; ++hop) {
     struct stat sb {};
     if (::lstat(current.c_str(), &sb) != 0) {
-      if (errno != ENOENT) return false;
+      if (errno != ENOENT) return errno;
       target = current;
-      return true;
+      return 0;
     }
-    if (!S_ISLNK(sb.st_mode)) return false;
+    if (!S_ISLNK(sb.st_mode)) {
+      target = current;
+      return 0;
+    }
     std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
     const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return false;
+    if (n < 0) return errno;
     const std::string link(buf.data(), static_cast<std::size_t>(n));
     if (!link.empty() && link[0] == '/') {
       current = link;
@@ -51,19 +49,16 @@ bool missingTarget(const std::string& name, std::string& target) {
       current = dir + "/" + link;
     }
   }
-  return false;
+  return ELOOP;
 }
 
-// True when the file is the one open as standard output or standard error.
-bool isStandardStream(const struct stat& sb) {
+int standardStreamOf(const struct stat& sb) {
   for (int fd : {1, 2}) {
     struct stat cb {};
-    if (::fstat(fd, &cb) == 0 && cb.st_dev == sb.st_dev && cb.st_ino == sb.st_ino) return true;
+    if (::fstat(fd, &cb) == 0 && cb.st_dev == sb.st_dev && cb.st_ino == sb.st_ino) return fd;
   }
-  return false;
+  return -1;
 }
-
-}  // namespace
 
 FileId fileIdOf(std::string_view text) {
   FileId id;
@@ -72,7 +67,7 @@ FileId fileIdOf(std::string_view text) {
 
   struct stat sb {};
   if (::stat(name.c_str(), &sb) == 0) {
-    if (!S_ISREG(sb.st_mode) || isStandardStream(sb)) return id;
+    if (!S_ISREG(sb.st_mode) || standardStreamOf(sb) >= 0) return id;
     id.kind = FileId::Kind::Existing;
     id.dev = static_cast<std::uint64_t>(sb.st_dev);
     id.ino = static_cast<std::uint64_t>(sb.st_ino);
@@ -80,8 +75,10 @@ FileId fileIdOf(std::string_view text) {
   }
   if (errno != ENOENT) return id;
 
+  // The name of the file that writing under it would make (the name itself
+  // does not exist, so neither does the file its links end at).
   std::string target;
-  if (!missingTarget(name, target)) return id;
+  if (followLinks(name, target) != 0) return id;
   std::string dir, base;
   splitPath(target, dir, base);
   if (base.empty() || base == "." || base == "..") return id;

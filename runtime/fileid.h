@@ -13,11 +13,26 @@
 // exist, a component that may not be searched).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace rt {
+
+// Splits a path into its directory ("." when it has none, "/" for a name
+// right under the root) and its last name.
+void splitPath(const std::string& path, std::string& dir, std::string& base);
+
+// Follows symbolic links from `name` to the name of the file they end at,
+// which need not exist: the file that writing under `name` reaches or
+// makes. Returns 0 or an errno value (ELOOP after 40 links).
+int followLinks(const std::string& name, std::string& target);
+
+// The descriptor, 1 or 2, of the standard stream (output or error) that is
+// the file `sb`; -1 when neither is.
+int standardStreamOf(const struct stat& sb);
 
 struct FileId {
   enum class Kind {

@@ -2,55 +2,27 @@
 #include "runtime/filelock.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
+
+#include "runtime/fileid.h"
 
 namespace rt {
 
 namespace {
-
-// The directory part of a name: "." when it has none.
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash == 0 ? 1 : slash);
-}
-
-// Follows symbolic links from `name` to the file they end at (which need
-// not exist), as the result-file writer does; returns 0 or an errno value.
-int followLinks(const std::string& name, std::string& target) {
-  std::string current = name;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat sb {};
-    if (::lstat(current.c_str(), &sb) != 0) {
-      if (errno != ENOENT) return errno;
-      target = current;
-      return 0;
-    }
-    if (!S_ISLNK(sb.st_mode)) {
-      target = current;
-      return 0;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
-    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return errno;
-    const std::string link(buf.data(), static_cast<std::size_t>(n));
-    current = !link.empty() && link[0] == '/' ? link : directoryOf(current) + "/" + link;
-  }
-  return ELOOP;
-}
 
 // The directory where the file that `path` names stands or would be made;
 // returns 0 or an errno value.
 int directoryFor(const std::string& path, std::string& dir) {
   std::string target;
   const int status = followLinks(path, target);
-  if (status == 0) dir = directoryOf(target);
+  if (status == 0) {
+    std::string base;
+    splitPath(target, dir, base);
+  }
   return status;
 }
 

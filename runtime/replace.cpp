@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/fileid.h"
 #include "runtime/process.h"
 
 namespace rt {
@@ -66,48 +67,6 @@ std::string tempName(const std::string& base) {
   const std::string suffix = tempSuffixSource() ? tempSuffixSource()() : randomSuffix();
   const std::size_t room = NAME_MAX > suffix.size() + 2 ? NAME_MAX - suffix.size() - 2 : 0;
   return base.substr(0, room) + ".~" + suffix;
-}
-
-// Splits a path into its directory ("." when it has none) and its last name.
-void splitPath(const std::string& path, std::string& dir, std::string& base) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    dir.assign(1, '.');
-    base = path;
-  } else {
-    dir = path.substr(0, slash == 0 ? 1 : slash);
-    base = path.substr(slash + 1);
-  }
-}
-
-// Follows symbolic links from `name` to the file they end at (which need not
-// exist); returns 0 or an errno value.
-int followLinks(const std::string& name, std::string& target) {
-  std::string current = name;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat sb {};
-    if (::lstat(current.c_str(), &sb) != 0) {
-      if (errno != ENOENT) return errno;
-      target = current;
-      return 0;
-    }
-    if (!S_ISLNK(sb.st_mode)) {
-      target = current;
-      return 0;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
-    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return errno;
-    const std::string link(buf.data(), static_cast<std::size_t>(n));
-    if (!link.empty() && link[0] == '/') {
-      current = link;
-    } else {
-      std::string dir, base;
-      splitPath(current, dir, base);
-      current = dir + "/" + link;
-    }
-  }
-  return ELOOP;
 }
 
 // A failure to reach the target by its name, which the open of the target

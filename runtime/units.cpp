@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/fileid.h"
 #include "runtime/format.h"
 #include "runtime/process.h"
 #include "runtime/replace.h"
@@ -112,16 +113,6 @@ int openDescriptor(const std::string& path, const OpenRequest& req, bool& readOn
 }
 
 // ---- The program's own output ----
-
-// The descriptor, 1 or 2, of the standard stream that is the file `sb`;
-// -1 when neither is.
-int consoleDescriptor(const struct stat& sb) {
-  for (int fd : {1, 2}) {
-    struct stat cb {};
-    if (::fstat(fd, &cb) == 0 && cb.st_dev == sb.st_dev && cb.st_ino == sb.st_ino) return fd;
-  }
-  return -1;
-}
 
 void flushStandardStreams() {
   table().out->flush();
@@ -238,7 +229,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     struct stat cs {};
     int console = -1;
     if ((u.result || (!req.readOnly && req.status == "UNKNOWN")) && ::stat(u.name.c_str(), &cs) == 0)
-      console = consoleDescriptor(cs);
+      console = standardStreamOf(cs);
     if (console >= 0) {
       if (req.status == "NEW") return EEXIST;
       const int e = shareConsole(u, cs, console, fd);
