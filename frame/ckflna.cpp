@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "frame/d_inpkey.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
@@ -15,8 +14,6 @@
 #include "runtime/units.h"
 
 namespace {
-
-constexpr std::size_t kNameLen = 255;
 
 struct NamedFile {
   std::string name;  // as the file opening takes it; empty: no file
@@ -31,10 +28,7 @@ NamedFile namedFile(const t_fileKey& key) {
   int irc = 0;
   GTFLNA(0, key.keyWord, value, irc, key.len);
   if (irc != 0) return file;
-  std::string name = rt::fit(value, kNameLen);
-  LEFTJS(name);
-  if (inpKey.readState == 2 && name.find('$') != std::string::npos) RPLENVAR(0, name);
-  file.name = rt::fileNameOf(name);
+  file.name = fileToOpen(value);
   file.id = rt::fileIdOf(file.name);
   return file;
 }

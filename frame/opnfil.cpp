@@ -228,10 +228,13 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
   iostat = 0;
 }
 
-void CHKINPF(std::string_view filePath, std::string_view routineName) {
-  // The name silently: OPNFIL reports an unresolved variable.
+std::string fileToOpen(std::string_view filePath) {
   bool replaced = false;
-  const rt::FileKind kind = rt::fileKindOf(rt::fileNameOf(nameToOpen(filePath, 0, replaced)));
+  return rt::fileNameOf(nameToOpen(filePath, 0, replaced));
+}
+
+void CHKINPF(std::string_view filePath, std::string_view routineName) {
+  const rt::FileKind kind = rt::fileKindOf(fileToOpen(filePath));
   if (kind == rt::FileKind::None || kind == rt::FileKind::Regular ||
       kind == rt::FileKind::Directory) {
     return;

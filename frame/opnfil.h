@@ -24,6 +24,12 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
 // missing file, a directory), whose open failure OPNERR reports.
 void CHKINPF(std::string_view filePath, std::string_view routineName);
 
+// The name of the file that OPNFIL opens for filePath: left-adjusted, its
+// variables replaced once the keyword list is read (silently: OPNFIL itself
+// warns of a variable it cannot replace), without leading and trailing
+// blanks. For a look at the file before it is opened.
+std::string fileToOpen(std::string_view filePath);
+
 // Inquiry by unit or by file name; every field optional.
 struct InquireArgs {
   std::optional<int> unit = std::nullopt;

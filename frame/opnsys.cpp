@@ -43,10 +43,7 @@ void openEmpty(int msgUnit, int lfn, const std::string& name) {
 // again on the message unit would leave the program output without a file.
 bool isProgramOutputFile(const std::string& name) {
   if (LFNOUT != LFNOUF) return false;
-  std::string path = rt::fit(name, 255);
-  LEFTJS(path);
-  if (path.find('$') != std::string::npos) RPLENVAR(0, path);
-  const rt::FileInquiry fi = rt::inquireFile(rt::trimRight(path));
+  const rt::FileInquiry fi = rt::inquireFile(fileToOpen(name));
   return fi.opened && fi.unit == LFNOUT;
 }
 

@@ -44,9 +44,7 @@ struct ExistingFile {
 // file and one that finds the file the first has made take turns as well.
 // The name is taken as the file opening takes it.
 void lockMerge(const std::string& oldName, rt::FileLock& lock) {
-  std::string name = rt::fit(oldName, kNameLen);
-  RPLENVAR(2, name);
-  if (lock.lock(rt::fileNameOf(name)) != 0) {
+  if (lock.lock(fileToOpen(oldName)) != 0) {
     // No lock to be had (a directory that may not be read, a file system
     // without locks): merged unlocked.
   }
