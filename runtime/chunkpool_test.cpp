@@ -141,9 +141,11 @@ std::optional<PoolThreads> workersOf(ChunkPool& pool) {
   return found;
 }
 
-// Holds the pool's workers where they are, with a signal that they take
-// (the one of a bad system call, which the workers leave unblocked), until
-// release(): a worker that the system does not run.
+// Holds the pool's workers with a signal that they take (the one of a bad
+// system call, which the workers leave unblocked) until release(): a worker
+// that the system does not run. The signal is sent once the workers sleep:
+// a handler that waits must not interrupt a sanitizer's bookkeeping of an
+// atomic operation, which another thread may need.
 std::atomic<int> workersHeld{0};
 std::atomic<bool> holdWorkers{false};
 void holdWorker(int) {
@@ -161,6 +163,7 @@ class HeldWorkers {
     ok_ = ::sigaction(SIGSYS, &action, &previous_) == 0;
     if (!ok_) return;
     holdWorkers.store(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (const pthread_t w : workers) ::pthread_kill(w, SIGSYS);
     for (int i = 0; i < 30000 && workersHeld.load() < static_cast<int>(workers.size()); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
