@@ -12,10 +12,12 @@
 // it asks for, the first ones of the pool. The caller measures how long it
 // waits for the workers' chunks after its own share: a job held up far
 // beyond the caller's own share (a worker that the system took off its
-// processor) or whose workers came too late to take a chunk halves the
-// number of threads later jobs use; jobs that go well raise it again by one
-// thread at a time, after a number of jobs that doubles with each rise
-// that did not hold.
+// processor) halves the number of threads later jobs use, a job whose
+// workers came too late to take a chunk cuts it to the threads that came;
+// after a number of jobs that go well the number doubles again, up to the
+// pool's threads. That number of jobs doubles with each cut (up to
+// kMaxProbe) and halves with each rise, so that on a machine that stays
+// busy a rise that costs a job held up comes rarely.
 #include "runtime/chunkpool.h"
 
 #include <malloc.h>
@@ -44,10 +46,13 @@ constexpr int kMaxThreads = 1024;
 constexpr std::uint32_t kClosed = 0xFFFFFFFFu;
 // Chunks of one piece of a job (the claim word's half holds the next one).
 constexpr std::size_t kMaxPiece = 0x7FFFFFFF;
-// How long a worker polls for its next job, and the caller for the chunks
-// of the workers, before sleeping.
+// How long a worker polls for its next job before sleeping; the caller
+// polls for the chunks of the workers as long as its own share took (the
+// workers' chunks, if they run, end within about as much), within these
+// bounds.
 constexpr auto kWorkerPoll = std::chrono::microseconds(50);
-constexpr auto kCallerPoll = std::chrono::microseconds(20);
+constexpr auto kCallerPollMin = std::chrono::microseconds(20);
+constexpr auto kCallerPollMax = std::chrono::microseconds(200);
 // A wait for the workers' chunks beyond the caller's own share by more than
 // this is a job held up.
 constexpr auto kHeldUp = std::chrono::microseconds(100);
@@ -237,7 +242,7 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
   const int wake = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(limit_))) - 1;
   if (wake <= 0) {
     help(job, false);
-    if (limit_ < threads()) adapt(false);
+    if (limit_ < threads()) adapt(limit_);
     return;
   }
   const Clock::time_point started = Clock::now();
@@ -253,29 +258,37 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
     const auto finished = [this, nChunks] {
       return done_.load(std::memory_order_acquire) == nChunks;
     };
-    if (!pollFor(kCallerPoll, finished)) {
+    const Clock::duration poll = std::clamp<Clock::duration>(own - started, kCallerPollMin,
+                                                             kCallerPollMax);
+    if (!pollFor(poll, finished)) {
       callerWaits_.store(1);
       for (std::uint32_t d; (d = done_.load()) != nChunks;) done_.wait(d);
       callerWaits_.store(0);
     }
     heldUp = Clock::now() - own > (own - started) + kHeldUp;
   }
+  int fit = heldUp ? limit_ / 2 : limit_;
   // A worker that has not come to take a chunk while the caller took them
-  // for a long while is late (not merely slower to wake than a short job).
-  const bool late = joined_.load(std::memory_order_relaxed) < static_cast<std::uint32_t>(wake) &&
-                    Clock::now() - started > kLate;
-  adapt(heldUp || late);
+  // for a long while is late (not merely slower to wake than a short job,
+  // nor still starting): the threads that did come are those the machine
+  // runs promptly now.
+  const int joined = static_cast<int>(joined_.load(std::memory_order_relaxed));
+  if (joined < wake && Clock::now() - started > kLate &&
+      running_.load(std::memory_order_relaxed) == nWorkers_) {
+    fit = std::min(fit, joined + 1);
+  }
+  adapt(fit);
 }
 
-void ChunkPool::adapt(bool heldUp) {
-  if (heldUp) {
-    limit_ = std::max(1, limit_ / 2);
+void ChunkPool::adapt(int fit) {
+  if (fit < limit_) {
+    limit_ = std::max(1, fit);
     probe_ = std::min(2 * probe_, kMaxProbe);
     goodJobs_ = 0;
   } else if (++goodJobs_ >= probe_) {
     goodJobs_ = 0;
     probe_ = std::max(kMinProbe, probe_ / 2);
-    if (limit_ < threads()) ++limit_;
+    limit_ = std::min(threads(), 2 * limit_);
   }
 }
 
@@ -322,6 +335,7 @@ void* ChunkPool::start(void* worker) {
 }
 
 void ChunkPool::work(Worker& self) {
+  running_.fetch_add(1, std::memory_order_relaxed);
   std::uint32_t seen = 0;
   for (;;) {
     std::uint32_t job = 0;

@@ -15,10 +15,10 @@
 // itself and waits only for those that a worker has taken, never for a
 // worker that took none. A job wakes no more workers than it has chunks
 // besides the caller's, and no more than the pool's current limit: while
-// the workers keep holding the caller up (other programs take the
-// processors, a worker taken off its processor in the middle of a chunk),
-// the limit falls, down to the calling thread alone; it rises again, step
-// by step, while the workers keep up. Which threads take part never
+// the workers keep holding the caller up or coming too late (other
+// programs take the processors, a worker taken off its processor in the
+// middle of a chunk), the limit falls, down to the calling thread alone; it
+// rises again while the workers keep up. Which threads take part never
 // changes a result.
 #pragma once
 
@@ -92,11 +92,14 @@ class ChunkPool {
   std::uint32_t help(std::uint32_t job, bool worker);
   // Keeps the failure of a chunk when no earlier chunk has failed.
   void fail(std::size_t chunk, std::exception_ptr failure);
-  // The limit of threads after a job that woke workers.
-  void adapt(bool heldUp);
+  // The limit of threads after a job that could have woken workers: fit,
+  // the threads the job showed the machine runs promptly now (the limit
+  // when the job went well).
+  void adapt(int fit);
 
   std::unique_ptr<Worker[]> workers_;
   int nWorkers_ = 0;
+  std::atomic<int> running_{0};  // workers that have started
 
   // The current job. claim_ holds the job number (high half) and the next
   // chunk to hand out (low half): a chunk is taken by moving it on while
@@ -122,8 +125,8 @@ class ChunkPool {
 
   // The limit of threads a job uses, and how it moves (the caller's).
   int limit_ = 1;
-  int goodJobs_ = 0;  // jobs in a row that were not held up
-  int probe_ = 0;     // good jobs before the limit rises by one
+  int goodJobs_ = 0;  // jobs in a row that went well
+  int probe_ = 0;     // jobs that go well before the limit doubles
 };
 
 }  // namespace rt
