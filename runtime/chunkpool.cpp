@@ -12,12 +12,14 @@
 // it asks for, the first ones of the pool. The caller measures how long it
 // waits for the workers' chunks after its own share: a job held up far
 // beyond the caller's own share (a worker that the system took off its
-// processor) halves the number of threads later jobs use, a job whose
-// workers came too late to take a chunk cuts it to the threads that came;
-// after a number of jobs that go well the number doubles again, up to the
-// pool's threads. That number of jobs doubles with each cut (up to
-// kMaxProbe) and halves with each rise, so that on a machine that stays
-// busy a rise that costs a job held up comes rarely.
+// processor), or whose workers all came too late to take a chunk, counts
+// as time lost; when the caller loses more than a quarter of its time over
+// a while (rare delays cost less than fewer threads would), the number of
+// threads later jobs use is halved; after a pause without a cut the number
+// doubles again, up to the pool's threads. The pause doubles with
+// each cut (up to kMaxPause) and halves with each rise that held, so that
+// the pool takes the processors again soon after they are free, and on a
+// machine that stays busy a rise, which costs a job held up, comes rarely.
 #include "runtime/chunkpool.h"
 
 #include <malloc.h>
@@ -53,15 +55,17 @@ constexpr std::size_t kMaxPiece = 0x7FFFFFFF;
 constexpr auto kWorkerPoll = std::chrono::microseconds(50);
 constexpr auto kCallerPollMin = std::chrono::microseconds(20);
 constexpr auto kCallerPollMax = std::chrono::microseconds(200);
-// A wait for the workers' chunks beyond the caller's own share by more than
-// this is a job held up.
-constexpr auto kHeldUp = std::chrono::microseconds(100);
-// A worker asked for a job that has not taken a chunk of it after this is
-// late.
+// Workers asked for a job that have not taken a chunk of it after this
+// are late.
 constexpr auto kLate = std::chrono::microseconds(200);
-// Jobs that go well before the limit of threads rises by one: from, to.
-constexpr int kMinProbe = 16;
-constexpr int kMaxProbe = 8192;
+// The time over which the caller's losses are summed, and the share of it
+// that the caller may lose before the limit of threads is cut.
+constexpr auto kWindow = std::chrono::milliseconds(20);
+constexpr Clock::rep kLossShare = 4;  // one in this many
+// The pause between a cut of the limit of threads and its next rise:
+// from, to.
+constexpr auto kMinPause = std::chrono::milliseconds(1);
+constexpr auto kMaxPause = std::chrono::milliseconds(100);
 
 // The stack of a worker. The deepest chunk, the conversion of a block of
 // station lines, takes some 10 KiB; the sanitizers' instrumentation takes
@@ -185,7 +189,8 @@ ChunkPool::ChunkPool(int threads) noexcept {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   ::pthread_attr_destroy(&attr);
   limit_ = nWorkers_ + 1;
-  probe_ = kMinProbe;
+  pause_ = kMinPause;
+  windowStart_ = Clock::now();
 }
 
 ChunkPool::~ChunkPool() {
@@ -242,7 +247,7 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
   const int wake = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(limit_))) - 1;
   if (wake <= 0) {
     help(job, false);
-    if (limit_ < threads()) adapt(limit_);
+    if (limit_ < threads()) adapt(Clock::now(), {});
     return;
   }
   const Clock::time_point started = Clock::now();
@@ -252,9 +257,8 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
     if (w.sleeping.load()) w.go.notify_one();
   }
   help(job, false);
-  bool heldUp = false;
+  const Clock::time_point own = Clock::now();
   if (done_.load(std::memory_order_acquire) != nChunks) {
-    const Clock::time_point own = Clock::now();
     const auto finished = [this, nChunks] {
       return done_.load(std::memory_order_acquire) == nChunks;
     };
@@ -265,30 +269,39 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
       for (std::uint32_t d; (d = done_.load()) != nChunks;) done_.wait(d);
       callerWaits_.store(0);
     }
-    heldUp = Clock::now() - own > (own - started) + kHeldUp;
   }
-  int fit = heldUp ? limit_ / 2 : limit_;
-  // A worker that has not come to take a chunk while the caller took them
-  // for a long while is late (not merely slower to wake than a short job,
-  // nor still starting): the threads that did come are those the machine
-  // runs promptly now.
-  const int joined = static_cast<int>(joined_.load(std::memory_order_relaxed));
-  if (joined < wake && Clock::now() - started > kLate &&
+  const Clock::time_point end = Clock::now();
+  // The caller lost what it waited beyond its own share (the workers' chunks,
+  // if they ran, would have ended within about as much)...
+  Clock::duration loss = std::max<Clock::duration>((end - own) - (own - started), {});
+  // ...or, when the workers asked have not come to take a chunk while the
+  // caller took them all for a long while (they are late, not merely slower
+  // to wake than a short job, nor still starting), all its time.
+  if (joined_.load(std::memory_order_relaxed) == 0 && end - started > kLate &&
       running_.load(std::memory_order_relaxed) == nWorkers_) {
-    fit = std::min(fit, joined + 1);
+    loss = end - started;
   }
-  adapt(fit);
+  adapt(end, loss);
 }
 
-void ChunkPool::adapt(int fit) {
-  if (fit < limit_) {
-    limit_ = std::max(1, fit);
-    probe_ = std::min(2 * probe_, kMaxProbe);
-    goodJobs_ = 0;
-  } else if (++goodJobs_ >= probe_) {
-    goodJobs_ = 0;
-    probe_ = std::max(kMinProbe, probe_ / 2);
+void ChunkPool::adapt(Clock::time_point now, Clock::duration loss) {
+  lost_ += loss;
+  if (now - windowStart_ < kWindow) return;
+  const bool losing = lost_.count() * kLossShare > (now - windowStart_).count();
+  windowStart_ = now;
+  lost_ = {};
+  if (losing) {
+    if (limit_ == 1) return;
+    limit_ /= 2;
+    pause_ = std::min<Clock::duration>(2 * pause_, kMaxPause);
+    rose_ = false;
+    nextRise_ = now + pause_;
+  } else if (now >= nextRise_ && (limit_ < threads() || rose_)) {
+    // No cut since the last rise: it held.
+    if (rose_) pause_ = std::max<Clock::duration>(pause_ / 2, kMinPause);
+    rose_ = limit_ < threads();
     limit_ = std::min(threads(), 2 * limit_);
+    nextRise_ = now + pause_;
   }
 }
 

@@ -25,6 +25,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -92,10 +93,9 @@ class ChunkPool {
   std::uint32_t help(std::uint32_t job, bool worker);
   // Keeps the failure of a chunk when no earlier chunk has failed.
   void fail(std::size_t chunk, std::exception_ptr failure);
-  // The limit of threads after a job that could have woken workers: fit,
-  // the threads the job showed the machine runs promptly now (the limit
-  // when the job went well).
-  void adapt(int fit);
+  // The limit of threads after a job that could have woken workers, ended
+  // at `now`, in which the caller lost `loss` to the workers.
+  void adapt(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration loss);
 
   std::unique_ptr<Worker[]> workers_;
   int nWorkers_ = 0;
@@ -125,8 +125,12 @@ class ChunkPool {
 
   // The limit of threads a job uses, and how it moves (the caller's).
   int limit_ = 1;
-  int goodJobs_ = 0;  // jobs in a row that went well
-  int probe_ = 0;     // jobs that go well before the limit doubles
+  std::chrono::steady_clock::duration pause_{};      // from a cut to the next rise
+  std::chrono::steady_clock::time_point nextRise_{};  // the limit may rise from then on
+  bool rose_ = false;                                 // the last change was a rise
+  // The time the caller lost since windowStart_.
+  std::chrono::steady_clock::time_point windowStart_{};
+  std::chrono::steady_clock::duration lost_{};
 };
 
 }  // namespace rt
