@@ -67,9 +67,10 @@ constexpr Clock::rep kLossShare = 4;  // one in this many
 constexpr auto kMinPause = std::chrono::milliseconds(1);
 constexpr auto kMaxPause = std::chrono::milliseconds(100);
 
-// The stack of a worker. The deepest chunk, the conversion of a block of
-// station lines, takes some 10 KiB; the sanitizers' instrumentation takes
-// several times what plain code does.
+// The stack of a worker. The deepest chunks (the report's station rows,
+// the conversion of station lines, with a line that cannot be read) take
+// at most 12 KiB of it, the thread's own data included; the sanitizers'
+// instrumentation takes several times what plain code does.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define XF_SANITIZED 1
 #elif defined(__has_feature)
@@ -104,6 +105,12 @@ bool pollFor(Clock::duration time, Ready ready) {
     }
     if (Clock::now() >= until) return ready();
   }
+}
+
+// The stack size of a worker, in bytes.
+std::size_t workerStack() {
+  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
+  return std::max(kStack, least > 0 ? static_cast<std::size_t>(least) : std::size_t{0});
 }
 
 // The address space, in bytes, that the process may still take under its
@@ -144,15 +151,10 @@ struct alignas(64) ChunkPool::Worker {
   pthread_t thread{};
 };
 
-std::size_t ChunkPool::workerStackSize() {
-  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
-  return std::max(kStack, least > 0 ? static_cast<std::size_t>(least) : std::size_t{0});
-}
-
 ChunkPool::ChunkPool(int threads) noexcept {
   int wanted = threads < 1 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads) - 1;
   if (wanted == 0) return;
-  const std::size_t stack = workerStackSize();
+  const std::size_t stack = workerStack();
   const std::size_t spare = spareAddressSpace();
   if (spare != SIZE_MAX) {
     // Under a limit every worker's stack counts in full, and so would the

@@ -22,8 +22,6 @@
 // changes a result.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -53,9 +51,6 @@ class ChunkPool {
   // the environment variable XFORM1_THREADS, otherwise (unset or not a
   // positive integer) the number of hardware threads.
   static int threadCount();
-
-  // The stack size of a worker, in bytes.
-  static std::size_t workerStackSize();
 
   // Threads of the pool, the calling thread included.
   int threads() const { return nWorkers_ + 1; }
