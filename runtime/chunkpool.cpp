@@ -9,17 +9,17 @@
 //
 // Each worker waits on a word of its own, which the caller sets to the
 // number of the job it is asked to help with: a job wakes only the workers
-// it asks for, the first ones of the pool. The caller measures how long it
-// waits for the workers' chunks after its own share: a job held up far
-// beyond the caller's own share (a worker that the system took off its
-// processor), or whose workers all came too late to take a chunk, counts
-// as time lost; when the caller loses more than a quarter of its time over
-// a while (rare delays cost less than fewer threads would), the number of
-// threads later jobs use is halved; after a pause without a cut the number
-// doubles again, up to the pool's threads. The pause doubles with
-// each cut (up to kMaxPause) and halves with each rise that held, so that
-// the pool takes the processors again soon after they are free, and on a
-// machine that stays busy a rise, which costs a job held up, comes rarely.
+// it asks for, the first ones of the pool. The caller counts as lost the
+// time it waits for the workers' chunks beyond its own share (a worker that
+// the system took off its processor in the middle of a chunk), and all the
+// time of a job whose workers all came too late to take a chunk. When it
+// loses more than a quarter of its time over a while (a rare delay costs
+// less than fewer threads would), the number of threads later jobs use is
+// halved; after a pause without a cut the number doubles again, up to the
+// pool's threads. The pause doubles with each cut (up to kMaxPause) and
+// halves with each rise that held, so that the pool takes the processors
+// again soon after they are free, and on a machine that stays busy a rise,
+// which costs a job held up, comes rarely.
 #include "runtime/chunkpool.h"
 
 #include <malloc.h>
