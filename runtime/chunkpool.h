@@ -10,26 +10,36 @@
 // still run, and the job then throws to its caller the exception of the
 // first chunk, in chunk order, that threw. A pool runs one job at a time,
 // for one calling thread.
+//
+// A job ends when its chunks are done: the calling thread takes chunks
+// itself and waits only for those that a worker has taken, never for a
+// worker that took none. A job wakes no more workers than it has chunks
+// besides the caller's, and no more than the pool's current limit: while
+// the workers keep holding the caller up or coming too late (other
+// programs take the processors, a worker taken off its processor in the
+// middle of a chunk), the limit falls, down to the calling thread alone; it
+// rises again while the workers keep up. Which threads take part never
+// changes a result.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <type_traits>
-#include <vector>
 
 namespace rt {
 
 class ChunkPool {
  public:
   // A pool of `threads` threads in all, the calling thread included: a pool
-  // of 1 starts no thread. A thread that the system refuses leaves a
-  // smaller pool.
-  explicit ChunkPool(int threads);
+  // of 1 starts no thread. A thread that the system refuses, or that does
+  // not fit in the address space left under a limit of the process, leaves
+  // a smaller pool; so does a lack of memory for the pool itself.
+  explicit ChunkPool(int threads) noexcept;
   ~ChunkPool();
   ChunkPool(const ChunkPool&) = delete;
   ChunkPool& operator=(const ChunkPool&) = delete;
@@ -43,7 +53,11 @@ class ChunkPool {
   static int threadCount();
 
   // Threads of the pool, the calling thread included.
-  int threads() const { return static_cast<int>(workers_.size()) + 1; }
+  int threads() const { return nWorkers_ + 1; }
+
+  // The threads, the calling thread included, that a job of many chunks
+  // would use now (from 1 to threads()). For the calling thread only.
+  int threadsNow() const { return limit_; }
 
   // Calls body(chunk) once for every chunk in [0, nChunks) and returns when
   // every call has returned (or throws the failure of the first chunk that
@@ -51,7 +65,7 @@ class ChunkPool {
   template <class Body>
   void run(std::size_t nChunks, Body&& body) {
     if (nChunks == 0) return;
-    if (nChunks == 1 || workers_.empty()) {
+    if (nChunks == 1 || nWorkers_ == 0) {
       for (std::size_t c = 0; c < nChunks; ++c) body(c);
       return;
     }
@@ -62,30 +76,56 @@ class ChunkPool {
 
  private:
   using Task = void (*)(void*, std::size_t);
+  struct Worker;
+
   void runJob(std::size_t nChunks, Task task, void* ctx);
-  void work();
-  // Takes and runs chunks of the current job until none is left.
-  void drain();
+  // One job of at most kMaxPiece chunks, from chunk `base` on.
+  void runPiece(std::size_t base, std::uint32_t nChunks, Task task, void* ctx);
+  static void* start(void* worker);
+  void work(Worker& self);
+  // Takes and runs chunks of job `job` while it has any (worker: for a
+  // worker); returns the number of chunks run.
+  std::uint32_t help(std::uint32_t job, bool worker);
   // Keeps the failure of a chunk when no earlier chunk has failed.
   void fail(std::size_t chunk, std::exception_ptr failure);
+  // The limit of threads after a job that could have woken workers, ended
+  // at `now`, in which the caller lost `loss` to the workers.
+  void adapt(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration loss);
 
-  std::vector<std::thread> workers_;
-  // The current job: written before generation_ moves on, read after.
+  std::unique_ptr<Worker[]> workers_;
+  int nWorkers_ = 0;
+  std::atomic<int> running_{0};  // workers that have started
+
+  // The current job. claim_ holds the job number (high half) and the next
+  // chunk to hand out (low half): a chunk is taken by moving it on while
+  // the job number is still the one the taker helps with, so that a worker
+  // late for a job never takes a chunk of a later one. task_, ctx_ and
+  // base_ are written between jobs only, and read by a thread that has
+  // taken a chunk (its job cannot end before the chunk is done).
+  std::atomic<std::uint64_t> claim_{0};
+  std::atomic<std::uint32_t> nChunks_{0};
+  std::atomic<std::uint32_t> done_{0};       // chunks done
+  std::atomic<std::uint32_t> joined_{0};     // workers that took a chunk
+  std::atomic<std::uint32_t> callerWaits_{0};  // the caller sleeps on done_
   Task task_ = nullptr;
   void* ctx_ = nullptr;
-  std::size_t nChunks_ = 0;
-  std::atomic<std::size_t> next_{0};      // next chunk to hand out
-  std::atomic<unsigned long> generation_{0};  // jobs started
-  std::atomic<int> busy_{0};      // workers not yet done with the current job
-  std::atomic<int> sleepers_{0};  // workers blocked on wake_
+  std::size_t base_ = 0;
+  std::uint32_t job_ = 0;  // number of the last job (the caller's)
   std::atomic<bool> stop_{false};
+
   // The failure of the current job with the lowest chunk number.
   std::mutex failMutex_;
   std::exception_ptr failure_;
   std::size_t failedChunk_ = 0;
-  // A worker that finds no job for a while sleeps on wake_.
-  std::mutex mutex_;
-  std::condition_variable wake_;
+
+  // The limit of threads a job uses, and how it moves (the caller's).
+  int limit_ = 1;
+  std::chrono::steady_clock::duration pause_{};      // from a cut to the next rise
+  std::chrono::steady_clock::time_point nextRise_{};  // the limit may rise from then on
+  bool rose_ = false;                                 // the last change was a rise
+  // The time the caller lost since windowStart_.
+  std::chrono::steady_clock::time_point windowStart_{};
+  std::chrono::steady_clock::duration lost_{};
 };
 
 }  // namespace rt

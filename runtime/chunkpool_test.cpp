@@ -6,8 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -104,6 +109,187 @@ TEST(ChunkPool, OneThreadRunsOnTheCaller) {
     order.push_back(c);
   });
   EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+// The workers of a pool, found by a job whose chunks wait until every thread
+// of the pool has taken one: their thread handles and system thread ids.
+struct PoolThreads {
+  std::vector<pthread_t> handles;
+  std::vector<pid_t> ids;
+};
+std::optional<PoolThreads> workersOf(ChunkPool& pool) {
+  const auto caller = pthread_self();
+  const std::size_t all = static_cast<std::size_t>(pool.threads());
+  std::mutex mutex;
+  std::condition_variable arrived;
+  PoolThreads found;
+  std::size_t count = 0;
+  bool complete = true;
+  pool.run(all, [&](std::size_t) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++count;
+    if (!pthread_equal(pthread_self(), caller)) {
+      found.handles.push_back(pthread_self());
+      found.ids.push_back(::gettid());
+    }
+    arrived.notify_all();
+    if (!arrived.wait_for(lock, std::chrono::seconds(30), [&] { return count == all; })) {
+      complete = false;
+    }
+  });
+  if (!complete) return std::nullopt;
+  return found;
+}
+
+// Holds the pool's workers with a signal that they take (the one of a bad
+// system call, which the workers leave unblocked) until release(): a worker
+// that the system does not run. The signal is sent once the workers sleep:
+// a handler that waits must not interrupt a sanitizer's bookkeeping of an
+// atomic operation, which another thread may need.
+std::atomic<int> workersHeld{0};
+std::atomic<bool> holdWorkers{false};
+void holdWorker(int) {
+  ++workersHeld;
+  const timespec pause{0, 1000000};
+  while (holdWorkers.load()) ::nanosleep(&pause, nullptr);
+  --workersHeld;
+}
+class HeldWorkers {
+ public:
+  explicit HeldWorkers(const std::vector<pthread_t>& workers) {
+    struct sigaction action {};
+    action.sa_handler = holdWorker;
+    sigemptyset(&action.sa_mask);
+    ok_ = ::sigaction(SIGSYS, &action, &previous_) == 0;
+    if (!ok_) return;
+    holdWorkers.store(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (const pthread_t w : workers) ::pthread_kill(w, SIGSYS);
+    for (int i = 0; i < 30000 && workersHeld.load() < static_cast<int>(workers.size()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ok_ = workersHeld.load() == static_cast<int>(workers.size());
+  }
+  ~HeldWorkers() { release(); }
+  bool ok() const { return ok_; }
+  void release() {
+    if (!holdWorkers.exchange(false)) return;
+    while (workersHeld.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::sigaction(SIGSYS, &previous_, nullptr);
+  }
+
+ private:
+  struct sigaction previous_ {};
+  bool ok_ = false;
+};
+
+TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
+  // Workers that the system does not run (another program has the
+  // processors) take no chunk: the caller takes them all, and the job ends
+  // without waiting for them. Afterwards the workers go back to waiting
+  // and take their share of later jobs.
+  ChunkPool pool(4);
+  const std::optional<PoolThreads> workers = workersOf(pool);
+  ASSERT_TRUE(workers) << "the pool's threads did not all take a chunk";
+  ASSERT_EQ(workers->handles.size(), 3u);
+  HeldWorkers held(workers->handles);
+  ASSERT_TRUE(held.ok()) << "the workers could not be held";
+
+  // Should a job wait for its workers, the guard releases them after a
+  // minute, and the test fails.
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool jobEnded = false, guardReleased = false;
+  std::thread guard([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!ended.wait_for(lock, std::chrono::seconds(60), [&] { return jobEnded; })) {
+      guardReleased = true;
+      holdWorkers.store(false);
+    }
+  });
+  const auto caller = pthread_self();
+  std::vector<std::atomic<int>> byCaller(64), calls(64);
+  // Jobs with chunks that take a while, for which the workers asked never
+  // come: the pool falls to the caller alone.
+  int jobs = 0;
+  bool alone = false;
+  for (; jobs < 1000 && !alone; ++jobs) {
+    pool.run(calls.size(), [&](std::size_t c) {
+      ++calls[c];
+      if (pthread_equal(pthread_self(), caller)) ++byCaller[c];
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    });
+    alone = pool.threadsNow() == 1;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    jobEnded = true;
+  }
+  ended.notify_all();
+  guard.join();
+  EXPECT_FALSE(guardReleased) << "a job waited for workers that took no chunk";
+  for (std::size_t c = 0; c < calls.size(); ++c) {
+    EXPECT_EQ(calls[c].load(), jobs) << "chunk " << c;
+    EXPECT_EQ(byCaller[c].load(), jobs) << "chunk " << c;
+  }
+  EXPECT_TRUE(alone) << "the pool still asks for the held workers after " << jobs << " jobs";
+
+  held.release();
+  for (int job = 0; job < 50; ++job) {
+    std::vector<int> again(64, 0);
+    pool.run(again.size(), [&again](std::size_t c) { ++again[c]; });
+    for (std::size_t c = 0; c < again.size(); ++c) ASSERT_EQ(again[c], 1) << "chunk " << c;
+  }
+}
+
+// The voluntary context switches of a thread of the process (each time it
+// went to sleep); nothing where the system does not show them.
+std::optional<long> sleepsOf(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  }
+  return std::nullopt;
+}
+
+TEST(ChunkPool, JobOfFewChunksWakesNoMoreWorkersThanItNeeds) {
+  // A worker that is woken goes to sleep again afterwards: its count of
+  // sleeps shows it. A job of one chunk wakes none, a job of two at most
+  // one, a job of three at most two.
+  ChunkPool pool(8);
+  const std::optional<PoolThreads> workers = workersOf(pool);
+  ASSERT_TRUE(workers) << "the pool's threads did not all take a chunk";
+  const auto sleeps = [&] {
+    std::vector<long> counts;
+    for (const pid_t id : workers->ids) {
+      const std::optional<long> n = sleepsOf(id);
+      if (n) counts.push_back(*n);
+    }
+    return counts;
+  };
+  for (const std::size_t nChunks : {1u, 2u, 3u}) {
+    SCOPED_TRACE(std::to_string(nChunks) + " chunks");
+    // Every worker asleep.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<long> before = sleeps();
+    if (before.size() != workers->ids.size()) GTEST_SKIP() << "no count of sleeps of a thread here";
+    for (int job = 0; job < 20; ++job) {
+      std::vector<int> calls(nChunks, 0);
+      pool.run(nChunks, [&calls](std::size_t c) {
+        ++calls[c];
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      });
+      for (int n : calls) ASSERT_EQ(n, 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<long> after = sleeps();
+    ASSERT_EQ(after.size(), before.size());
+    std::size_t woken = 0;
+    for (std::size_t k = 0; k < before.size(); ++k) woken += after[k] != before[k];
+    EXPECT_LE(woken, nChunks - 1);
+  }
 }
 
 std::atomic<pthread_t> signalTakenBy{};

@@ -1,13 +1,16 @@
 // Whole runs on a generated network of several thousand stations, with
 // outliers, by one thread and by several: the report and every result file
 // must be the same byte for byte (the clock masked), whatever the number of
-// threads; with one thread, the program starts no thread at all.
+// threads; with one thread, the program starts no thread at all; a run that
+// fits in a limited address space on one thread fits there with the
+// default number of threads too.
 #include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -96,6 +99,56 @@ INSTANTIATE_TEST_SUITE_P(
                  {"HLM_2 1 \"1\"", "HLM_2 1 \"0\""},
                  {"HLM_3 1 \"1\"", "HLM_3 1 \"0\""}}}),
     [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define XF_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define XF_SANITIZED 1
+#endif
+#endif
+
+TEST(Xform1AddressSpace, RunThatFitsOnOneThreadFitsWithTheDefaultThreads) {
+#ifdef XF_SANITIZED
+  GTEST_SKIP() << "a sanitized program reserves far more address space than the limit";
+#else
+  // 100000 stations take some 40 MiB on one thread; under a limit of 64 MiB
+  // the pool's threads must leave the run the room it needs.
+  RunDir source("address_space_network");
+  ASSERT_TRUE(e2e::generateNetwork(source, "100000 100"));
+  const auto limited = [] {
+    const rlimit lim{rlim_t{64} << 20, rlim_t{64} << 20};
+    if (::setrlimit(RLIMIT_AS, &lim) != 0) ::_exit(125);
+  };
+  std::vector<std::string> firstTexts;
+  for (const char* threads : {"1", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(threads != nullptr ? "one thread" : "the default threads");
+    RunDir dir("address_space");
+    for (const std::string name : {"CONST.", "DATUM.", "REF.CRD", "LOC.CRD", "XFORM1.INP"}) {
+      dir.put(name, source.text(name));
+    }
+    e2e::RunResult result;
+    {
+      const rttest::EnvVariable variable("XFORM1_THREADS", threads);
+      result = e2e::run(dir, {"XFORM1.INP"}, limited);
+    }
+    if (result.status == 125) GTEST_SKIP() << "the address-space limit cannot be set here";
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(dir.text("XFORM1.OUT").find("REJECTED STATIONS     :   100"), std::string::npos);
+    std::vector<std::string> texts = {e2e::maskClock(result.out), e2e::maskClock(result.err)};
+    for (const std::string& name : dir.files()) texts.push_back(e2e::maskClock(dir.text(name)));
+    if (firstTexts.empty()) {
+      firstTexts = texts;
+      continue;
+    }
+    ASSERT_EQ(texts.size(), firstTexts.size());
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+      EXPECT_TRUE(texts[k] == firstTexts[k]) << "file " << k << " differs";
+    }
+  }
+#endif
+}
 
 // Makes the calling process die (SIGSYS) as soon as it starts a thread: a
 // clone with CLONE_THREAD is fatal, and clone3, whose flags a filter cannot

@@ -546,7 +546,7 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
   // Each group of accumulators takes its share of the work on every
   // station (coordinates, residual, design columns): with two threads one
   // thread folding all sums is faster.
-  if (pool_.threads() < kSplitThreads) return false;
+  if (pool_.threadsNow() < kSplitThreads) return false;
   const unsigned needed = partsOf(pt);
   // The translations alone: the plain kernel.
   if ((needed & ~kPartT) == 0) return false;

@@ -144,8 +144,8 @@ class Sweep {
   // own group of accumulators over all used stations in station order
   // (block after block of kSplitBlock stations, the groups of a block shared
   // by the pool's threads); the residual sums are one more group. Returns
-  // false where the one-thread kernel serves: a pool of fewer than
-  // kSplitThreads threads, or the translations alone.
+  // false where the one-thread kernel serves: a pool that would use fewer
+  // than kSplitThreads threads now, or the translations alone.
   static constexpr std::size_t kSplitBlock = 16384;
   static constexpr int kSplitThreads = 3;
   bool runSplit(const Point& pt, Residuals mode);
