@@ -300,18 +300,23 @@ TEST_F(OpnsysTest, MessageFileOfItsOwnKnownBeforehand) {
       {{"ERRMRG", {"1", "1"}}, {"SYSERR", {"@XFORM1.ERR"}}},
       {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}},
   };
+  // A name that is not "SYSOUT" (" SYSOUT", "sysout") is a file of the
+  // working directory: the cases run in the temporary one.
+  const fs::path start = fs::current_path();
   for (const Keys& keys : cases) {
     std::string trace;
     for (const auto& [name, values] : keys)
       for (const std::string& v : values) trace += " " + name + "=\"" + v + "\"";
     SCOPED_TRACE(trace);
     freshRun();
+    fs::current_path(dir_);
     setKeys(keys);
     const bool own = ERRFIL();
     EXPECT_EQ(console_.str(), "");
     exitStatusOf(OPNSYS);
     EXPECT_EQ(own, LFNMSG == LFNERF);
     rt::resetUnits();
+    fs::current_path(start);
   }
 }
 
