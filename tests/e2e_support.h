@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/testsanitizer.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
