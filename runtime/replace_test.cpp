@@ -163,9 +163,17 @@ TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
       {"no inode left", -1, "nr_inodes=16,size=1m", Fill::Inodes, ": No space left on device"},
       {"no block left", -1, "size=64k", Fill::Blocks, ""},
   };
-  std::string skipped;
+  std::string skipped;  // the cases that did not run, and why
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (XF_ADDRESS_SANITIZER && c.freeDescriptors >= 0) {
+      // The runtime of the address sanitizer, and of the undefined-behaviour
+      // checks built with it, needs descriptors of its own: it checks memory
+      // through a pipe, and without one takes a valid object for a bad one.
+      skipped += std::string(skipped.empty() ? "" : "; ") + c.what +
+                 ": the sanitizer's runtime needs descriptors of its own";
+      continue;
+    }
     const fs::path disk = dir_ / "disk";
     const std::string target = (disk / "T.CRD").string();
     fs::create_directories(disk);
@@ -204,7 +212,7 @@ TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
     });
     fs::remove_all(disk);
     if (o.skipped) {
-      skipped = o.text;
+      skipped += std::string(skipped.empty() ? "" : "; ") + c.what + ": " + o.text;
       continue;
     }
     const std::string want = c.fill == Fill::Blocks
@@ -213,7 +221,7 @@ TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
                                        c.want + " | old\n";
     EXPECT_EQ(o.text, want);
   }
-  if (!skipped.empty()) GTEST_SKIP() << skipped << ": the small file system cases did not run";
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST_F(Replace, TargetsThatAreWrittenInPlace) {

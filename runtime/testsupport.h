@@ -1,7 +1,7 @@
 // Test support shared by the tests of every folder: a fresh temporary
 // directory per test, the content of a file, the request that opens a
 // result file, an environment variable and a file-size limit set for a
-// while. Used by tests only.
+// while, the sanitizer the tests are built with. Used by tests only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "runtime/testsanitizer.h"
 #include "runtime/units.h"
 
 namespace rttest {

@@ -7,12 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "e2e_support.h"
+#include "e2e_support.h"  // std::regex too: see there
 
 namespace {
 

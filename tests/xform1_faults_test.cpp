@@ -371,27 +371,15 @@ TEST(Xform1Faults, FileSizeLimitDuringEachResultFile) {
   }
 }
 
-// Built with the address sanitizer (and the undefined-behaviour checks that
-// come with it), whose runtime needs descriptors of its own: its checks of
-// memory go through a pipe.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST(Xform1Faults, NoDescriptorForTheNewFileLeavesTheOldResultFiles) {
   // Too few descriptors to make the new file beside a result file, and a
   // file-size limit that an old file written in place would run into: the
   // run ends with status 127 naming the first result file, and every old
   // result file keeps its content.
-  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own";
+  // The runtime of the address sanitizer, and of the undefined-behaviour
+  // checks built with it, needs descriptors of its own: its checks of memory
+  // go through a pipe.
+  if (XF_ADDRESS_SANITIZER) GTEST_SKIP() << "the sanitizer's runtime needs descriptors of its own";
   struct Case {
     const char* what;
     std::vector<std::string> keys;  // the result files of the run

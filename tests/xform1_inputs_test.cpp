@@ -27,17 +27,6 @@
 #include "e2e_support.h"
 #include "runtime/testsupport.h"
 
-// The sanitizers reserve address ranges far beyond any limit of the address
-// space that a run could live with.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define XF_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define XF_SANITIZED 1
-#endif
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -359,16 +348,12 @@ TEST_F(LargeInputs, EverySignalThatEndsTheRunRemovesTheNewFiles) {
 class LargeInputsUnderLimits : public LargeInputs {
  protected:
   static void SetUpTestSuite() {
-#ifndef XF_SANITIZED
-    LargeInputs::SetUpTestSuite();
-#endif
+    if (rttest::kSanitizer == nullptr) LargeInputs::SetUpTestSuite();
   }
 };
 
 TEST_F(LargeInputsUnderLimits, RunningOutOfMemoryNeverAborts) {
-#ifdef XF_SANITIZED
-  GTEST_SKIP() << "the sanitizers reserve more address space than any limit here leaves";
-#else
+  XF_SKIP_UNDER_SANITIZER("its runtime reserves more address space than any limit here leaves");
   // Limits of the address space from one that hardly lets the program start
   // up to one it can finish with, on one thread: each run that cannot get
   // its memory stops with the allocation block of the array or with the
@@ -412,7 +397,6 @@ TEST_F(LargeInputsUnderLimits, RunningOutOfMemoryNeverAborts) {
   }
   EXPECT_TRUE(finished) << "no limit let the run finish";
   if (failed == 0) GTEST_SKIP() << "no limit lets the program start here but not finish";
-#endif
 }
 
 }  // namespace

@@ -100,19 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"HLM_3 1 \"1\"", "HLM_3 1 \"0\""}}}),
     [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define XF_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define XF_SANITIZED 1
-#endif
-#endif
-
 TEST(Xform1AddressSpace, RunThatFitsOnOneThreadFitsWithTheDefaultThreads) {
-#ifdef XF_SANITIZED
-  GTEST_SKIP() << "a sanitized program reserves far more address space than the limit";
-#else
+  XF_SKIP_UNDER_SANITIZER("the program reserves far more address space than the limit");
   // 100000 stations take some 40 MiB on one thread; under a limit of 64 MiB
   // the pool's threads must leave the run the room it needs.
   RunDir source("address_space_network");
@@ -147,7 +136,6 @@ TEST(Xform1AddressSpace, RunThatFitsOnOneThreadFitsWithTheDefaultThreads) {
       EXPECT_TRUE(texts[k] == firstTexts[k]) << "file " << k << " differs";
     }
   }
-#endif
 }
 
 // Makes the calling process die (SIGSYS) as soon as it starts a thread: a

@@ -20,6 +20,7 @@
 #include "frame/reset.h"
 #include "frame/runid.h"
 #include "runtime/process.h"
+#include "runtime/testsanitizer.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 #include "stations/algebra.h"
@@ -668,6 +669,10 @@ TEST_F(HelmertTest, FailedAllocationStopsWithItsBlock) {
   // In a fresh process whose address space leaves no room for the
   // north/east/up matrices (108 kB for 1500 stations): the allocation block
   // and the stop, not a crash.
+  XF_SKIP_UNDER_SANITIZER(
+      "its runtime holds terabytes of address space and ends the process when a mapping of "
+      "its own fails, so no address-space limit leaves room for the run and none for the "
+      "matrices");
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   Network net = synthetic(europe(1500), {1, 2, 3, 0, 0, 0, 1}, 2, false);
   auto runWithoutRoom = [&] {
@@ -932,6 +937,8 @@ TEST_F(HelmertTest, LargeNetworkWithRejectionsStaysLinear) {
   EXPECT_EQ(net.ityp[99999], -1);
   EXPECT_EQ(std::count(net.ityp.begin(), net.ityp.end(), -1), 3);
   expectParams(r, truth, kAll);
+  XF_SKIP_UNDER_SANITIZER("the time limit would measure the sanitizer (" +
+                          std::to_string(seconds) + " s)");
   EXPECT_LT(seconds, 10.0);
 }
 
