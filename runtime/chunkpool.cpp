@@ -14,14 +14,22 @@
 // the system took off its processor in the middle of a chunk), and all the
 // time of a job whose workers all came too late to take a chunk. When it
 // loses more than a quarter of its time over a while (a rare delay costs
-// less than fewer threads would), the number of threads later jobs use is
-// halved; after a pause without a cut the number doubles again, up to the
-// pool's threads. The pause doubles with each cut (up to kMaxPause) and
+// less than fewer threads would), or when the system's processors are
+// wanted by more threads than they can run over more than a quarter of
+// that while (other programs, or other runs of this one, take them: the
+// processor pressure that Linux counts, /proc/pressure/cpu), the number of
+// threads later jobs use is halved; after a pause without a cut, and while
+// the pressure stays low, the number doubles again, up to the pool's
+// threads. Threads that wait for a processor do no work, and under such
+// pressure the work that several threads share costs more processor time
+// than one thread's would (each waits for the others and shares the
+// common work of a station), so a crowded machine gets few threads. The pause doubles with each cut (up to kMaxPause) and
 // halves with each rise that held, so that the pool takes the processors
 // again soon after they are free, and on a machine that stays busy a rise,
 // which costs a job held up, comes rarely.
 #include "runtime/chunkpool.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
@@ -62,10 +70,13 @@ constexpr auto kLate = std::chrono::microseconds(200);
 // that the caller may lose before the limit of threads is cut.
 constexpr auto kWindow = std::chrono::milliseconds(20);
 constexpr Clock::rep kLossShare = 4;  // one in this many
+// The share of the window (one in this many) during which threads of the
+// system may wait for a processor without stopping a rise of the limit.
+constexpr Clock::rep kPressureShare = 16;
 // The pause between a cut of the limit of threads and its next rise:
 // from, to.
 constexpr auto kMinPause = std::chrono::milliseconds(1);
-constexpr auto kMaxPause = std::chrono::milliseconds(100);
+constexpr auto kMaxPause = std::chrono::milliseconds(400);
 
 // The stack of a worker. The deepest chunks (the report's station rows,
 // the conversion of station lines, with a line that cannot be read) take
@@ -106,6 +117,30 @@ bool pollFor(Clock::duration time, Ready ready) {
     if (Clock::now() >= until) return ready();
   }
 }
+
+// The time, in microseconds since the system started, during which some
+// thread of the system was ready to run and waited for a processor (the
+// processor pressure that Linux counts, "some ... total="); false where the
+// system does not tell.
+bool processorPressure(std::uint64_t& stalled) {
+  const int fd = ::open("/proc/pressure/cpu", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[256];
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const char* total = std::strstr(text, "total=");
+  if (std::strncmp(text, "some", 4) != 0 || total == nullptr) return false;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(total + 6, &end, 10);
+  if (end == total + 6) return false;
+  stalled = value;
+  return true;
+}
+
+// Where the pools read the processor pressure (a test hook may replace it).
+std::atomic<bool (*)(std::uint64_t&)> pressureSource{processorPressure};
 
 // The stack size of a worker, in bytes.
 std::size_t workerStack() {
@@ -207,6 +242,10 @@ ChunkPool::~ChunkPool() {
   }
 }
 
+void ChunkPool::setPressureSource(bool (*source)(std::uint64_t& stalled)) {
+  pressureSource.store(source != nullptr ? source : processorPressure);
+}
+
 ChunkPool& ChunkPool::shared() {
   static ChunkPool pool(threadCount());
   return pool;
@@ -289,7 +328,26 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
 void ChunkPool::adapt(Clock::time_point now, Clock::duration loss) {
   lost_ += loss;
   if (now - windowStart_ < kWindow) return;
-  const bool losing = lost_.count() * kLossShare > (now - windowStart_).count();
+  const Clock::rep window = (now - windowStart_).count();
+  // The processors are wanted by more threads than they can run (this
+  // run's and other programs'): some thread waited for one during more
+  // than a quarter of the window. While any waited more than a sixteenth,
+  // the limit does not rise.
+  bool crowded = false;
+  bool busy = false;
+  std::uint64_t stalled = 0;
+  if (pressureSource.load(std::memory_order_relaxed)(stalled)) {
+    if (havePressure_) {
+      const std::chrono::microseconds stall(
+          static_cast<std::chrono::microseconds::rep>(stalled - stalled_));
+      const Clock::rep waited = std::chrono::duration_cast<Clock::duration>(stall).count();
+      crowded = waited * kLossShare > window;
+      busy = waited * kPressureShare > window;
+    }
+    stalled_ = stalled;
+    havePressure_ = true;
+  }
+  const bool losing = crowded || lost_.count() * kLossShare > window;
   windowStart_ = now;
   lost_ = {};
   if (losing) {
@@ -298,7 +356,7 @@ void ChunkPool::adapt(Clock::time_point now, Clock::duration loss) {
     pause_ = std::min<Clock::duration>(2 * pause_, kMaxPause);
     rose_ = false;
     nextRise_ = now + pause_;
-  } else if (now >= nextRise_ && (limit_ < threads() || rose_)) {
+  } else if (now >= nextRise_ && (limit_ < threads() || rose_) && !busy) {
     // No cut since the last rise: it held.
     if (rose_) pause_ = std::max<Clock::duration>(pause_ / 2, kMinPause);
     rose_ = limit_ < threads();

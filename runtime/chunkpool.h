@@ -18,8 +18,10 @@
 // the workers keep holding the caller up or coming too late (other
 // programs take the processors, a worker taken off its processor in the
 // middle of a chunk), the limit falls, down to the calling thread alone; it
-// rises again while the workers keep up. Which threads take part never
-// changes a result.
+// rises again while the workers keep up. It falls too while the system's
+// processors are wanted by more threads than they can run (other programs
+// or other runs take them), and rises only while they are not. Which
+// threads take part never changes a result.
 #pragma once
 
 #include <atomic>
@@ -51,6 +53,11 @@ class ChunkPool {
   // the environment variable XFORM1_THREADS, otherwise (unset or not a
   // positive integer) the number of hardware threads.
   static int threadCount();
+
+  // Test hook: the source of the system's processor pressure (the time, in
+  // microseconds, during which some thread waited for a processor; false:
+  // not known) for every pool; nullptr restores the system's own.
+  static void setPressureSource(bool (*source)(std::uint64_t& stalled));
 
   // Threads of the pool, the calling thread included.
   int threads() const { return nWorkers_ + 1; }
@@ -126,6 +133,10 @@ class ChunkPool {
   // The time the caller lost since windowStart_.
   std::chrono::steady_clock::time_point windowStart_{};
   std::chrono::steady_clock::duration lost_{};
+  // The system's processor pressure at the end of the last window
+  // (microseconds during which some thread waited for a processor).
+  bool havePressure_ = false;
+  std::uint64_t stalled_ = 0;
 };
 
 }  // namespace rt

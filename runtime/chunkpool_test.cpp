@@ -242,6 +242,47 @@ TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
   }
 }
 
+// A system whose processors some thread always waits for, and one where
+// none ever waits: the processor pressure that the pool reads.
+bool fullPressure(std::uint64_t& stalled) {
+  using namespace std::chrono;
+  stalled = static_cast<std::uint64_t>(
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+  return true;
+}
+bool noPressure(std::uint64_t& stalled) {
+  stalled = 0;
+  return true;
+}
+
+TEST(ChunkPool, CrowdedProcessorsGetFewerThreadsAndFreeOnesAllAgain) {
+  // While the system's processors are wanted by more threads than they
+  // can run, later jobs use fewer threads, down to the caller alone; once
+  // they are free again, jobs use all of the pool's threads again. Every
+  // chunk runs once whatever the threads.
+  struct Restore {
+    ~Restore() { ChunkPool::setPressureSource(nullptr); }
+  } restore;
+  ChunkPool pool(8);
+  if (pool.threads() < 8) GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
+  const auto jobsUntil = [&pool](int threads) {
+    int jobs = 0;
+    for (; jobs < 20000 && pool.threadsNow() != threads; ++jobs) {
+      std::vector<int> calls(16, 0);
+      pool.run(calls.size(), [&calls](std::size_t c) {
+        ++calls[c];
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+      });
+      for (std::size_t c = 0; c < calls.size(); ++c) EXPECT_EQ(calls[c], 1) << "chunk " << c;
+    }
+    return pool.threadsNow() == threads;
+  };
+  ChunkPool::setPressureSource(fullPressure);
+  EXPECT_TRUE(jobsUntil(1)) << "still " << pool.threadsNow() << " threads on crowded processors";
+  ChunkPool::setPressureSource(noPressure);
+  EXPECT_TRUE(jobsUntil(8)) << "only " << pool.threadsNow() << " threads on free processors";
+}
+
 // The voluntary context switches of a thread of the process (each time it
 // went to sleep); nothing where the system does not show them.
 std::optional<long> sleepsOf(pid_t thread) {
