@@ -166,10 +166,12 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
 
   // Neither the file nor the unit may stay connected elsewhere. A result
   // file not finished there is dropped, not put in place; any other file is
-  // closed as it stands.
+  // closed as it stands. A file that several units may hold at once (a
+  // device such as /dev/null, the program's standard output) stays where
+  // it is connected: the program output, say, goes on there.
   const std::string path = rt::fileNameOf(name);
   const rt::FileInquiry file = rt::inquireFile(path);
-  if (file.opened && file.unit >= 0) rt::closeUnit(file.unit, rt::Disp::Discard);
+  if (file.opened && file.unit >= 0 && !file.shared) rt::closeUnit(file.unit, rt::Disp::Discard);
   if (rt::unitOpened(lfn)) rt::closeUnit(lfn, rt::Disp::Discard);
 
   rt::OpenRequest request;

@@ -328,6 +328,7 @@ FileInquiry inquireFile(const std::string& path) {
       if (u.replacement) answer.exist = true;
       answer.opened = true;
       answer.unit = number;
+      answer.shared = !u.regular || u.sharesConsole;
       break;
     }
   }

@@ -98,6 +98,10 @@ struct FileInquiry {
   bool exist = false;
   bool opened = false;
   int unit = -1;  // the unit to which the file is connected, -1 if none
+  // The file connected is one that several units may hold at once: not a
+  // regular file (a device such as /dev/null, a FIFO), or the file that is
+  // the program's standard output or error.
+  bool shared = false;
 };
 FileInquiry inquireFile(const std::string& path);
 

@@ -342,6 +342,18 @@ std::vector<Allowed> allowedCases() {
                    {"COORDRS", {"/dev/null"}},
                    {"OKSTA", {"/dev/null"}}},
        .reference = {{"REJECT", {"1"}}, {"LISTFIL", {""}}}},
+      // ... and for the program output and the messages as well: opening a
+      // result there leaves the program output where it is connected.
+      {.name = "output_and_results_to_the_null_device",
+       .options = {{"SYSOUT", {"/dev/null"}},
+                   {"ERRMRG", {"0"}},
+                   {"SYSERR", {"/dev/null"}},
+                   {"REJECT", {"1"}},
+                   {"LISTFIL", {"/dev/null"}},
+                   {"TRNFIL", {"/dev/null"}},
+                   {"COORDRS", {"/dev/null"}},
+                   {"OKSTA", {"/dev/null"}}},
+       .reference = {{"SYSOUT", {"/dev/null"}}, {"REJECT", {"1"}}, {"LISTFIL", {""}}}},
   };
 }
 
