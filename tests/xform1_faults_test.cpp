@@ -624,6 +624,21 @@ Outcome runOnSmallDisk(const RunDir& dir, const std::string& options,
   return runIn(dir, how);
 }
 
+// Uses up the blocks and then the inodes of the small disk.
+void fillDisk(const fs::path& disk) {
+  const int data = ::open((disk / "fill.data").c_str(), O_WRONLY | O_CREAT, 0644);
+  const std::string block(4096, 'f');
+  while (data >= 0 && ::write(data, block.data(), block.size()) > 0) {
+  }
+  ::close(data);
+  for (int i = 0;; ++i) {
+    const int fd =
+        ::open((disk / ("fill." + std::to_string(i))).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) break;
+    ::close(fd);
+  }
+}
+
 // The names listed in names.after by runOnSmallDisk.
 std::multiset<std::string> namesOnTheDisk(const RunDir& dir) {
   std::multiset<std::string> names;
@@ -686,17 +701,7 @@ TEST(Xform1Faults, FullDiskLeavesTheOldListOfRejectedStations) {
         dir, "size=64k,nr_inodes=32",
         [old](const fs::path& disk) {
           if (old) e2e::writeFile(disk / "REJECT.LST", "old list\n");
-          const int data = ::open((disk / "fill.data").c_str(), O_WRONLY | O_CREAT, 0644);
-          const std::string block(4096, 'f');
-          while (data >= 0 && ::write(data, block.data(), block.size()) > 0) {
-          }
-          ::close(data);
-          for (int i = 0;; ++i) {
-            const int fd = ::open((disk / ("fill." + std::to_string(i))).c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL, 0644);
-            if (fd < 0) break;
-            ::close(fd);
-          }
+          fillDisk(disk);
         },
         {"REJECT.LST"});
     if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
@@ -709,6 +714,28 @@ TEST(Xform1Faults, FullDiskLeavesTheOldListOfRejectedStations) {
     }
     for (const std::string& name : names) EXPECT_EQ(name.find(".~"), std::string::npos) << name;
   }
+}
+
+TEST(Xform1Faults, FullDiskStillRemovesTheOldListWhenNothingIsRejected) {
+  // A run that rejects no station removes an old list of rejected stations:
+  // that takes no new file, so a disk without a free inode or block does
+  // not stop it.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  RunDir dir("fault_full_disk_no_outlier");
+  ASSERT_TRUE(e2e::generateNetwork(dir, "2000 0"));
+  dir.put("XFORM1.INP", e2e::replaced(dir.text("XFORM1.INP"), "LISTFIL 1 \"REJECTED.LST\"",
+                                      "LISTFIL 1 \"disk/REJECT.LST\""));
+  const Outcome o = runOnSmallDisk(
+      dir, "size=64k,nr_inodes=32",
+      [](const fs::path& disk) {
+        e2e::writeFile(disk / "REJECT.LST", "old list\n");
+        fillDisk(disk);
+      },
+      {});
+  if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";
+  EXPECT_TRUE(o.exited(0)) << o.wait << " " << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(namesOnTheDisk(dir).count("REJECT.LST"), 0u);
 }
 
 TEST_F(LargeRun, TheNewFileBesideATargetIsNoMoreReadableThanIt) {

@@ -201,9 +201,10 @@ void HelmReport::rejection(int nStat, std::span<const int> ITYP,
   if (nRejected == 0) {
     rt::writeFmt(unit_, "(//,' NO OUTLIER DETECTED',/)");
     if (haveList) {
-      // Remove a list left by an earlier run.
+      // Remove a list left by an earlier run. That needs no new file beside
+      // it: the list is opened where it stands.
       int iostat = 0;
-      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
+      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
       OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
       rt::closeUnit(LFNRD, rt::Disp::Delete);
     }
