@@ -117,31 +117,11 @@ int createBeside(int dirFd, const std::string& absDir, const std::string& target
   return -1;
 }
 
-// The process's umask, read without changing it (the umask call sets it, for
-// every thread, for a moment); -1 when it cannot be read this way.
-int umaskOfProcess() {
-  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  std::string text;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  const std::size_t at = text.find("\nUmask:");
-  if (at == std::string::npos) return -1;
-  char* end = nullptr;
-  const long mask = std::strtol(text.c_str() + at + 7, &end, 8);
-  if (end == text.c_str() + at + 7 || mask < 0 || mask > 0777) return -1;
-  return static_cast<int>(mask);
-}
-
-// The umask shown by an empty file made with 0666 beside the target (with
-// what the directory's own rules give a new file); -1 with the errno value
-// in `error` when no such file can be made.
+// The permissions that the target would get if it were created where it
+// stands, with 0666, shown by an empty file made so beside it: the umask,
+// or the directory's default access list, which takes the umask's place.
+// Returns the bits of 0666 taken away; -1 with the errno value in `error`
+// when no such file can be made.
 int umaskByProbe(int dirFd, const std::string& absDir, const std::string& targetBase,
                  int& error) {
   std::string probeBase;
@@ -263,9 +243,6 @@ int Replacement::begin(const std::string& name, const std::string& status) {
   splitPath(target, dir, targetBase_);
   // A name under which no file can be made: the open where it stands fails.
   if (targetBase_.empty() || targetBase_ == "." || targetBase_ == "..") return 0;
-  // The final permissions of a new target: 0666 less the umask, as its
-  // creation where it stands would give it.
-  int mask = exists ? 0 : umaskOfProcess();
   dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dirFd_ < 0) {
     const int e = errno;
@@ -281,8 +258,10 @@ int Replacement::begin(const std::string& name, const std::string& status) {
     if (error == EACCES || error == EPERM || error == EROFS) return 0;
     cannotMake(name, error);
   }
-  if (mask < 0) {
-    // No process status to read the umask from (no /proc): a probe shows it.
+  // The final permissions of a new target: those its creation where it
+  // stands would give it.
+  int mask = 0;
+  if (!exists) {
     mask = umaskByProbe(dirFd_, absDir, targetBase_, error);
     if (mask < 0) {
       ::close(fd_);

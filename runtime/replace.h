@@ -7,8 +7,10 @@
 // following a link planted under that name, with owner access only. It is
 // known to the process for removal on a signal (registerTempFile) from
 // before it exists. At the commit it gets the target's permissions (a new
-// target: 0666 less the umask) and, where the process may, its owner and
-// group; then it is synced and renamed over the target. A target with other
+// target: those its creation would give it, 0666 less the umask or what
+// the directory's default access list gives, as an empty file made so
+// beside it shows) and, where the process may, its owner and group; then
+// it is synced and renamed over the target. A target with other
 // hard links, or one whose directory refuses the rename (a sticky directory
 // and another owner), keeps its inode: the finished content is copied into
 // it once the disk has room for all of it, with signals held until the copy
@@ -65,8 +67,11 @@ class Replacement {
   // Puts the new file in place of the target. `stream` is the caller's
   // stream on descriptor(): it is flushed and closed here in any case.
   // Returns 0, or an errno value with the failed step in `operation`
-  // ("write" or "close"); after a failure the target is as it was and the
-  // new file is gone.
+  // ("write" or "close"); the new file is gone afterwards. After a failure
+  // a replaced target is as it was; a target copied into is too, unless
+  // the copy itself fails once begun (a file system that cannot reserve
+  // the room first, a failing disk): it is then cut or mixed, and the
+  // failure says so.
   int commit(std::FILE* stream, std::string& operation);
 
   // Removes the new file; the target stays as it was. Does nothing when

@@ -41,7 +41,8 @@
 //    file system: the target is opened where it stands.
 // A symbolic link stays; the file it points at receives the content. A
 // replaced target keeps its permissions and, where the process may, its
-// owner and group; a new one gets 0666 less the umask. The new file is
+// owner and group; a new one gets what its creation would give it (0666
+// less the umask, or the directory's default access list). The new file is
 // never readable by more users than the target. Messages name the target,
 // never the new file beside it.
 #pragma once
