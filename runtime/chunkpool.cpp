@@ -23,10 +23,7 @@
 // threads. Threads that wait for a processor do no work, and under such
 // pressure the work that several threads share costs more processor time
 // than one thread's would (each waits for the others and shares the
-// common work of a station), so a crowded machine gets few threads. The pause doubles with each cut (up to kMaxPause) and
-// halves with each rise that held, so that the pool takes the processors
-// again soon after they are free, and on a machine that stays busy a rise,
-// which costs a job held up, comes rarely.
+// common work of a station), so a crowded machine gets few threads.
 #include "runtime/chunkpool.h"
 
 #include <fcntl.h>
@@ -73,10 +70,6 @@ constexpr Clock::rep kLossShare = 4;  // one in this many
 // The share of the window (one in this many) during which threads of the
 // system may wait for a processor without stopping a rise of the limit.
 constexpr Clock::rep kPressureShare = 16;
-// The pause between a cut of the limit of threads and its next rise:
-// from, to.
-constexpr auto kMinPause = std::chrono::milliseconds(1);
-constexpr auto kMaxPause = std::chrono::milliseconds(400);
 
 // The stack of a worker. The deepest chunks (the report's station rows,
 // the conversion of station lines, with a line that cannot be read) take
@@ -225,8 +218,7 @@ ChunkPool::ChunkPool(int threads) noexcept {
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   ::pthread_attr_destroy(&attr);
-  limit_ = nWorkers_ + 1;
-  pause_ = kMinPause;
+  limit_ = ThreadLimit(nWorkers_ + 1);
   windowStart_ = Clock::now();
 }
 
@@ -285,10 +277,11 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
 
   // Workers asked: as many as the job has chunks besides one of the
   // caller's, within the limit.
-  const int wake = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(limit_))) - 1;
+  const int wake =
+      static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(limit_.value()))) - 1;
   if (wake <= 0) {
     help(job, false);
-    if (limit_ < threads()) adapt(Clock::now(), {});
+    if (limit_.value() < threads()) adapt(Clock::now(), {});
     return;
   }
   const Clock::time_point started = Clock::now();
@@ -350,17 +343,21 @@ void ChunkPool::adapt(Clock::time_point now, Clock::duration loss) {
   const bool losing = crowded || lost_.count() * kLossShare > window;
   windowStart_ = now;
   lost_ = {};
+  limit_.windowEnded(now, losing, busy);
+}
+
+void ThreadLimit::windowEnded(Clock::time_point now, bool losing, bool busy) {
   if (losing) {
     if (limit_ == 1) return;
     limit_ /= 2;
-    pause_ = std::min<Clock::duration>(2 * pause_, kMaxPause);
+    pause_ = std::min(2 * pause_, kMaxPause);
     rose_ = false;
     nextRise_ = now + pause_;
-  } else if (now >= nextRise_ && (limit_ < threads() || rose_) && !busy) {
+  } else if (now >= nextRise_ && (limit_ < threads_ || rose_) && !busy) {
     // No cut since the last rise: it held.
-    if (rose_) pause_ = std::max<Clock::duration>(pause_ / 2, kMinPause);
-    rose_ = limit_ < threads();
-    limit_ = std::min(threads(), 2 * limit_);
+    if (rose_) pause_ = std::max(pause_ / 2, kMinPause);
+    rose_ = limit_ < threads_;
+    limit_ = std::min(threads_, 2 * limit_);
     nextRise_ = now + pause_;
   }
 }

@@ -35,6 +35,35 @@
 
 namespace rt {
 
+// The number of threads that the jobs of a pool use, and how it moves over
+// windows of time: a window that loses (the caller lost too much of it, or
+// the processors were crowded) halves it, down to 1; after a pause without
+// a cut, and in a window that is neither losing nor busy (the processors
+// not wanted by many), it doubles, up to the pool's threads. The pause
+// doubles with each cut (up to kMaxPause) and halves with each rise
+// that held, so that the pool takes the processors again soon after they
+// are free, and on a machine that stays busy a rise, which costs a job held
+// up, comes rarely.
+class ThreadLimit {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // The pause between a cut of the limit and its next rise: from, to.
+  static constexpr Clock::duration kMinPause = std::chrono::milliseconds(1);
+  static constexpr Clock::duration kMaxPause = std::chrono::milliseconds(400);
+
+  explicit ThreadLimit(int threads) : threads_(threads), limit_(threads) {}
+  int value() const { return limit_; }
+  // The end of a window at `now`.
+  void windowEnded(Clock::time_point now, bool losing, bool busy);
+
+ private:
+  int threads_;
+  int limit_;
+  Clock::duration pause_ = kMinPause;  // from a cut to the next rise
+  Clock::time_point nextRise_{};       // the limit may rise from then on
+  bool rose_ = false;                  // the last change was a rise
+};
+
 class ChunkPool {
  public:
   // A pool of `threads` threads in all, the calling thread included: a pool
@@ -64,7 +93,7 @@ class ChunkPool {
 
   // The threads, the calling thread included, that a job of many chunks
   // would use now (from 1 to threads()). For the calling thread only.
-  int threadsNow() const { return limit_; }
+  int threadsNow() const { return limit_.value(); }
 
   // Calls body(chunk) once for every chunk in [0, nChunks) and returns when
   // every call has returned (or throws the failure of the first chunk that
@@ -125,11 +154,8 @@ class ChunkPool {
   std::exception_ptr failure_;
   std::size_t failedChunk_ = 0;
 
-  // The limit of threads a job uses, and how it moves (the caller's).
-  int limit_ = 1;
-  std::chrono::steady_clock::duration pause_{};      // from a cut to the next rise
-  std::chrono::steady_clock::time_point nextRise_{};  // the limit may rise from then on
-  bool rose_ = false;                                 // the last change was a rise
+  // The limit of threads a job uses (the caller's).
+  ThreadLimit limit_{1};
   // The time the caller lost since windowStart_.
   std::chrono::steady_clock::time_point windowStart_{};
   std::chrono::steady_clock::duration lost_{};

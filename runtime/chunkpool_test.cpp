@@ -23,6 +23,7 @@
 namespace {
 
 using rt::ChunkPool;
+using rt::ThreadLimit;
 
 int hardwareThreads() {
   const unsigned n = std::thread::hardware_concurrency();
@@ -255,19 +256,20 @@ bool noPressure(std::uint64_t& stalled) {
   return true;
 }
 
-TEST(ChunkPool, CrowdedProcessorsGetFewerThreadsAndFreeOnesAllAgain) {
+TEST(ChunkPool, CrowdedProcessorsGetFewerThreadsAndFreeOnesMore) {
   // While the system's processors are wanted by more threads than they
   // can run, later jobs use fewer threads, down to the caller alone; once
-  // they are free again, jobs use all of the pool's threads again. Every
-  // chunk runs once whatever the threads.
+  // they are free again, jobs use more threads again (how many depends on
+  // how soon the workers come as well: ThreadLimit's own test follows the
+  // rule step by step). Every chunk runs once whatever the threads.
   struct Restore {
     ~Restore() { ChunkPool::setPressureSource(nullptr); }
   } restore;
   ChunkPool pool(8);
   if (pool.threads() < 8) GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
-  const auto jobsUntil = [&pool](int threads) {
+  const auto jobsUntil = [&pool](auto reached) {
     int jobs = 0;
-    for (; jobs < 20000 && pool.threadsNow() != threads; ++jobs) {
+    for (; jobs < 20000 && !reached(pool.threadsNow()); ++jobs) {
       std::vector<int> calls(16, 0);
       pool.run(calls.size(), [&calls](std::size_t c) {
         ++calls[c];
@@ -275,12 +277,54 @@ TEST(ChunkPool, CrowdedProcessorsGetFewerThreadsAndFreeOnesAllAgain) {
       });
       for (std::size_t c = 0; c < calls.size(); ++c) EXPECT_EQ(calls[c], 1) << "chunk " << c;
     }
-    return pool.threadsNow() == threads;
+    return reached(pool.threadsNow());
   };
   ChunkPool::setPressureSource(fullPressure);
-  EXPECT_TRUE(jobsUntil(1)) << "still " << pool.threadsNow() << " threads on crowded processors";
+  EXPECT_TRUE(jobsUntil([](int t) { return t == 1; }))
+      << "still " << pool.threadsNow() << " threads on crowded processors";
   ChunkPool::setPressureSource(noPressure);
-  EXPECT_TRUE(jobsUntil(8)) << "only " << pool.threadsNow() << " threads on free processors";
+  EXPECT_TRUE(jobsUntil([](int t) { return t > 1; }))
+      << "only " << pool.threadsNow() << " thread on free processors";
+}
+
+TEST(ThreadLimit, HalvesInLosingWindowsAndDoublesAfterAPauseWhileNotBusy) {
+  using Clock = ThreadLimit::Clock;
+  using std::chrono::milliseconds;
+  ThreadLimit limit(8);
+  Clock::time_point t{};
+  const auto window = [&](Clock::duration after, bool losing, bool busy) {
+    t += after;
+    limit.windowEnded(t, losing, busy);
+    return limit.value();
+  };
+  EXPECT_EQ(limit.value(), 8);
+  // Losing windows halve it, down to 1 and no further; the pause after the
+  // cuts has grown from 1 ms to 8 ms.
+  EXPECT_EQ(window(milliseconds(20), true, false), 4);
+  EXPECT_EQ(window(milliseconds(20), true, false), 2);
+  EXPECT_EQ(window(milliseconds(20), true, false), 1);
+  // Within the pause after the last cut: no rise.
+  EXPECT_EQ(window(milliseconds(7), false, false), 1);
+  // Still losing: it stays at 1.
+  EXPECT_EQ(window(milliseconds(20), true, false), 1);
+  // Not losing, but busy: no rise, however long it lasts.
+  EXPECT_EQ(window(milliseconds(500), false, true), 1);
+  // Neither: it doubles, and again once the pause after that rise (8 ms)
+  // has passed, each rise that held halving the pause.
+  EXPECT_EQ(window(milliseconds(1), false, false), 2);
+  EXPECT_EQ(window(milliseconds(1), false, false), 2);
+  EXPECT_EQ(window(milliseconds(7), false, false), 4);
+  EXPECT_EQ(window(milliseconds(4), false, false), 8);
+  EXPECT_EQ(window(milliseconds(20), false, false), 8);
+  // Each cut doubles the pause, up to its longest.
+  for (int cut = 0; cut < 20; ++cut) {
+    window(milliseconds(1000), true, false);
+    window(milliseconds(1000), false, false);
+  }
+  window(milliseconds(1000), true, false);
+  const int cut = limit.value();
+  EXPECT_EQ(window(ThreadLimit::kMaxPause - milliseconds(1), false, false), cut);
+  EXPECT_EQ(window(milliseconds(1), false, false), 2 * cut);
 }
 
 // The voluntary context switches of a thread of the process (each time it
