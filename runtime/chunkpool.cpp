@@ -43,6 +43,8 @@
 #include <thread>
 #include <utility>
 
+#include "runtime/sanitizer.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -75,15 +77,7 @@ constexpr Clock::rep kPressureShare = 16;
 // the conversion of station lines, with a line that cannot be read) take
 // at most 12 KiB of it, the thread's own data included; the sanitizers'
 // instrumentation takes several times what plain code does.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define XF_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define XF_SANITIZED 1
-#endif
-#endif
-#ifdef XF_SANITIZED
+#if XF_ADDRESS_SANITIZER || XF_THREAD_SANITIZER
 constexpr std::size_t kStack = std::size_t{4} << 20;
 #else
 constexpr std::size_t kStack = std::size_t{256} << 10;
