@@ -204,6 +204,17 @@ inline bool generateNetwork(const RunDir& dir, const std::string& arguments) {
   return std::system(command.c_str()) == 0;
 }
 
+// Entries of a directory, and of those below it, whose names mark a new
+// file beside a result file.
+inline std::vector<std::string> newFilesIn(const fs::path& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".~") != std::string::npos) found.push_back(name);
+  }
+  return found;
+}
+
 struct RunResult {
   int status = -1;      // exit status of the process
   std::string out;      // standard output

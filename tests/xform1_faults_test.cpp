@@ -198,15 +198,7 @@ const std::map<std::string, std::string>& reference() {
   return files;
 }
 
-// Entries of a directory whose names mark a new file beside a result file.
-std::vector<std::string> newFilesIn(const fs::path& dir) {
-  std::vector<std::string> found;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (name.find(".~") != std::string::npos) found.push_back(name);
-  }
-  return found;
-}
+using e2e::newFilesIn;
 
 TEST(Xform1Faults, FifosAsResultFilesAreWrittenThrough) {
   RunDir dir("fault_fifo");

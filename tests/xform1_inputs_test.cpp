@@ -37,15 +37,7 @@ using e2e::RunDir;
 // input it opens and waits on) is ended by SIGALRM and fails its test.
 constexpr unsigned kRunSeconds = 60;
 
-// The new files beside result files in a directory.
-std::vector<std::string> newFilesIn(const fs::path& dir) {
-  std::vector<std::string> found;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (name.find(".~") != std::string::npos) found.push_back(name);
-  }
-  return found;
-}
+using e2e::newFilesIn;
 
 // The block that refuses an input file, written for `routine`.
 std::string refusal(const std::string& routine, const std::string& name, const std::string& type) {
