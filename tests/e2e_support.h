@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 // GCC 12 takes a member of the regex automaton's states for one that may be
 // used uninitialised once the address sanitizer instruments it, a false
 // report from inside the standard library: silenced for its templates alone.
@@ -202,6 +203,31 @@ inline bool generateNetwork(const RunDir& dir, const std::string& arguments) {
   const std::string command = std::string("'") + XF_GENNET + "' '" + dir.path().string() + "' " +
                               arguments + " > /dev/null";
   return std::system(command.c_str()) == 0;
+}
+
+// The result files of a generated network run with every result file
+// under a name of its own (makeLargeRun): keyword, file name.
+inline const std::map<std::string, std::string>& largeRunResults() {
+  static const std::map<std::string, std::string> results = {
+      {"TRNFIL", "XFORM1.TRN"}, {"COORDRS", "OUT.CRD"}, {"OKSTA", "OK.FIL"},
+      {"LISTFIL", "REJECTED.LST"}};
+  return results;
+}
+
+// A generated network of 100 000 stations with 10 outliers whose keyword
+// input file names every result file (largeRunResults); false when the
+// network cannot be made.
+inline bool makeLargeRun(const RunDir& dir) {
+  if (!generateNetwork(dir, "100000 10")) return false;
+  std::string inp = dir.text("XFORM1.INP");
+  for (const auto& [key, value] : largeRunResults()) {
+    const std::size_t at = inp.find("\n" + key + " 1 ");
+    if (at == std::string::npos) return false;
+    const std::size_t end = inp.find('\n', at + 1);
+    inp.replace(at + 1, end - at - 1, key + " 1 \"" + value + "\"");
+  }
+  dir.put("XFORM1.INP", inp);
+  return true;
 }
 
 // Entries of a directory, and of those below it, whose names mark a new

@@ -520,18 +520,7 @@ class LargeRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new RunDir("fault_large");
-    ASSERT_TRUE(e2e::generateNetwork(*dir_, "100000 10"));
-    // Every result file, under names of its own.
-    std::string inp = dir_->text("XFORM1.INP");
-    for (const auto& [key, value] : std::map<std::string, std::string>{
-             {"TRNFIL", "XFORM1.TRN"}, {"COORDRS", "OUT.CRD"}, {"OKSTA", "OK.FIL"},
-             {"LISTFIL", "REJECTED.LST"}}) {
-      const std::size_t at = inp.find("\n" + key + " 1 ");
-      ASSERT_NE(at, std::string::npos) << key;
-      const std::size_t end = inp.find('\n', at + 1);
-      inp.replace(at + 1, end - at - 1, key + " 1 \"" + value + "\"");
-    }
-    dir_->put("XFORM1.INP", inp);
+    ASSERT_TRUE(e2e::makeLargeRun(*dir_));
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -542,7 +531,8 @@ class LargeRun : public ::testing::Test {
 RunDir* LargeRun::dir_ = nullptr;
 
 TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
-  const std::vector<std::string> results = {"XFORM1.TRN", "OUT.CRD", "OK.FIL", "REJECTED.LST"};
+  std::vector<std::string> results;
+  for (const auto& [key, name] : e2e::largeRunResults()) results.push_back(name);
   const Outcome whole = runIn(*dir_);
   ASSERT_TRUE(whole.exited(0)) << whole.err;
   std::map<std::string, std::string> complete;

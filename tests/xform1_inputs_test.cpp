@@ -243,15 +243,7 @@ class LargeInputs : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new RunDir("inputs_large");
-    ASSERT_TRUE(e2e::generateNetwork(*dir_, "100000 10"));
-    std::string inp = dir_->text("XFORM1.INP");
-    for (const auto& [key, value] : kResults) {
-      const std::size_t at = inp.find("\n" + key + " 1 ");
-      ASSERT_NE(at, std::string::npos) << key;
-      const std::size_t end = inp.find('\n', at + 1);
-      inp.replace(at + 1, end - at - 1, key + " 1 \"" + value + "\"");
-    }
-    dir_->put("XFORM1.INP", inp);
+    ASSERT_TRUE(e2e::makeLargeRun(*dir_));
     // The result files of a whole run.
     const e2e::RunResult whole = e2e::run(*dir_, {"XFORM1.INP"});
     ASSERT_EQ(whole.status, 0) << whole.err;
@@ -281,13 +273,10 @@ class LargeInputs : public ::testing::Test {
     }
   }
 
-  static const std::map<std::string, std::string> kResults;
+  static inline const std::map<std::string, std::string>& kResults = e2e::largeRunResults();
   static RunDir* dir_;
   static std::map<std::string, std::string> complete_;
 };
-const std::map<std::string, std::string> LargeInputs::kResults = {
-    {"TRNFIL", "XFORM1.TRN"}, {"COORDRS", "OUT.CRD"}, {"OKSTA", "OK.FIL"},
-    {"LISTFIL", "REJECTED.LST"}};
 RunDir* LargeInputs::dir_ = nullptr;
 std::map<std::string, std::string> LargeInputs::complete_;
 
