@@ -52,6 +52,14 @@ int followLinks(const std::string& name, std::string& target) {
   return ELOOP;
 }
 
+std::string realDirectory(const std::string& dir) {
+  char* real = ::realpath(dir.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string abs = real;
+  std::free(real);
+  return abs;
+}
+
 int standardStreamOf(const struct stat& sb) {
   for (int fd : {1, 2}) {
     struct stat cb {};
@@ -82,10 +90,8 @@ FileId fileIdOf(std::string_view text) {
   std::string dir, base;
   splitPath(target, dir, base);
   if (base.empty() || base == "." || base == "..") return id;
-  char* real = ::realpath(dir.c_str(), nullptr);
-  if (real == nullptr) return id;
-  std::string absDir = real;
-  std::free(real);
+  std::string absDir = realDirectory(dir);
+  if (absDir.empty()) return id;
   if (absDir.back() != '/') absDir.push_back('/');
   id.kind = FileId::Kind::New;
   id.path = absDir + base;

@@ -30,6 +30,10 @@ void splitPath(const std::string& path, std::string& dir, std::string& base);
 // makes. Returns 0 or an errno value (ELOOP after 40 links).
 int followLinks(const std::string& name, std::string& target);
 
+// The real name of a directory (absolute, links resolved, no trailing
+// slash but for the root); empty when it cannot be found.
+std::string realDirectory(const std::string& dir);
+
 // The descriptor, 1 or 2, of the standard stream (output or error) that is
 // the file `sb`; -1 when neither is.
 int standardStreamOf(const struct stat& sb);

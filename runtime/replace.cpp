@@ -83,11 +83,8 @@ bool unreachable(int e) {
 // The real name of a directory, which a signal handler can use whatever the
 // working directory is.
 std::string absoluteDirectory(const std::string& dir) {
-  std::string abs;
-  if (char* real = ::realpath(dir.c_str(), nullptr)) {
-    abs = real;
-    std::free(real);
-  } else {
+  std::string abs = realDirectory(dir);
+  if (abs.empty()) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(dir, ec);
     abs = (ec ? std::filesystem::path(dir) : p).lexically_normal().string();
