@@ -11,6 +11,7 @@
 #include "frame/radgms.h"
 #include "frame/readkeys.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -25,15 +26,63 @@ double shown(double x) {
 
 std::string oneChar(char c) { return std::string(1, c); }
 
+// Width of the datum name in the system block.
+constexpr std::size_t kDatumNameLen = 16;
+
+// One line of the list of rejected stations, on the report and on the list
+// file: the name and the residual in millimetres.
+constexpr std::string_view kRejectedLine = "(1X,A16,4X,4X,3(F10.2))";
+
+rt::FItems rejectedLine(const HelmRejections& r, std::size_t i) {
+  const double* v = &r.residuals[3 * i];
+  return {rt::fit(r.names[i], kStationNameLen), shown(v[0] * 1000.0), shown(v[1] * 1000.0),
+          shown(v[2] * 1000.0)};
+}
+
 }  // namespace
 
-HelmReport::HelmReport(int printUnit, int iPrt, int resTyp, int resUnt)
+void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp) {
+  std::string listFile;
+  int irc = 0;
+  // The whole value: a path cut to fewer characters would name, and could
+  // delete, another file.
+  GTFLNA(0, "LISTFIL", listFile, irc, kLineLen);
+  if (irc != 0) return;
+  int iostat = 0;
+  if (rejections.rejected == 0) {
+    // Remove a list left by an earlier run. That needs no new file beside
+    // it: the list is opened where it stands.
+    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+    OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+    rt::closeUnit(LFNRD, rt::Disp::Delete);
+    return;
+  }
+  // A result file: it replaces the old list once written and closed.
+  OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
+  OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+  rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, kTitleLen)});
+  rt::writeFmt(LFNRD,
+               "(/,' Number of accepted stations :',I8,/,' Number of rejected stations :',I8,/,"
+               "/,/,' List of rejected stations',/,' -------------------------',/,/,' "
+               "Station',24X,'Residuals (millimeters)',/,'        ',24X,' N         E         "
+               "U',/,' ')",
+               {rejections.accepted, rejections.rejected});
+  for (std::size_t i = 0; i < rejections.names.size(); ++i) {
+    rt::writeFmt(LFNRD, kRejectedLine, rejectedLine(rejections, i));
+  }
+  rt::writeFmt(LFNRD, "(/,' RMS of accepted stations',3F10.2,/,1X)",
+               {shown(rmsCmp[0] * 1000.0), shown(rmsCmp[1] * 1000.0), shown(rmsCmp[2] * 1000.0)});
+  rt::closeUnit(LFNRD, rt::Disp::Keep);
+}
+
+HelmReport::HelmReport(int printUnit, int iPrt, helm::ResidualSystem system,
+                       helm::ResidualUnit unit)
     : unit_(printUnit),
       iPrt_(iPrt),
-      resTyp_(resTyp),
-      resUnt_(resUnt),
-      factor_(resUnt == 2 ? 1000.0 : 1.0),
-      unitText_(resUnt == 2 ? "MM " : "M  ") {}
+      system_(system),
+      unitOf_(unit),
+      factor_(unit == helm::ResidualUnit::Millimetres ? 1000.0 : 1.0),
+      unitText_(unit == helm::ResidualUnit::Millimetres ? "MM " : "M  ") {}
 
 void HelmReport::tooManyParameters(int nPar, int nUsed) const {
   rt::writeFmt(unit_,
@@ -49,12 +98,12 @@ void HelmReport::head(std::string_view title1, std::string_view title2,
                  {rt::fit(title1, 71), rt::fit(title2, 71)});
   }
   if (iPrt_ < 2) return;
-  if (resTyp_ == 1) {
+  if (system_ == helm::ResidualSystem::Local) {
     rt::writeFmt(unit_,
                  "(' LOCAL GEODETIC DATUM: ',A16,/,' RESIDUALS IN LOCAL SYSTEM (NORTH, EAST, "
                  "UP)',/)",
-                 {rt::fit(datumName, 16)});
-  } else if (resTyp_ == 2) {
+                 {rt::fit(datumName, kDatumNameLen)});
+  } else if (system_ == helm::ResidualSystem::Equatorial) {
     rt::writeFmt(unit_,
                  "(' TRANSFORMATION IN EQUATORIAL SYSTEM (X, Y, Z): ',/,' RESIDUALS IN LOCAL "
                  "SYSTEM (NORTH, EAST, UP)',/)");
@@ -72,11 +121,11 @@ void HelmReport::head(std::string_view title1, std::string_view title2,
 }
 
 void HelmReport::stationRow(std::string& rows, int number, const t_staName& name, char flag1,
-                            char flag2, const double* v, int code) const {
+                            char flag2, const double* v, helm::Handling code) const {
   if (iPrt_ < 2) return;
   // One row per station: the items go straight to the writer, nothing is
   // allocated once `rows` has grown.
-  const char* marker = code == 0 ? " " : (code == -1 ? "*" : "M");
+  const char* marker = code == helm::kUsed ? " " : (code == helm::kRejected ? "*" : "M");
   const std::string_view flg1(&flag1, 1);
   const std::string_view flg2(&flag2, 1);
   const std::string_view fmt =
@@ -154,7 +203,7 @@ void HelmReport::parameterHead() const {
 
 void HelmReport::parameterLine(int k, double value, double error) const {
   if (iPrt_ < 1) return;
-  const char* axes = resTyp_ == 1 ? "NEU" : "XYZ";
+  const char* axes = system_ == helm::ResidualSystem::Local ? "NEU" : "XYZ";
   if (k < 3) {
     const rt::FItems items = {oneChar(axes[k]), shown(value * factor_), shown(error * factor_),
                               unitText_};
@@ -182,68 +231,18 @@ void HelmReport::iterations(int count) const {
   rt::writeFmt(unit_, "(/,/,' NUMBER OF ITERATIONS  :',I6,/)", {count});
 }
 
-void HelmReport::rejection(int nStat, std::span<const int> ITYP,
-                           std::span<const t_staName> STNAME, std::span<const double> residuals,
-                           const double* rmsCmp) const {
-  int nAccepted = 0;
-  int nRejected = 0;
-  for (int i = 0; i < nStat; ++i) {
-    if (ITYP[i] == 0) ++nAccepted;
-    if (ITYP[i] == -1) ++nRejected;
-  }
-  std::string listFile;
-  int irc = 0;
-  // The whole value: a path cut to fewer characters would name, and could
-  // delete, another file.
-  GTFLNA(0, "LISTFIL", listFile, irc, 255);
-  const bool haveList = irc == 0;
-
-  if (nRejected == 0) {
+void HelmReport::rejection(const HelmRejections& rejections) const {
+  if (rejections.rejected == 0) {
     rt::writeFmt(unit_, "(//,' NO OUTLIER DETECTED',/)");
-    if (haveList) {
-      // Remove a list left by an earlier run. That needs no new file beside
-      // it: the list is opened where it stands.
-      int iostat = 0;
-      OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
-      OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
-      rt::closeUnit(LFNRD, rt::Disp::Delete);
-    }
     return;
-  }
-
-  if (haveList) {
-    // A result file: it replaces the old list once written and closed.
-    int iostat = 0;
-    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
-    OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
-    rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, 80)});
   }
   rt::writeFmt(unit_,
                "(/,' ACCEPTED STATIONS     :',I6,/,' REJECTED STATIONS     :',I6,/,/,/,' LIST OF "
                "REJECTED STATIONS',/,' -------------------------',/,/,' STATION',24X,'RESIDUALS "
                "(MILLIMETERS)',/,'        ',24X,' N         E         U',/,' ')",
-               {nAccepted, nRejected});
-  if (haveList) {
-    rt::writeFmt(LFNRD,
-                 "(/,' Number of accepted stations :',I8,/,' Number of rejected stations :',I8,/,"
-                 "/,/,' List of rejected stations',/,' -------------------------',/,/,' "
-                 "Station',24X,'Residuals (millimeters)',/,'        ',24X,' N         E         "
-                 "U',/,' ')",
-                 {nAccepted, nRejected});
-  }
-  std::size_t listed = 0;
-  for (int i = 0; i < nStat; ++i) {
-    if (ITYP[i] != -1) continue;
-    const double* v = &residuals[3 * listed++];
-    const rt::FItems items = {rt::fit(STNAME[i], 16), shown(v[0] * 1000.0), shown(v[1] * 1000.0),
-                              shown(v[2] * 1000.0)};
-    rt::writeFmt(unit_, "(1X,A16,4X,4X,3(F10.2))", items);
-    if (haveList) rt::writeFmt(LFNRD, "(1X,A16,4X,4X,3(F10.2))", items);
+               {rejections.accepted, rejections.rejected});
+  for (std::size_t i = 0; i < rejections.names.size(); ++i) {
+    rt::writeFmt(unit_, kRejectedLine, rejectedLine(rejections, i));
   }
   rt::writeFmt(unit_, "(1X)");
-  if (haveList) {
-    rt::writeFmt(LFNRD, "(/,' RMS of accepted stations',3F10.2,/,1X)",
-                 {shown(rmsCmp[0] * 1000.0), shown(rmsCmp[1] * 1000.0), shown(rmsCmp[2] * 1000.0)});
-    rt::closeUnit(LFNRD, rt::Disp::Keep);
-  }
 }

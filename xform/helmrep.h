@@ -7,17 +7,34 @@
 // residual table); the rejection part is written at every level.
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "stations/station.h"
+#include "xform/helmcodes.h"
+
+// The outcome of the rejection as the report and the list of rejected
+// stations show it: the numbers of accepted (used) and rejected stations
+// and, in station order, the name and the final residual (north, east, up
+// in metres) of each rejected station.
+struct HelmRejections {
+  int accepted = 0;
+  int rejected = 0;
+  std::vector<t_staName> names;
+  std::vector<double> residuals;  // 3 per rejected station
+};
+
+// The list of rejected stations on the file named by keyword LISTFIL, when
+// a name is given: written (and put in place of an old list once whole)
+// when a station was rejected, an old list removed otherwise. rmsCmp: the
+// RMS of the north, east and up residuals, metres. A failed open stops the
+// run.
+void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp);
 
 class HelmReport {
  public:
-  // resTyp 1 local north/east/up, other values equatorial; resUnt 2
-  // millimetres, other values metres.
-  HelmReport(int printUnit, int iPrt, int resTyp, int resUnt);
+  HelmReport(int printUnit, int iPrt, helm::ResidualSystem system, helm::ResidualUnit unit);
 
   // Fewer coordinates than parameters (written instead of the report).
   void tooManyParameters(int nPar, int nUsed) const;
@@ -29,7 +46,7 @@ class HelmReport {
   // appended to `rows` with its line end: threads may make the rows of
   // different stations at once; writeRows writes them on the report.
   void stationRow(std::string& rows, int number, const t_staName& name, char flag1, char flag2,
-                  const double* v, int code) const;
+                  const double* v, helm::Handling code) const;
   void writeRows(std::string_view rows) const;
 
   void tableFoot() const;
@@ -50,19 +67,16 @@ class HelmReport {
   void parameterLine(int k, double value, double error) const;
   void iterations(int count) const;
 
-  // Rejection summary on the report and the list file named by LISTFIL
-  // (written when a station was rejected, an old one removed otherwise).
-  // ITYP: handling codes, STNAME: names, residuals: 3 per rejected station
-  // (code -1), in station order, in metres; rmsCmp: 3 values in metres.
-  void rejection(int nStat, std::span<const int> ITYP, std::span<const t_staName> STNAME,
-                 std::span<const double> residuals, const double* rmsCmp) const;
+  // Rejection summary: the counts and the rejected stations, or the line
+  // that no outlier was found.
+  void rejection(const HelmRejections& rejections) const;
 
  private:
-  bool millimetres() const { return resUnt_ == 2; }
+  bool millimetres() const { return unitOf_ == helm::ResidualUnit::Millimetres; }
   int unit_;
   int iPrt_;
-  int resTyp_;
-  int resUnt_;
+  helm::ResidualSystem system_;
+  helm::ResidualUnit unitOf_;
   double factor_;
   std::string unitText_;
 };

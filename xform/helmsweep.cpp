@@ -71,13 +71,13 @@ XF_INLINE void frameResidual(const Point& pt, const double* w1, const double* w2
 
 // v, in the estimation frame, into the residual system.
 XF_INLINE void toResidualSystem(const Stations& s, std::size_t j, double* v) {
-  if (s.resTyp == 2) {
+  if (s.system == ResidualSystem::Equatorial) {
     if (s.onAxis[j]) {
       v[0] = v[1] = v[2] = 0.0;
     } else {
       MVEC33(v, &s.neuMat[9 * j], v);
     }
-  } else if (s.resTyp == 3) {
+  } else if (s.system == ResidualSystem::Projection) {
     if (s.onAxis[j]) {
       v[0] = v[1] = v[2] = 0.0;
     } else {
@@ -313,8 +313,7 @@ XF_INLINE void fold(const Stations& s, const Point& pt, std::size_t begin, std::
                     Design& design, Statistics& st) {
   constexpr bool kNormals = !std::is_same_v<Design, NoDesign>;
   for (std::size_t j = begin; j < end; ++j) {
-    const int code = s.code[j];
-    if (code != 0) continue;  // only used stations enter sums or candidates
+    if (s.code[j] != kUsed) continue;  // only used stations enter sums or candidates
     double w1[3], w2[3], y[3], v[3];
     working(s, j, w1, w2);
     if constexpr (std::is_same_v<Design, VectorDesign>) {
@@ -612,7 +611,7 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
   const bool usual = e2 >= 0.0 && e2 < 0.3 && aEll > 0.0 && scEll > 0.0;
   const double farSq = 0.25 * (aEll * scEll) * (aEll * scEll);
   auto wanted = [this, neuMat](std::size_t i) {
-    if (s_.code[i] != 2 && !s_.onAxis[i]) return true;
+    if (s_.code[i] != kExcluded && !s_.onAxis[i]) return true;
     std::fill(&neuMat[9 * i], &neuMat[9 * i + 9], 0.0);
     return false;
   };
@@ -648,7 +647,7 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
     if (std::isnan(slot.rowSq) || slot.rowSq > rowSq) rowSq = slot.rowSq;
   }
   for (std::size_t i = 0; i < s_.n; ++i) {
-    if (s_.code[i] != 2 && !s_.onAxis[i] && !isFar(i)) matrix(i, rowSq);
+    if (s_.code[i] != kExcluded && !s_.onAxis[i] && !isFar(i)) matrix(i, rowSq);
   }
   return rowSq;
 }
@@ -656,7 +655,7 @@ double Sweep::neuMatrices(double aEll, double bEll, const double* dxEll, const d
 void Sweep::coordinateSums(double* sum1, double* sum2) const {
   for (int k = 0; k < 3; ++k) sum1[k] = sum2[k] = 0.0;
   for (std::size_t i = 0; i < s_.n; ++i) {
-    if (s_.code[i] != 0) continue;
+    if (s_.code[i] != kUsed) continue;
     for (int k = 0; k < 3; ++k) {
       sum1[k] += s_.x1[3 * i + k];
       sum2[k] += s_.x2[3 * i + k];

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "runtime/chunkpool.h"
+#include "xform/helmcodes.h"
 
 namespace helm {
 
@@ -25,24 +26,24 @@ constexpr int kMaxPar = 7;
 constexpr std::size_t kChunkStations = 2048;
 
 // The stations and the frame in which the estimation works. Station j has
-// its coordinates at x1[3j], x2[3j] and its handling code at code[j] (0 used,
-// 1 marked, 2 excluded, -1 rejected). The working coordinates are derived
+// its coordinates at x1[3j], x2[3j] and its handling at code[j]. The working
+// coordinates are derived
 // on the fly: w = frame * (x - b), the subtraction only where sub1 / sub2 is
 // set and the rotation only where rotate is set.
 struct Stations {
   std::size_t n = 0;
   const double* x1 = nullptr;  // target set
   const double* x2 = nullptr;  // set that is transformed
-  const int* code = nullptr;
+  const Handling* code = nullptr;
   bool sub1 = false, sub2 = false, rotate = false;
   double b1[3] = {0.0, 0.0, 0.0};
   double b2[3] = {0.0, 0.0, 0.0};
   double frame[9] = {};
-  // Residual system: 2 north/east/up at each station with its matrix at
-  // neuMat[9j]; 3 projection on x2 and aux[3j] (zeros past nAux values);
-  // other values: the estimation frame. onAxis[j] (systems 2 and 3): the
-  // station lies on the polar axis and gets a zero residual.
-  int resTyp = 0;
+  // Residual system: Equatorial with the north/east/up matrix of station j
+  // at neuMat[9j]; Projection on x2 and aux[3j] (zeros past nAux values);
+  // the others: the estimation frame. onAxis[j] (Equatorial, Projection):
+  // the station lies on the polar axis and gets a zero residual.
+  ResidualSystem system = ResidualSystem::Frame;
   const double* neuMat = nullptr;
   const char* onAxis = nullptr;
   const double* aux = nullptr;
@@ -98,8 +99,8 @@ struct Statistics {
   void takeCandidate(const Statistics& chunk);
 };
 
-// Residual of one shown station (code not 2) at the point, in the residual
-// system.
+// Residual of one shown station (not excluded) at the point, in the
+// residual system.
 void residual(const Stations& s, const Point& pt, std::size_t j, double* v);
 
 // Sweeps over the stations of a network.

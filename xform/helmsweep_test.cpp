@@ -45,7 +45,7 @@ struct Sequence {
 // and rejected stations, one on the polar axis and one at the geocentre.
 struct Network {
   std::vector<double> x1, x2, aux, neuMat;
-  std::vector<int> code;
+  std::vector<helm::Handling> code;
   std::vector<char> onAxis;
   std::size_t size() const { return code.size(); }
 
@@ -65,16 +65,16 @@ struct Network {
         x2.push_back(q[k] + 0.002 * seq.symmetric() + (i % 211 == 17 ? 0.5 * seq.symmetric() : 0.0));
         aux.push_back(seq.symmetric());
       }
-      code.push_back(i % 97 == 5 ? 1 : (i % 89 == 7 ? 2 : (i % 101 == 3 ? -1 : 0)));
+      code.push_back(helm::handlingOf(i % 97 == 5 ? 1 : (i % 89 == 7 ? 2 : (i % 101 == 3 ? -1 : 0))));
     }
     // On the polar axis, and within a centimetre of the geocentre.
     if (n > 11) {
       x1[3 * 10] = x1[3 * 10 + 1] = 0.0;
-      code[10] = 0;
+      code[10] = helm::kUsed;
       x1[3 * 11] = 0.001;
       x1[3 * 11 + 1] = 0.002;
       x1[3 * 11 + 2] = 0.003;
-      code[11] = 0;
+      code[11] = helm::kUsed;
     }
     onAxis.resize(n);
     for (std::size_t i = 0; i < n; ++i) onAxis[i] = x1[3 * i] == 0.0 && x1[3 * i + 1] == 0.0;
@@ -97,7 +97,7 @@ helm::Stations stationsOf(const Network& net, int resTyp, bool reduce) {
   s.x1 = net.x1.data();
   s.x2 = net.x2.data();
   s.code = net.code.data();
-  s.resTyp = resTyp;
+  s.system = helm::residualSystemOf(resTyp);
   s.neuMat = net.neuMat.data();
   s.onAxis = net.onAxis.data();
   s.aux = net.aux.data();
@@ -213,10 +213,11 @@ Reference reference(const helm::Stations& s, const helm::Point& pt) {
       r.normals.rhs[c] += a[c][0] * l[0] + a[c][1] * l[1] + a[c][2] * l[2];
     }
     double v[3] = {l[0], l[1], l[2]};
-    if (s.resTyp == 2 || s.resTyp == 3) {
+    if (s.system == helm::ResidualSystem::Equatorial ||
+        s.system == helm::ResidualSystem::Projection) {
       if (s.onAxis[j]) {
         v[0] = v[1] = v[2] = 0.0;
-      } else if (s.resTyp == 2) {
+      } else if (s.system == helm::ResidualSystem::Equatorial) {
         MVEC33(v, &s.neuMat[9 * j], v);
       } else {
         const double* dirV = s.nAux >= 3 * (j + 1) ? &s.aux[3 * j] : kNone;
@@ -420,7 +421,7 @@ TEST(HelmSweep, CandidatesOfEqualNormsInDifferentChunks) {
   const helm::Point pt = pointOf(kParams, all);
   helm::Stations s = stationsOf(net, 2, false);
   s.rLimit[0] = s.rLimit[1] = s.rLimit[2] = 0.9;
-  net.code[11] = 1;  // the station at the geocentre is only shown
+  net.code[11] = helm::kMarked;  // the station at the geocentre is only shown
   // Station 3000 (second chunk) and 4500 (third) become copies of station
   // 100 (first chunk), with an outlier of 100 metres, far beyond every other
   // residual: equal residuals.
@@ -432,9 +433,9 @@ TEST(HelmSweep, CandidatesOfEqualNormsInDifferentChunks) {
       net.x2[3 * j + k] = net.x2[3 * first + k];
     }
     for (int k = 0; k < 9; ++k) net.neuMat[9 * j + k] = net.neuMat[9 * first + k];
-    net.code[j] = 0;
+    net.code[j] = helm::kUsed;
   }
-  net.code[first] = 0;
+  net.code[first] = helm::kUsed;
   ChunkPool pool(8);
   for (const Residuals mode : {Residuals::Statistics, Residuals::Candidate}) {
     for (const bool normals : {true, false}) {
@@ -445,15 +446,15 @@ TEST(HelmSweep, CandidatesOfEqualNormsInDifferentChunks) {
       EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(first));
       // Without the first, the second; a residual that is not a number is
       // never a candidate.
-      net.code[first] = 1;
+      net.code[first] = helm::kMarked;
       net.x2[3 * third + 1] = std::numeric_limits<double>::quiet_NaN();
       sweep.run(pt, normals, mode);
       EXPECT_EQ(sweep.statistics().candidate, static_cast<long>(second));
-      net.code[second] = -1;
+      net.code[second] = helm::kRejected;
       sweep.run(pt, normals, mode);
       EXPECT_EQ(sweep.statistics().candidate, reference(s, pt).stats.candidate);
       EXPECT_NE(sweep.statistics().candidate, static_cast<long>(third));
-      net.code[first] = net.code[second] = 0;
+      net.code[first] = net.code[second] = helm::kUsed;
       net.x2[3 * third + 1] = net.x2[3 * first + 1];
     }
   }
@@ -470,7 +471,7 @@ TEST(HelmSweep, AfterARejectionTheSumsOfTheStationsStillUsed) {
   for (const std::size_t j : {std::size_t{0}, kChunkStations + 17, kStations - 1}) {
     SCOPED_TRACE(j);
     ASSERT_EQ(net.code[j], 0);
-    net.code[j] = -1;
+    net.code[j] = helm::kRejected;
     sweep.run(pt, true, Residuals::None);
     expectSameNormals(sweep.normals(), reference(s, pt).normals, pt.nPar);
   }

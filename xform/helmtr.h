@@ -16,9 +16,11 @@
 // Arrays are stored column by column: station i (counted from 0) has its
 // X, Y, Z at XSTA1[3*i .. 3*i+2], its flags at STAFLG[2*i] (target set's
 // file) and STAFLG[2*i+1] (transformed set's file). aux (3 per station) is
-// read only for resTyp 3. iPar, param and rmsPar hold 7 values (tx, ty, tz,
-// rx, ry, rz, s), rLimit and rmsCmp 3 (north, east, up). ITYP: 0 used,
-// 1 marked, 2 excluded; stations rejected here are set to -1.
+// read only for the projected residuals. iPar, param and rmsPar hold 7
+// values (tx, ty, tz, rx, ry, rz, s), rLimit and rmsCmp 3 (north, east, up).
+// ITYP holds the handling codes, resTyp the residual system and resUnt the
+// residual unit as integers (xform/helmcodes.h); stations rejected here are
+// set to helm::kRejected.
 //
 // Stops the run with return code 2 (a block on the message unit) when no
 // station is used, when rejections leave fewer coordinates than parameters,
