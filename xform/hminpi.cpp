@@ -3,56 +3,57 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 #include <unordered_map>
 #include <vector>
 
 #include "frame/exitrc.h"
 #include "frame/readkeys.h"
+#include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
 #include "stations/getco3.h"
 #include "stations/stalist.h"
+#include "xform/helmcodes.h"
 
 namespace {
 
 constexpr std::string_view kRoutine = "hminpi";
-constexpr std::size_t kNameLen = 16;
-constexpr std::size_t kPathLen = 255;
 
-// Selection by a station file: listed stations are used, the others get the
-// code of OTHSTA (1 marked, 2 excluded). No file, or an empty one: all used.
+// Selection by a station file: listed stations are used, the others are
+// marked or excluded as OTHSTA says. No file, or an empty one: all used.
 void selectByFile(int nStat, std::span<const t_staName> STNAME, std::span<int> ITYP,
                   int& errCount) {
   t_stalist staList;
   STALINIT(staList);
   staList.nSta = 0;
-  std::string staFile(kPathLen, ' ');
+  std::string staFile(kLineLen, ' ');
   int irc = 0;
-  GTFLNA(0, "USESTA", staFile, irc, kPathLen);
+  GTFLNA(0, "USESTA", staFile, irc, kLineLen);
   if (irc == 0) {
     int nSig = 0;
     READSTSG(staFile, nSig, staList);
   }
 
   if (staList.nSta == 0) {
-    std::fill(ITYP.begin(), ITYP.begin() + nStat, 0);
+    std::fill(ITYP.begin(), ITYP.begin() + nStat, helm::kUsed);
     return;
   }
 
   std::vector<std::string> keyValue;
   READKEYS("OTHSTA", keyValue, irc);
-  const std::vector<int> codes = {1, 2};
-  int others = 2;
+  const std::vector<int> codes = {helm::kMarked, helm::kExcluded};
+  int others = helm::kExcluded;
   CKOPTC(1, "OTHSTA", keyValue, {"MARK", "EXCLUDE"}, kRoutine,
          "Handling of stations not in file list", irc, errCount,
          {.maxVal = 1, .valueList = std::span<const int>(codes), .error = 2, .result1 = &others});
   std::fill(ITYP.begin(), ITYP.begin() + nStat, others);
 
-  const rt::FirstIndex<16> listed = nameIndex(staList.staNam, staList.nSta);
+  const rt::FirstIndex<kStationNameLen> listed = nameIndex(staList.staNam, staList.nSta);
   for (int i = 0; i < nStat; ++i)
-    if (listed.find(STNAME[i]) >= 0) ITYP[i] = 0;
+    if (listed.find(STNAME[i]) >= 0) ITYP[i] = helm::kUsed;
 }
 
 // Selection by the manual table STASELECT: one line per station with the
@@ -70,7 +71,7 @@ void selectByTable(int nStat, std::span<const t_staName> STNAME, std::span<int> 
   t_colTexts hlpStr;
   allocChecked(hlpStr, 4, std::vector<std::string>(), "hlpStr", {4, extent}, kRoutine);
   for (std::vector<std::string>& column : hlpStr)
-    allocChecked(column, extent, std::string(kPathLen, ' '), "hlpStr", {4, extent}, kRoutine);
+    allocChecked(column, extent, std::string(kLineLen, ' '), "hlpStr", {4, extent}, kRoutine);
   const int before = errCount;
   CKOPTU(1, "STASELECT", keyValue, kRoutine, "Manual station selection", irc, errCount, 4,
          {.result2 = &hlpStr});
@@ -78,7 +79,7 @@ void selectByTable(int nStat, std::span<const t_staName> STNAME, std::span<int> 
   const int ircColumns = errCount - before;
 
   std::vector<std::string> names;
-  allocChecked(names, extent, std::string(kNameLen, ' '), "staList%staNam", {extent}, kRoutine);
+  allocChecked(names, extent, std::string(kStationNameLen, ' '), "staList%staNam", {extent}, kRoutine);
   CKOPTL(1, "STASELECT", hlpStr[0], kRoutine, "Manual station selection", ircColumns, errCount,
          {.column = "Station name",
           .init = "XXERR",
@@ -87,7 +88,8 @@ void selectByTable(int nStat, std::span<const t_staName> STNAME, std::span<int> 
 
   std::vector<int> whatToDo;
   allocChecked(whatToDo, extent, 0, "whatToDo", {extent}, kRoutine);
-  const std::vector<int> codes = {1, 1, 2, 2, 0};
+  const std::vector<int> codes = {helm::kMarked, helm::kMarked, helm::kExcluded, helm::kExcluded,
+                                  helm::kUsed};
   CKOPTC(1, "STASELECT", hlpStr[3], {"M", "m", "E", "e", " "}, kRoutine,
          "Manual station selection", ircColumns, errCount,
          {.column = "Station selection",
@@ -99,7 +101,7 @@ void selectByTable(int nStat, std::span<const t_staName> STNAME, std::span<int> 
   for (std::size_t j = 0; j < n; ++j) lastCode[t_staName(names[j])] = whatToDo[j];
   for (int i = 0; i < nStat; ++i) {
     const auto it = lastCode.find(STNAME[i]);
-    ITYP[i] = it == lastCode.end() ? 2 : it->second;
+    ITYP[i] = it == lastCode.end() ? helm::kExcluded : it->second;
   }
 }
 
@@ -116,6 +118,17 @@ double readLimit(std::string_view keyWord, std::string_view descr, int& errCount
 }
 
 }  // namespace
+
+std::optional<helm::ResidualSystem> chosenResidualSystem() {
+  if (!KEYEXI("RESIDTYPE")) return std::nullopt;
+  std::vector<std::string> values;
+  int irc = 0;
+  READKEYS("RESIDTYPE", values, irc);
+  if (irc != 0 || values.size() != 1) return std::nullopt;
+  if (rt::eqPadded(values[0], "NEU")) return helm::ResidualSystem::Local;
+  if (rt::eqPadded(values[0], "XYZ")) return helm::ResidualSystem::Equatorial;
+  return std::nullopt;
+}
 
 void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
@@ -137,12 +150,18 @@ void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> S
 
   std::vector<std::string> keyValue;
   int irc = 0;
+  // The check reports a bad residual system; the choice itself is the one
+  // that the file-name check of the run makes.
   READKEYS("RESIDTYPE", keyValue, irc);
   CKOPTC(1, "RESIDTYPE", keyValue, {"NEU", "XYZ"}, kRoutine, "Type of residuals", irc, errCount,
-         {.maxVal = 1, .result1 = &resTyp});
+         {.maxVal = 1});
+  if (const std::optional<helm::ResidualSystem> system = chosenResidualSystem())
+    resTyp = static_cast<int>(*system);
   READKEYS("RESIDUNIT", keyValue, irc);
+  const std::vector<int> units = {static_cast<int>(helm::ResidualUnit::Metres),
+                                  static_cast<int>(helm::ResidualUnit::Millimetres)};
   CKOPTC(1, "RESIDUNIT", keyValue, {"M", "MM"}, kRoutine, "Unit of residuals", irc, errCount,
-         {.maxVal = 1, .result1 = &resUnt});
+         {.maxVal = 1, .valueList = std::span<const int>(units), .result1 = &resUnt});
 
   static const std::array<std::string_view, 7> labels = {
       "shift in X",   "shift in Y",   "shift in Z", "rot around X",

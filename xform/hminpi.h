@@ -1,18 +1,20 @@
 // Option reader of the Helmert transformation program.
 #pragma once
 
+#include <optional>
 #include <span>
 
 #include "stations/station.h"
+#include "xform/helmcodes.h"
 
 // Reads the options of the transformation from the keyword list and checks
 // each of them (mode 1, caller "hminpi"):
 // - station selection by file (RADIO_1: USESTA, OTHSTA "MARK" or "EXCLUDE")
 //   or by table (RADIO_2: STASELECT, four columns: name, two unused
 //   columns, flag blank, M/m or E/e), which gives every paired station its
-//   handling code ITYP: 0 used, 1 marked, 2 excluded;
-// - resTyp from RESIDTYPE (1 "NEU", 2 "XYZ"), resUnt from RESIDUNIT
-//   (1 "M", 2 "MM");
+//   handling code ITYP: used, marked or excluded (xform/helmcodes.h);
+// - resTyp from RESIDTYPE (chosenResidualSystem), resUnt from RESIDUNIT
+//   ("M" metres, "MM" millimetres), as the integers of xform/helmcodes.h;
 // - iPar[0..6] from the check boxes HLM_1 to HLM_7 (translations X, Y, Z,
 //   rotations about X, Y, Z, scale), iRej from REJECT;
 // - rLimit[0..2] from NLIMIT, ELIMIT, ULIMIT, entered in millimetres and
@@ -23,3 +25,10 @@
 void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
             int& resUnt, int& iRej, std::span<double> rLimit, int& errCount);
+
+// The residual system that keyword RESIDTYPE chooses, found without a word
+// written: Local for its one value "NEU", Equatorial for "XYZ" (compared as
+// the option check compares a choice: blank-padded, case and leading blanks
+// significant); nothing for any other value, which HMINPI refuses. The one
+// decision for the option reader and for the file-name check of the run.
+std::optional<helm::ResidualSystem> chosenResidualSystem();

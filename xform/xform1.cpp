@@ -25,6 +25,7 @@
 #include "frame/readkeys.h"
 #include "frame/runid.h"
 #include "frame/textutil.h"
+#include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
@@ -34,16 +35,17 @@
 #include "stations/getdat.h"
 #include "stations/gtvelo.h"
 #include "stations/wtstat.h"
+#include "xform/helmcodes.h"
 #include "xform/helmtr.h"
 #include "xform/hminpi.h"
 
 namespace {
 
 constexpr std::string_view kRoutine = "XFORM1";
-// Every file name the driver takes from a keyword is held in 255 characters.
-constexpr std::size_t kPathLen = 255;
-constexpr std::size_t kNameLen = 16;
-constexpr std::size_t kTitleLen = 80;
+// Every file name the driver takes from a keyword is held in kLineLen
+// characters (frame/widths.h).
+// A datum name: line 3 of a coordinate file.
+constexpr std::size_t kDatumNameLen = 16;
 // Width of the name field of a rebuilt title.
 constexpr std::size_t kTitleNameLen = 32;
 
@@ -51,14 +53,14 @@ using Xyz = std::array<double, 3>;
 
 // One station coordinate file as the driver keeps it.
 struct StationSet {
-  std::string file = std::string(kPathLen, ' ');
+  std::string file = std::string(kLineLen, ' ');
   int nstat = 0;
   std::vector<t_staName> stname;
   std::vector<int> stanum;
   std::vector<Xyz> xstat;
   std::vector<char> staflg;
   std::string title = std::string(kTitleLen, ' ');
-  std::string datum = std::string(kNameLen, ' ');
+  std::string datum = std::string(kDatumNameLen, ' ');
   double epoch = 0.0;
 };
 
@@ -79,22 +81,22 @@ void readSet(StationSet& set) {
 void rebuildTitle(StationSet& set) {
   std::string node, device, dir, name, ext, ver;
   for (std::string* part : {&node, &device, &dir, &name, &ext, &ver})
-    part->assign(kPathLen, ' ');
+    part->assign(kLineLen, ' ');
   int irc = 0;
   FNSPLT(0, set.file, node, device, dir, name, ext, ver, irc);
   if (irc != 0) return;
   const std::string field = rt::fit(rt::trimRight(name) + "." + rt::trimRight(ext), kTitleNameLen);
   const std::size_t len = static_cast<std::size_t>(LENTR1(field));
   const std::string oldTitle = set.title;
-  set.title = rt::fit(field.substr(0, len) + ": " + oldTitle.substr(0, 78 - len), kTitleLen);
+  set.title = rt::fit(field.substr(0, len) + ": " + oldTitle.substr(0, kTitleLen - 2 - len), kTitleLen);
 }
 
 // File name of an optional result file; false when the keyword is missing
 // or blank.
 bool resultFile(std::string_view keyWord, std::string& name) {
-  name.assign(kPathLen, ' ');
+  name.assign(kLineLen, ' ');
   int irc = 0;
-  GTFLNA(0, keyWord, name, irc, kPathLen);
+  GTFLNA(0, keyWord, name, irc, kLineLen);
   return irc == 0;
 }
 
@@ -129,8 +131,8 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
                       p[4] * arcsecPerRad * 1000.0,
                       p[5] * arcsecPerRad * 1000.0};
   };
-  const std::string file1 = rt::fit(crdFile1, kPathLen);
-  const std::string file2 = rt::fit(crdFile2, kPathLen);
+  const std::string file1 = rt::fit(crdFile1, kLineLen);
+  const std::string file2 = rt::fit(crdFile2, kLineLen);
   rt::writeFmt(LFNAUX, "('APRIO',9X,A6,2X,A3)", {file1.substr(16, 6), file2.substr(16, 3)});
   rt::FItems record2{decYear};
   for (const rt::FItem& v : values(param, false)) record2.push_back(v);
@@ -147,20 +149,10 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
 void writeAcceptedStations(const std::string& name, std::span<const t_staName> STNAME,
                            std::span<const int> ITYP) {
   openResultFile(name);
-  rt::writeFmt(LFNAUX, "(A80,/,80('-'),/,/,A,/,A)", {runTitle, "Station name", std::string(16, '*')});
+  rt::writeFmt(LFNAUX, "(A80,/,80('-'),/,/,A,/,A)", {runTitle, "Station name", std::string(kStationNameLen, '*')});
   for (std::size_t i = 0; i < STNAME.size(); ++i)
-    if (ITYP[i] == 0) rt::writeFmt(LFNAUX, "(A16)", {STNAME[i]});
+    if (ITYP[i] == helm::kUsed) rt::writeFmt(LFNAUX, "(A16)", {STNAME[i]});
   rt::writeFmt(LFNAUX, "(1X)");
-}
-
-// True when the keyword has one value and that is `text` (as the option
-// check of a choice compares them).
-bool singleValueIs(std::string_view keyWord, std::string_view text) {
-  if (!KEYEXI(keyWord)) return false;
-  std::vector<std::string> values;
-  int irc = 0;
-  READKEYS(keyWord, values, irc);
-  return irc == 0 && values.size() == 1 && rt::eqPadded(values[0], text);
 }
 
 // Refuses, before anything is written, a run that names one file for an
@@ -169,7 +161,7 @@ bool singleValueIs(std::string_view keyWord, std::string_view text) {
 // with the step at which the run last reads it or first opens, empties or
 // removes it; a file that the options leave unused (decided as the option
 // reader and the system files decide it) is not a file of the run. Every
-// routine that takes these names holds them in 255 characters.
+// routine that takes these names holds them in kLineLen characters.
 void checkFileNames() {
   enum Step : int {
     kSystemFiles = 1,  // the program output and the message file are emptied
@@ -184,7 +176,8 @@ void checkFileNames() {
   const bool byFile = CKOPTB_ITEM({"RADIO_1", "RADIO_2"}) != 2;
   const bool reject = CKOPTB_ITEM({"REJECT"}) == 1;
   std::string name;
-  const bool merged = singleValueIs("RESIDTYPE", "XYZ") && resultFile("COORDRS", name);
+  const bool merged = chosenResidualSystem() == helm::ResidualSystem::Equatorial &&
+                      resultFile("COORDRS", name);
 
   std::vector<t_fileKey> keys = {
       {.keyWord = "SYSINP", .step = kWholeRun},
@@ -222,14 +215,14 @@ void XFORM1() {
   StationSet set1;
   StationSet set2;
   int irc = 0;
-  GTFLNA(1, "COORD1", set1.file, irc, kPathLen);
-  GTFLNA(1, "COORD2", set2.file, irc, kPathLen);
+  GTFLNA(1, "COORD1", set1.file, irc, kLineLen);
+  GTFLNA(1, "COORD2", set2.file, irc, kLineLen);
   readSet(set2);
   readSet(set1);
   const std::size_t nstat1 = static_cast<std::size_t>(std::max(set1.nstat, 0));
   const std::size_t nstat2 = static_cast<std::size_t>(std::max(set2.nstat, 0));
 
-  if (rt::fit(set1.datum, kNameLen) != rt::fit(set2.datum, kNameLen)) {
+  if (rt::fit(set1.datum, kDatumNameLen) != rt::fit(set2.datum, kDatumNameLen)) {
     rt::writeFmt(LFNMSG, "(/,A,2(/,16X,A,A),/)",
                  {" ### PG XFORM1: DIFFERENT GEODETIC DATES FOUND", "FIRST  DATUM: ",
                   rt::trimRight(set1.datum), "SECOND DATUM: ", rt::trimRight(set2.datum)});
@@ -280,7 +273,7 @@ void XFORM1() {
   {
     const std::span<const t_staName> names1(set1.stname.data(), nstat1);
     const std::span<const t_staName> names2(set2.stname.data(), nstat2);
-    const rt::FirstIndex<16> partner(names2);
+    const rt::FirstIndex<kStationNameLen> partner(names2);
     partner.findEach(names1, [&](std::size_t i, std::ptrdiff_t found) {
       if (found < 0) return;
       const auto j = static_cast<std::size_t>(found);
@@ -290,7 +283,7 @@ void XFORM1() {
       STAFLG.push_back(set2.staflg[j]);
       XSTA1.insert(XSTA1.end(), set1.xstat[i].begin(), set1.xstat[i].end());
       XSTA2.insert(XSTA2.end(), set2.xstat[j].begin(), set2.xstat[j].end());
-      ITYP.push_back(0);
+      ITYP.push_back(helm::kUsed);
     });
   }
   const int nPair = static_cast<int>(STNAME.size());
@@ -319,7 +312,7 @@ void XFORM1() {
   int nPar = 0;
   for (int flag : iPar)
     if (flag == 1) ++nPar;
-  const int nUsed = static_cast<int>(std::count(pairTyp.begin(), pairTyp.end(), 0));
+  const int nUsed = static_cast<int>(std::count(pairTyp.begin(), pairTyp.end(), helm::kUsed));
 
   // Estimation with the report on the program output.
   std::array<double, 7> param{};
@@ -350,7 +343,7 @@ void XFORM1() {
   if (resultFile("TRNFIL", name))
     writeParameterFile(name, set1.file, set2.file, set2.epoch, param, rmsPar);
 
-  if (resTyp == 2) {
+  if (helm::residualSystemOf(resTyp) == helm::ResidualSystem::Equatorial) {
     // X' = t + s M X with the rotations to first order. The transformed
     // coordinates take the place of the second set's, which are not needed
     // any more.
@@ -368,7 +361,7 @@ void XFORM1() {
         XSTNEW[i][k] = s * sum + param[k];
       }
     }
-    std::string outFile(kPathLen, ' ');
+    std::string outFile(kLineLen, ' ');
     WTSTAT(1, outFile, set2.title, set1.datum, set2.nstat, set2.stname, XSTNEW, set2.staflg,
            {.stanum = &set2.stanum, .timCrd = set2.epoch});
   } else if (resultFile("COORDRS", name)) {
