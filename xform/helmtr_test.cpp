@@ -454,6 +454,29 @@ TEST_F(HelmertTest, MarkedAndExcludedStations) {
   }
 }
 
+TEST_F(HelmertTest, CodeOutsideTheLegendIsHandledAsMarked) {
+  // A handling code that is none of the four shows its station like a
+  // marked one: the same report and results as with code 1, the code
+  // itself left as it came.
+  const Params truth = {5.5, 6.5, -7.5, 0.7 * kSec, 0.2 * kSec, -1.1 * kSec, 1.0 + 0.8e-6};
+  std::string want;
+  for (const int code : {1, 7, -5}) {
+    SCOPED_TRACE("code " + std::to_string(code));
+    console_.str("");
+    Network net = synthetic(europe(11), truth, 2, false);
+    net.ityp[10] = code;
+    plant(net, 10, {0.0, 0.0, 10.0});
+    const Result r = run(net, kAll, 2, 1, 1, {0.001, 0.001, 0.001});
+    expectParams(r, truth, kAll);
+    std::vector<int> codes(11, 0);
+    codes[10] = code;
+    EXPECT_EQ(net.ityp, codes);
+    const std::string out = console_.str();
+    if (code == 1) want = out;
+    EXPECT_EQ(out, want);
+  }
+}
+
 TEST_F(HelmertTest, NothingEstimatedRejectsUntilNoStationExceeds) {
   Network net = identicalSets(6);
   // Differences of the two sets at stations 2, 3 and 5.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -227,6 +228,53 @@ TEST_F(HminpiTest, EveryBadOptionIsReportedBeforeTheStop) {
                           " *** SR CKOPTR: The value for keyword \"NLIMIT\" exceeds the range."})
       want.push_back(h);
     EXPECT_EQ(headers(), want);
+    inpKey.readState = 2;
+  }
+}
+
+// The residual system is decided in one place, before the run writes
+// anything: the option reader returns that choice, and refuses every value
+// that makes no choice.
+TEST_F(HminpiTest, ResidualSystemAsChosenBeforeTheRun) {
+  const std::string invalid =
+      " *** SR CKOPTC: The input string for keyword \"RESIDTYPE\" is invalid.";
+  struct Row {
+    std::vector<std::string> values;
+    std::optional<helm::ResidualSystem> chosen;
+    std::string refusal;  // the first message of a refused value
+  };
+  const Row rows[] = {
+      {{"NEU"}, helm::ResidualSystem::Local, ""},
+      {{"XYZ"}, helm::ResidualSystem::Equatorial, ""},
+      {{"XYZ   "}, helm::ResidualSystem::Equatorial, ""},
+      {{" XYZ"}, std::nullopt, invalid},
+      {{"xyz"}, std::nullopt, invalid},
+      {{"XY"}, std::nullopt, invalid},
+      {{""}, std::nullopt, invalid},
+      {{"XYZ", "NEU"}, std::nullopt,
+       " *** SR CKOPTN: Too many items found for keyword \"RESIDTYPE\"."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("'" + row.values[0] + "'");
+    console_.str("");
+    t_key key;
+    key.keyName = rt::fit("RESIDTYPE", 32);
+    for (const std::string& v : row.values) key.value.push_back(rt::fit(v, 255));
+    for (t_key& k : inpKey.keys)
+      if (k.keyName == key.keyName) k = key;
+    EXPECT_EQ(chosenResidualSystem(), row.chosen);
+    EXPECT_EQ(records(), std::vector<std::string>{});
+    resTyp_ = -7;
+    stname_.clear();
+    const int status = read({"AAAA", "BBBB"});
+    if (row.chosen) {
+      EXPECT_EQ(status, -1);
+      EXPECT_EQ(resTyp_, static_cast<int>(*row.chosen));
+    } else {
+      EXPECT_EQ(status, 1);
+      ASSERT_FALSE(headers().empty());
+      EXPECT_EQ(headers()[0], row.refusal);
+    }
     inpKey.readState = 2;
   }
 }
