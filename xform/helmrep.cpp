@@ -29,14 +29,17 @@ std::string oneChar(char c) { return std::string(1, c); }
 // Width of the datum name in the system block.
 constexpr std::size_t kDatumNameLen = 16;
 
-// One line of the list of rejected stations, on the report and on the list
-// file: the name and the residual in millimetres.
-constexpr std::string_view kRejectedLine = "(1X,A16,4X,4X,3(F10.2))";
-
-rt::FItems rejectedLine(const HelmRejections& r, std::size_t i) {
-  const double* v = &r.residuals[3 * i];
-  return {rt::fit(r.names[i], kStationNameLen), shown(v[0] * 1000.0), shown(v[1] * 1000.0),
-          shown(v[2] * 1000.0)};
+// The numbers of accepted and rejected stations under the head `headFmt`,
+// then one line per rejected station with its residual in millimetres: on
+// the report and on the list file alike.
+void writeRejectedStations(int unit, std::string_view headFmt, const HelmRejections& r) {
+  rt::writeFmt(unit, headFmt, {r.accepted, r.rejected});
+  for (std::size_t i = 0; i < r.names.size(); ++i) {
+    const double* v = &r.residuals[3 * i];
+    rt::writeFmt(unit, "(1X,A16,4X,4X,3(F10.2))",
+                 {rt::fit(r.names[i], kStationNameLen), shown(v[0] * 1000.0),
+                  shown(v[1] * 1000.0), shown(v[2] * 1000.0)});
+  }
 }
 
 }  // namespace
@@ -61,15 +64,12 @@ void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp) {
   OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
   OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
   rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, kTitleLen)});
-  rt::writeFmt(LFNRD,
-               "(/,' Number of accepted stations :',I8,/,' Number of rejected stations :',I8,/,"
-               "/,/,' List of rejected stations',/,' -------------------------',/,/,' "
-               "Station',24X,'Residuals (millimeters)',/,'        ',24X,' N         E         "
-               "U',/,' ')",
-               {rejections.accepted, rejections.rejected});
-  for (std::size_t i = 0; i < rejections.names.size(); ++i) {
-    rt::writeFmt(LFNRD, kRejectedLine, rejectedLine(rejections, i));
-  }
+  writeRejectedStations(LFNRD,
+                        "(/,' Number of accepted stations :',I8,/,' Number of rejected stations "
+                        ":',I8,/,/,/,' List of rejected stations',/,' "
+                        "-------------------------',/,/,' Station',24X,'Residuals "
+                        "(millimeters)',/,'        ',24X,' N         E         U',/,' ')",
+                        rejections);
   rt::writeFmt(LFNRD, "(/,' RMS of accepted stations',3F10.2,/,1X)",
                {shown(rmsCmp[0] * 1000.0), shown(rmsCmp[1] * 1000.0), shown(rmsCmp[2] * 1000.0)});
   rt::closeUnit(LFNRD, rt::Disp::Keep);
@@ -236,13 +236,11 @@ void HelmReport::rejection(const HelmRejections& rejections) const {
     rt::writeFmt(unit_, "(//,' NO OUTLIER DETECTED',/)");
     return;
   }
-  rt::writeFmt(unit_,
-               "(/,' ACCEPTED STATIONS     :',I6,/,' REJECTED STATIONS     :',I6,/,/,/,' LIST OF "
-               "REJECTED STATIONS',/,' -------------------------',/,/,' STATION',24X,'RESIDUALS "
-               "(MILLIMETERS)',/,'        ',24X,' N         E         U',/,' ')",
-               {rejections.accepted, rejections.rejected});
-  for (std::size_t i = 0; i < rejections.names.size(); ++i) {
-    rt::writeFmt(unit_, kRejectedLine, rejectedLine(rejections, i));
-  }
+  writeRejectedStations(unit_,
+                        "(/,' ACCEPTED STATIONS     :',I6,/,' REJECTED STATIONS     :',I6,/,/,/,"
+                        "' LIST OF REJECTED STATIONS',/,' -------------------------',/,/,' "
+                        "STATION',24X,'RESIDUALS (MILLIMETERS)',/,'        ',24X,' N         E "
+                        "        U',/,' ')",
+                        rejections);
   rt::writeFmt(unit_, "(1X)");
 }
