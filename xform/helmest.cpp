@@ -157,8 +157,9 @@ void Estimator::run() {
   finalPass();
 }
 
-// The handling codes as the sweeps read them and, for the residual systems
-// at each station, which stations lie on the polar axis.
+// The arrays of the station view: the handling codes as the sweeps read
+// them and, for the residuals at each station, which stations lie on the
+// polar axis and room for their north/east/up matrices.
 void Estimator::allocateWorkspace() {
   const long long n = static_cast<long long>(st_.n);
   allocChecked(codes_, n, kUsed, "codes", {n}, "HELMTR");
@@ -170,16 +171,22 @@ void Estimator::allocateWorkspace() {
     onAxis_[i] = in_.x1[3 * i] == 0.0 && in_.x1[3 * i + 1] == 0.0;
   }
   st_.onAxis = onAxis_.data();
+  if (in_.system == ResidualSystem::Equatorial) allocateMatrices();
 }
 
-// Residuals north/east/up at each station: the matrix of each depends only
-// on its input coordinates, computed once, every element in parallel.
-void Estimator::residualMatrices() {
+// Room for the north/east/up matrices, 9 per station (residualMatrices
+// writes every element).
+void Estimator::allocateMatrices() {
   try {
     neuMat_.reset(new double[9 * st_.n]);
   } catch (const std::bad_alloc&) {
     ALCERR(1, "neuMat", {9, static_cast<long long>(st_.n)}, "HELMTR");
   }
+}
+
+// Residuals north/east/up at each station: the matrix of each depends only
+// on its input coordinates, computed once, in parallel.
+void Estimator::residualMatrices() {
   const double rowSq =
       sweep_.neuMatrices(in_.aEll, in_.bEll, in_.dxEll, in_.drEll, in_.scEll, neuMat_.get());
   st_.neuMat = neuMat_.get();

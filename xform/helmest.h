@@ -1,18 +1,21 @@
 // The Helmert estimator behind HELMTR: iterated least squares with outlier
 // rejection, as a sequence of named steps over the stations.
 //
-// The estimation alternates solution steps and residual passes, each pass
-// one sweep over the stations (xform/helmsweep.h):
-//   barycentres       the means of both sets over the used stations and, in
-//                     the local system, the north/east/up frame there
-//   linearise         rotation, s R and derivative matrices at p
-//   normal equations  a sweep of their own: at the start and after a rejection
-//   solve             N dx = b, p += dx, and a new linearisation point
-//   residual pass     a sweep at the new point: the station to reject or,
-//                     with none, the statistics together with the normal
-//                     equations at that point, which the next solve uses
-//   final pass        the report with the residuals again, the results and
-//                     the rejection part
+// Steps, and the sweeps over the stations (xform/helmsweep.h) each makes:
+//   residual matrices  (residuals at each station) the north/east/up matrix
+//                      of every shown station, once
+//   barycentres        the coordinate sums of the used stations; again after
+//                      each rejection
+//   linearise          rotation, s R and derivative matrices at p; no sweep
+//   normal equations   a sweep of their own, at the start and after a
+//                      rejection
+//   solve              N dx = b and p += dx, then linearise; no sweep
+//   residual pass      at the new point, with rejection first a sweep for
+//                      the candidate alone; without a candidate a sweep for
+//                      the statistics that makes the normal equations at the
+//                      same point: those the next solve uses
+//   final pass         the residuals again, station by station, for the
+//                      report; the results and the rejection part
 // Every sum is folded in station order, whatever the number of threads.
 #pragma once
 
@@ -80,6 +83,7 @@ class Estimator {
   };
 
   void allocateWorkspace();
+  void allocateMatrices();
   void residualMatrices();
   void barycentres();
   void iterate();
