@@ -1,10 +1,11 @@
 // The Helmert transformation report and the list of rejected stations.
 //
 // Every block of the report is written on the report unit through the
-// format-list writer; a value that is not finite is printed as 0.0. The
-// print level decides which blocks appear (1: title, statistics, counts,
-// barycentre, parameters, iterations; 2: also the system block and the
-// residual table); the rejection part is written at every level.
+// format-list writer; a value that is not finite fills its field with
+// asterisks, like a number too wide for it. The print level decides which
+// blocks appear (1: title, statistics, counts, barycentre, parameters,
+// iterations; 2: also the system block and the residual table); the
+// rejection part is written at every level.
 #pragma once
 
 #include <string>
