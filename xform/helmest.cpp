@@ -239,7 +239,7 @@ void Estimator::iterate() {
       continue;
     }
     takeStatistics(*pass.sums);
-    if (overflowed()) stop("NUMERICAL OVERFLOW IN THE ESTIMATION");
+    if (overflowed(*pass.sums)) stop("NUMERICAL OVERFLOW IN THE ESTIMATION");
     ++iteration_;
     if (converged()) return;
     if (stepsSinceRejection_ >= kMaxSteps) stop("NO CONVERGENCE AFTER 100 ITERATIONS");
@@ -369,8 +369,8 @@ void Estimator::takeStatistics(const Statistics& sums) {
 // Coordinates beyond the range of the computation (a value with a huge
 // exponent in a coordinate file) make the residuals of the last pass or the
 // parameters overflow: nothing of such a solution can be reported.
-bool Estimator::overflowed() const {
-  bool finite = std::isfinite(sweep_.statistics().ssq);
+bool Estimator::overflowed(const Statistics& sums) const {
+  bool finite = std::isfinite(sums.ssq);
   for (int k = 0; k < kMaxPar && finite; ++k) finite = std::isfinite(p_[k]);
   return !finite;
 }

@@ -94,7 +94,7 @@ class Estimator {
   Pass residualPass();
   void reject(long station);
   void takeStatistics(const Statistics& sums);
-  bool overflowed() const;
+  bool overflowed(const Statistics& sums) const;
   bool converged() const;
   void finalPass();
   void residualTable() const;
