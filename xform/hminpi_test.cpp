@@ -16,6 +16,7 @@
 
 #include "frame/d_inpkey.h"
 #include "frame/reset.h"
+#include "frame/widths.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -258,8 +259,8 @@ TEST_F(HminpiTest, ResidualSystemAsChosenBeforeTheRun) {
     SCOPED_TRACE("'" + row.values[0] + "'");
     console_.str("");
     t_key key;
-    key.keyName = rt::fit("RESIDTYPE", 32);
-    for (const std::string& v : row.values) key.value.push_back(rt::fit(v, 255));
+    key.keyName = rt::fit("RESIDTYPE", kKeywordLen);
+    for (const std::string& v : row.values) key.value.push_back(rt::fit(v, kLineLen));
     for (t_key& k : inpKey.keys)
       if (k.keyName == key.keyName) k = key;
     EXPECT_EQ(chosenResidualSystem(), row.chosen);
