@@ -26,10 +26,10 @@ constexpr int kMaxPar = 7;
 constexpr std::size_t kChunkStations = 2048;
 
 // The stations and the frame in which the estimation works. Station j has
-// its coordinates at x1[3j], x2[3j] and its handling at code[j]. The working
-// coordinates are derived
-// on the fly: w = frame * (x - b), the subtraction only where sub1 / sub2 is
-// set and the rotation only where rotate is set.
+// its coordinates at x1[3j], x2[3j] and its handling at code[j]. The
+// working coordinates are derived on the fly: w = frame * (x - b), the
+// subtraction only where sub1 / sub2 is set and the rotation only where
+// rotate is set.
 struct Stations {
   std::size_t n = 0;
   const double* x1 = nullptr;  // target set
