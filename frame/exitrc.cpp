@@ -81,9 +81,7 @@ void EXIT_MEN(int retCode) {
   }
 
   std::vector<std::string> buffer;
-  try {
-    buffer.reserve(static_cast<std::size_t>(nLines));
-  } catch (const std::bad_alloc&) {
+  if (!allocates([&] { buffer.reserve(static_cast<std::size_t>(nLines)); })) {
     rt::writeFmt(LFNMSG, "(/,A,/)",
                  {" *** SR EXIT_MEN: Variable \"buffer\" could not be allocated"});
     return;

@@ -176,11 +176,8 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
     }
   }
 
-  try {
-    list.keys.resize(static_cast<std::size_t>(nKeys));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "inpKey%keys", {nKeys}, "readInpf");
-  }
+  allocOrStop([&] { list.keys.resize(static_cast<std::size_t>(nKeys)); }, "inpKey%keys", {nKeys},
+              "readInpf");
   list.keyCount = static_cast<int>(nKeys);
   for (t_key& key : list.keys) KEYINIT(key);
   rt::rewindUnit(LFNRD);
@@ -200,7 +197,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
 
     // The values are collected as they are read, so that a count larger than
     // the file fails at its end instead of reserving memory first.
-    try {
+    const auto readValues = [&] {
       if (count == 0) {
         key.value.assign(1, std::string(kLineLen, ' '));
       } else if (count == 1) {
@@ -228,20 +225,19 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
           key.value.push_back(valueOfLine(list, valueLine));
         }
       }
-    } catch (const std::bad_alloc&) {
-      ALCERR(1, "inpKey%keys(ikey)%value", {std::max(count, 1)}, "readkeys");
-    }
+    };
+    allocOrStop(readValues, "inpKey%keys(ikey)%value", {std::max(count, 1)}, "readkeys");
 
     if (count >= 1)
       for (std::string& value : key.value) cleanValue(value);
 
     if (rt::eqPadded(key.keyName, "DELETE_FILES")) {
-      try {
-        std::vector<std::string> delFil(key.value.begin(), key.value.begin() + count);
-        list.delFil.swap(delFil);
-      } catch (const std::bad_alloc&) {
-        ALCERR(1, "inpKey%delFil", {count}, "readInpf");
-      }
+      allocOrStop(
+          [&] {
+            std::vector<std::string> delFil(key.value.begin(), key.value.begin() + count);
+            list.delFil.swap(delFil);
+          },
+          "inpKey%delFil", {count}, "readInpf");
       list.delCount = count;
     }
 

@@ -8,14 +8,10 @@
 
 #include <array>
 #include <cstddef>
-#include <initializer_list>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "frame/exitrc.h"
 #include "stations/station.h"
 
 // Optional outputs of GETCO3; a null pointer is an output not asked for
@@ -47,36 +43,3 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 // "#" every station with a non-blank flag and any other character an equal
 // flag. With nFlag below 1 nothing is accepted.
 bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag);
-
-// Releases `v` and allocates it anew at n elements of `init`; a failed
-// allocation (no memory, or more elements than an array can hold) stops
-// the run through ALCERR under `name` and `extents`.
-template <typename T>
-void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_view name,
-                  std::initializer_list<long long> extents, std::string_view routine) {
-  try {
-    std::vector<T>().swap(v);
-    v.assign(static_cast<std::size_t>(n), init);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, routine);
-  } catch (const std::length_error&) {
-    ALCERR(1, name, extents, routine);
-  }
-}
-
-// Releases `v` and reserves room for n elements, which the caller then
-// appends one by one, so that every element is written once; a failed
-// allocation (no memory, or more elements than an array can hold) stops
-// the run through ALCERR under `name` and `extents`.
-template <typename T>
-void reserveChecked(std::vector<T>& v, long long n, std::string_view name,
-                    std::initializer_list<long long> extents, std::string_view routine) {
-  try {
-    std::vector<T>().swap(v);
-    v.reserve(static_cast<std::size_t>(n));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, routine);
-  } catch (const std::length_error&) {
-    ALCERR(1, name, extents, routine);
-  }
-}

@@ -120,24 +120,15 @@ void Reader::firstPass() {
 }
 
 void Reader::allocate() {
-  try {
-    std::vector<t_staName>().swap(list_.staNam);
-    list_.staNam.assign(static_cast<std::size_t>(count_), t_staName());
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "staList%staNam", {count_}, kRoutine);
-  } catch (const std::length_error&) {
-    ALCERR(1, "staList%staNam", {count_}, kRoutine);
-  }
+  allocChecked(list_.staNam, count_, t_staName(), "staList%staNam", {count_}, kRoutine);
   if (nSig_ > 0) {
-    try {
-      std::vector<std::vector<double>>().swap(list_.sigma);
-      list_.sigma.assign(static_cast<std::size_t>(count_),
-                         std::vector<double>(static_cast<std::size_t>(nSig_), 0.0));
-    } catch (const std::bad_alloc&) {
-      ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
-    } catch (const std::length_error&) {
-      ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
-    }
+    allocOrStop(
+        [&] {
+          std::vector<std::vector<double>>().swap(list_.sigma);
+          list_.sigma.assign(static_cast<std::size_t>(count_),
+                             std::vector<double>(static_cast<std::size_t>(nSig_), 0.0));
+        },
+        "staList%sigma", {nSig_, count_}, kRoutine);
   }
 }
 
