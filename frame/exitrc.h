@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// Keyword input file whose return-code line EXIT_MEN rewrites (255 characters).
+// Keyword input file whose return-code line EXIT_MEN rewrites (kLineLen characters).
 extern std::string exitInpFile;
 
 // Ends the run: exit actions, end-of-run report, closing of units 10 to 999,

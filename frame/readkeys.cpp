@@ -8,12 +8,12 @@
 #include "frame/d_inpkey.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 
 namespace {
 
-constexpr std::size_t kLineLen = 255;
 
 // First entry of the list with this name, or nullptr.
 const t_key* findKey(std::string_view keyWord) {

@@ -7,6 +7,7 @@
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -90,21 +91,21 @@ void FNSPLT(int mode, std::string& filePath, std::string& node, std::string& dev
 int LINCOUNT(std::string_view filKey, int nSkip, int* nRest) {
   if (nRest != nullptr) *nRest = 0;
 
-  std::string fileName(255, ' ');
+  std::string fileName(kLineLen, ' ');
   int irc = 0;
-  GTFLNA(0, filKey, fileName, irc, 255);
+  GTFLNA(0, filKey, fileName, irc, kLineLen);
   if (irc != 0 || rt::isBlank(fileName)) {
     bool exist = false;
     INQUIRE({.file = rt::trimRight(filKey), .exist = &exist});
     if (!exist) return 0;
-    fileName = rt::fit(filKey, 255);
+    fileName = rt::fit(filKey, kLineLen);
   }
 
   int iostat = 0;
   OPNFIL(LFNRD, fileName, "OLD", "FORMATTED", "READONLY", "", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, fileName, "linCount");
 
-  // The lines as the unit holds them (at most 255 characters each): a line
+  // The lines as the unit holds them (at most kLineLen characters each): a line
   // is blank when all of them are.
   std::string_view line;
   for (int i = 0; i < nSkip; ++i) {

@@ -35,6 +35,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -293,7 +294,7 @@ class t_member_values {
   // True when the class's value line is the blank-value line, written in full.
   virtual bool blankLine(int cls) const { return cls == 1; }
   virtual std::string valueText(int cls, std::size_t i) const = 0;
-  virtual std::size_t lineWidth() const { return 80; }
+  virtual std::size_t lineWidth() const { return kMessageLineLen; }
   // L for the position text of the class (a member may raise it).
   virtual std::size_t positionBase(int cls, std::size_t longest) const {
     (void)cls;

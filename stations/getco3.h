@@ -18,8 +18,8 @@
 // (neither allocated nor filled). Each array has one element per line of
 // the station block, the caller uses the first nStat of them.
 struct t_getco3Opt {
-  std::string* fileTitle = nullptr;                    // 80 characters, line 1
-  std::string* datumName = nullptr;                    // 16 characters, line 3
+  std::string* fileTitle = nullptr;                    // kTitleLen characters, line 1
+  std::string* datumName = nullptr;                    // kDatumNameLen characters, line 3
   double* timCrd = nullptr;                            // epoch (MJD), 0.0 when blank
   std::vector<int>* stanum = nullptr;                  // station numbers
   std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year)
@@ -27,13 +27,13 @@ struct t_getco3Opt {
   std::vector<t_staFlg5>* staflg5 = nullptr;           // flag characters, columns 71-75
   std::vector<t_plateName>* plate = nullptr;               // plate names, columns 76-79
   std::vector<std::string>* footer = nullptr;          // the line ending the station block and all after it
-  std::size_t footerLen = 255;                         // length of each footer line
+  std::size_t footerLen = kLineLen;                         // length of each footer line
 };
 
 // Reads a station coordinate, velocity or plate file. flags[0..nFlag-1]
 // select the stations by their flag (column 71): "@" every station, "#" a
 // non-blank flag, any other character an equal flag. nStat receives the
-// number of stations taken, stname their names (16 characters). Every
+// number of stations taken, stname their names (kStationNameLen characters). Every
 // failure stops the run.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<t_staName>& stname, const t_getco3Opt& opt = {});

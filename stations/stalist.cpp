@@ -9,6 +9,8 @@
 #include "frame/m_vand.h"
 #include "frame/mjd.h"
 #include "frame/opnfil.h"
+#include "frame/pritit.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -17,7 +19,6 @@
 namespace {
 
 constexpr std::string_view kRoutine = "readstsg";
-constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kOldSigmaHeader =
     " *** SR READSTSG: Error reading sigmas from file (old format)";
 
@@ -137,19 +138,17 @@ void Reader::secondPass() {
   list_.nSta = 0;
   std::string line;
   if (format_ == ListFormat::Old) {
-    std::string title = fileName_.size() < 45
+    const std::string title = fileName_.size() < 45
                             ? "Converted from file " + fileName_
                             : "Converted from file .." + fileName_.substr(fileName_.size() - 41);
     std::string date;
     std::string time;
     DATTIM(date, time);
-    title = rt::fit(title, 80);
-    title.replace(64, 16, ' ' + rt::fit(date, 9) + ' ' + rt::fit(time, 5));
-    list_.listTitle = title;
+    list_.listTitle = datedTitle(title, date, time);
   } else if (format_ == ListFormat::New) {
     for (int k = 0; k < 5; ++k) {
       if (!nextLine(line)) break;
-      if (k == 0) list_.listTitle = rt::fit(line, 80);
+      if (k == 0) list_.listTitle = rt::fit(line, kTitleLen);
     }
   }
 
@@ -165,7 +164,7 @@ void Reader::secondPass() {
 }
 
 void Reader::oldFormatLine(std::string& line) {
-  const std::string name = line.substr(5, 16);
+  const std::string name = line.substr(5, kStationNameLen);
   starsToNines(line, 21);
   const int len = lineLength(line);
   // Lines of one to four characters are no station lines (they are not
@@ -211,8 +210,8 @@ void Reader::oldFormatLine(std::string& line) {
 }
 
 void Reader::newFormatLine(std::string& line) {
-  const std::string name = line.substr(0, 16);
-  starsToNines(line, 16);
+  const std::string name = line.substr(0, kStationNameLen);
+  starsToNines(line, kStationNameLen);
   const int n = list_.nSta;
   for (int k = 1; k <= nSig_; ++k) {
     const std::string f = columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10);
