@@ -54,8 +54,8 @@ void GETDAT(std::string_view datumName, double& aEll, double& bEll, std::array<d
   for (;;) {
     const int status = rt::readFmtUnit(
         LFNRD, kEntryFormat,
-        {rt::FTarget(name, kDatumNameLen), aEll, dxEll[0], drEll[0], rt::FTarget(frame, kFrameTypeLen), rf, dxEll[1],
-         drEll[1], scEll, dxEll[2], drEll[2]});
+        {rt::FTarget(name, kDatumNameLen), aEll, dxEll[0], drEll[0],
+         rt::FTarget(frame, kFrameTypeLen), rf, dxEll[1], drEll[1], scEll, dxEll[2], drEll[2]});
     if (status == rt::kIoEnd) {
       // The file ends within an entry: the datum is not in the file.
       rt::writeFmt(LFNMSG, "(/,' *** SR GETDAT: LOCAL GEODETIC DATUM NOT FOUND',/,16X,'DATUM: ',A16,/)",
