@@ -21,16 +21,10 @@ int LENTRM(std::string_view string) { return static_cast<int>(rt::trimLen(string
 
 namespace {
 
-// Characters first..last (counted from 1) of a text; empty when last < first.
-std::string columns(const std::string& text, int first, int last) {
-  if (last < first) return {};
-  return text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last - first + 1));
-}
-
 // Stores a part into an out-text: cut or blank-filled to the text's length;
 // an empty out-text receives the part as it is.
-void setPart(std::string& target, const std::string& part) {
-  target = target.empty() ? part : rt::fit(part, target.size());
+void setPart(std::string& target, std::string_view part) {
+  target = target.empty() ? std::string(part) : rt::fit(part, target.size());
 }
 
 void blankOut(std::string& target) { target.assign(target.size(), ' '); }
@@ -70,14 +64,14 @@ void FNSPLT(int mode, std::string& filePath, std::string& node, std::string& dev
 
   const bool keep = (mode == 1);
   const int dirEnd = (p != 0) ? p : d;  // an unset backslash counts as the colon
-  if (d != 0) setPart(device, columns(filePath, 1, keep ? d : d - 1));
-  if (p != 0) setPart(dir, columns(filePath, d + 1, keep ? p : p - 1));
+  if (d != 0) setPart(device, rt::columnRange(filePath, 1, keep ? d : d - 1));
+  if (p != 0) setPart(dir, rt::columnRange(filePath, d + 1, keep ? p : p - 1));
   std::string namePart;
   if (e != 0) {
-    namePart = columns(filePath, dirEnd + 1, keep ? e : e - 1);
-    setPart(ext, columns(filePath, e + 1, t));
+    namePart = rt::columnRange(filePath, dirEnd + 1, keep ? e : e - 1);
+    setPart(ext, rt::columnRange(filePath, e + 1, t));
   } else {
-    namePart = columns(filePath, dirEnd + 1, t);
+    namePart = rt::columnRange(filePath, dirEnd + 1, t);
   }
   setPart(name, namePart);
 

@@ -30,11 +30,6 @@ bool nextLine(std::string& line) {
 
 int lineLength(const std::string& line) { return static_cast<int>(rt::trimLen(line)); }
 
-// Columns from..from+len-1 (0-based) of a line; blanks beyond its end.
-std::string columns(const std::string& line, std::size_t from, std::size_t len) {
-  return rt::fit(from < line.size() ? std::string_view(line).substr(from, len) : "", len);
-}
-
 // Every asterisk from column `from` (0-based) on is read as the digit 9.
 void starsToNines(std::string& line, std::size_t from) {
   std::replace(line.begin() + static_cast<std::ptrdiff_t>(std::min(from, line.size())),
@@ -172,7 +167,9 @@ void Reader::oldFormatLine(std::string& line) {
   if (len < 5) return;
 
   const int n = list_.nSta;
-  auto field = [&](int k) { return columns(line, static_cast<std::size_t>(21 + 7 * (k - 1)), 7); };
+  auto field = [&](int k) {
+    return rt::fit(rt::columns(line, static_cast<std::size_t>(21 + 7 * (k - 1)), 7), 7);
+  };
   auto readFields = [&](int nField) {
     for (int k = 1; k <= nField; ++k) {
       const std::string f = field(k);
@@ -214,7 +211,8 @@ void Reader::newFormatLine(std::string& line) {
   starsToNines(line, kStationNameLen);
   const int n = list_.nSta;
   for (int k = 1; k <= nSig_; ++k) {
-    const std::string f = columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10);
+    const std::string f =
+        rt::fit(rt::columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10), 10);
     if (!readSigma(f, list_.sigma[n][k - 1], true)) {
       sigmaError(" *** SR READSTSG: Error reading sigmas from file", name, k, f, false);
     }
