@@ -279,7 +279,7 @@ class t_member_values {
   // result1 after the values; the shared rule unless a member has its own.
   virtual void storeResult1(const std::vector<int>& status, int mode);
 
-  // Work arrays for n values (may throw std::bad_alloc).
+  // Work arrays for n values (may throw std::bad_alloc or std::length_error).
   virtual void allocate(std::size_t n) = 0;
   // Extent of the converted values per value, reported before the count of
   // values (none: the array has one element per value).
