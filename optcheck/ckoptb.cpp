@@ -22,7 +22,7 @@ std::string itemLabel(std::size_t i, std::size_t n) {
 }
 
 // The value of one item as CKOPTI in mode 1 takes it (a single value, 0 or
-// 1): 1 set, 0 not set, -1 in error.
+// 1, read as CKOPTI reads a number): 1 set, 0 not set, -1 in error.
 int itemValue(const std::string& keyWord) {
   if (!KEYEXI(keyWord)) return -1;  // a failed lookup
   std::vector<std::string> value;
@@ -30,12 +30,10 @@ int itemValue(const std::string& keyWord) {
   READKEYS(keyWord, value, irc);
   if (irc != 0 || value.size() > 1) return -1;
   if (value.empty()) return 0;
-  if (rt::isBlank(value[0])) return -1;
-  int number = 0;
-  const rt::FreeRead read = rt::readFree(value[0], {rt::FTarget(number)});
-  if (!read.ok()) return -1;
-  if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
-  return number == 0 || number == 1 ? number : -1;
+  const ckopt_frame::t_numberRead<int> read = ckopt_frame::readNumber<int>(value[0]);
+  if (read.cls != 0) return -1;
+  if (!read.number) return 0;  // nothing assigned (a lone slash)
+  return *read.number == 0 || *read.number == 1 ? *read.number : -1;
 }
 
 // What the check of one item found: its value 1, its value 0 (or, in mode 0,
