@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "frame/widths.h"
+
 // A file that the run names by a keyword.
 struct t_fileKey {
   std::string_view keyWord;
@@ -16,7 +18,7 @@ struct t_fileKey {
   // output's first opening (emptying, removal). An input read at or after
   // the step of an output is read after that output has changed it.
   int step = 0;
-  std::size_t len = 255;  // length in which the run holds the name
+  std::size_t len = kLineLen;  // length in which the run holds the name
   int share = 0;          // outputs with one non-zero value may be one file
 };
 

@@ -7,6 +7,7 @@
 #include "frame/m_vand.h"
 #include "frame/mjd.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/process.h"
 #include "runtime/text.h"
@@ -62,7 +63,7 @@ void CPUMARK(std::string_view label) {
                              timeText(wallNow - wallStart) + "  ( " +
                              timeText((cpuNow - cpuLast) * perSecondOfDay) + " / " +
                              timeText(wallNow - wallLast) + " )";
-    rt::writeFmt(6, "(/,A,/)", {rt::trimRight(rt::fit(line, 255))});
+    rt::writeFmt(6, "(/,A,/)", {rt::trimRight(rt::fit(line, kLineLen))});
   }
   cpuLast = cpuNow;
   wallLast = wallNow;
@@ -77,7 +78,7 @@ void CPUEND(int retCode) {
   const std::string line = rt::trimRight(rt::fit(
       ">>> CPU/Real time for pgm \"" + rt::trimRight(programName) + "\": " +
           timeText((cpuNow - cpuStart) * perSecondOfDay) + " / " + timeText(wallNow - wallStart),
-      80));
+      kMessageLineLen));
   rt::writeFmt(6, "(/,A,/)", {line});
   rt::writeFmt(LFNOUT, "(//,A)", {std::string(65, '-')});
   rt::writeFmt(LFNOUT, "(A)", {line});

@@ -7,11 +7,11 @@
 #include "frame/m_vand.h"
 
 struct t_inpkey {
-  std::string fileName;              // 255 characters
+  std::string fileName;              // kLineLen characters
   int keyCount = 0;
   std::vector<t_key> keys;           // in file order; a lookup takes the first entry of a name
   int delCount = 0;
-  std::vector<std::string> delFil;   // files to remove at exit, 255 characters each
+  std::vector<std::string> delFil;   // files to remove at exit, kLineLen characters each
   bool openBusy = false;             // true while OPNFIL runs
   int readState = 0;                 // 0 empty, 1 being read, 2 read, 3 exiting
 };

@@ -12,6 +12,7 @@
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/process.h"
@@ -97,7 +98,7 @@ void DEFCON(int iRead) {
 
   std::string fileName;
   int irc = 0;
-  GTFLNA(1, "CONST", fileName, irc, 255);
+  GTFLNA(1, "CONST", fileName, irc, kLineLen);
 
   int iostat = 0;
   OPNFIL(LFNRD, fileName, "OLD", "FORMATTED", "READONLY", " ", iostat);

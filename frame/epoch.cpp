@@ -53,15 +53,6 @@ const char* const tooShortFmt = "(/,A,A,2(/,16X,A,I4),/)";
   EXITRC(2);
 }
 
-// Columns first..last (counted from 1) of a text, as far as the text reaches.
-std::string_view columns(std::string_view text, long first, long last) {
-  if (first < 1) first = 1;
-  if (last > static_cast<long>(text.size())) last = static_cast<long>(text.size());
-  if (last < first) return {};
-  return text.substr(static_cast<std::size_t>(first - 1),
-                     static_cast<std::size_t>(last - first + 1));
-}
-
 // One epoch from its text.
 void readOne(int iForm, std::string_view string, double& epoch, std::optional<int> nDec) {
   epoch = 0.0;
@@ -91,7 +82,7 @@ void readOne(int iForm, std::string_view string, double& epoch, std::optional<in
                             std::to_string(*nDec) + ")";
     status = rt::readFmtText(string, fmt, {year, month, day, hours, minutes, seconds});
   } else {
-    status = rt::readFmtText(columns(string, 1, 16), "(I4,1X,I2,1X,I2,1X,I2,1X,I2)",
+    status = rt::readFmtText(rt::columnRange(string, 1, 16), "(I4,1X,I2,1X,I2,1X,I2,1X,I2)",
                              {year, month, day, hours, minutes});
     if (status == 0) {
       const std::string_view rest = (string.size() > 16) ? string.substr(16) : std::string_view{};
@@ -215,8 +206,8 @@ void ST2TIM(int iForm, int nEpo, std::string_view string, double* epoch, std::op
     unknownForm(head, iForm);
   }
 
-  const std::string_view part1 = columns(string, first1, last1);
-  const std::string_view part2 = columns(string, first2, last2);
+  const std::string_view part1 = rt::columnRange(string, first1, last1);
+  const std::string_view part2 = rt::columnRange(string, first2, last2);
   if (!rt::isBlank(part1)) readOne(iForm, part1, epoch[0], nDec);
   if (!rt::isBlank(part2)) readOne(iForm, part2, epoch[1], nDec);
 

@@ -12,6 +12,7 @@
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/process.h"
@@ -22,10 +23,9 @@ std::string exitInpFile;
 
 namespace {
 
-constexpr std::size_t kLineLen = 255;
 constexpr int kBlankLimit = 1000;
 
-// Reads one record of unit lfn as a 255-character line; false at the end of
+// Reads one record of unit lfn as a line of kLineLen characters; false at the end of
 // the file or after a read failure.
 bool readLine(int lfn, std::string& line) {
   std::string record;
@@ -81,9 +81,7 @@ void EXIT_MEN(int retCode) {
   }
 
   std::vector<std::string> buffer;
-  try {
-    buffer.reserve(static_cast<std::size_t>(nLines));
-  } catch (const std::bad_alloc&) {
+  if (!allocates([&] { buffer.reserve(static_cast<std::size_t>(nLines)); })) {
     rt::writeFmt(LFNMSG, "(/,A,/)",
                  {" *** SR EXIT_MEN: Variable \"buffer\" could not be allocated"});
     return;

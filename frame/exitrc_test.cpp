@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -319,6 +322,49 @@ TEST_F(ExitrcTest, AlcerrBlock) {
                      ""}))
         << c.size;
   }
+}
+
+// Every allocation check: memory running out and more elements than an
+// array can hold (a count gone wrong) both stop the run with the allocation
+// block; an allocation that goes through returns, and any other exception
+// goes on untouched.
+TEST_F(ExitrcTest, FailedAllocationStopsWithTheAllocationBlock) {
+  constexpr long long kHuge = 1LL << 62;
+  const auto block = [](const std::string& name, const std::string& size) {
+    return Texts{"", " *** SR ALCERR: ALLOCATION OF AN ARRAY FAILED",
+                 "                VARIABLE NAME : " + name,
+                 "                SIZE OF ARRAY : " + size,
+                 "                PGM./SUBR.    : getco3",
+                 "                ERROR STATUS  :      1", ""};
+  };
+  std::vector<std::array<double, 3>> x;
+  EXPECT_EQ(exitStatusOf([&] { reserveChecked(x, kHuge, "xstat", {3, kHuge}, "getco3"); }), 1);
+  EXPECT_EQ(linesOf(console_.str()), block("xstat", "(       3,********)"));
+
+  restart();
+  std::vector<std::string> footer;
+  EXPECT_EQ(exitStatusOf([&] {
+              allocChecked(footer, -1, std::string(255, ' '), "footer", {-1}, "getco3");
+            }),
+            1);
+  EXPECT_EQ(linesOf(console_.str()), block("footer", "(      -1)"));
+
+  restart();
+  EXPECT_EQ(exitStatusOf([] {
+              allocOrStop([] { throw std::bad_alloc(); }, "staList%sigma", {4, 7}, "getco3");
+            }),
+            1);
+  EXPECT_EQ(linesOf(console_.str()), block("staList%sigma", "(       4,       7)"));
+
+  restart();
+  std::vector<int> kept;
+  EXPECT_EQ(exitStatusOf([&] { allocChecked(kept, 3, 5, "kept", {3}, "getco3"); }), -1);
+  EXPECT_EQ(kept, (std::vector<int>{5, 5, 5}));
+  EXPECT_TRUE(allocates([] {}));
+  EXPECT_FALSE(allocates([] { throw std::length_error("too long"); }));
+  EXPECT_THROW((void)allocates([] { throw std::out_of_range("not an allocation"); }),
+               std::out_of_range);
+  EXPECT_EQ(console_.str(), "");
 }
 
 TEST_F(ExitrcTest, OpnerrBlock) {

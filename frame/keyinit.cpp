@@ -1,6 +1,7 @@
 // Default initialisation of the keyword list and of its entries.
 #include "frame/d_inpkey.h"
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 
 void KEYINIT(t_key& key) {
   // The value list becomes empty and gives its storage back; the name stays.
@@ -8,7 +9,7 @@ void KEYINIT(t_key& key) {
 }
 
 void INPKINIT(t_inpkey& key) {
-  key.fileName.assign(255, ' ');
+  key.fileName.assign(kLineLen, ' ');
   key.keyCount = 0;
   std::vector<t_key>().swap(key.keys);
   key.delCount = 0;

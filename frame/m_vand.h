@@ -16,8 +16,8 @@ extern int LFNRD;   // a library routine's own file, 999
 
 // One keyword of the keyword input file.
 struct t_key {
-  std::string keyName;             // 32 characters, blank-padded
-  std::vector<std::string> value;  // value lines, 255 characters each; value[0] is value 1
+  std::string keyName;             // kKeywordLen characters, blank-padded
+  std::vector<std::string> value;  // value lines, kLineLen characters each; value[0] is value 1
 };
 
 // Default initialisation of a keyword entry: an empty value list.

@@ -9,6 +9,7 @@
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -18,7 +19,6 @@ int opnfilFailFirst = 0;
 
 namespace {
 
-constexpr std::size_t kNameLen = 255;
 constexpr std::size_t kFieldLen = 20;
 constexpr int kOpenAttempts = 10000;
 
@@ -52,12 +52,12 @@ bool lookUpVariable(const std::string& name, std::string& value) {
   }
   if (env == nullptr) return false;
   for (const std::string& line : env->value) {
-    std::string varName(kNameLen, ' ');
-    std::string varValue(kNameLen, ' ');
+    std::string varName(kLineLen, ' ');
+    std::string varValue(kLineLen, ' ');
     const rt::FreeRead read =
-        rt::readFree(line, {rt::FreeTarget(varName, kNameLen), rt::FreeTarget(varValue, kNameLen)});
+        rt::readFree(line, {rt::FreeTarget(varName, kLineLen), rt::FreeTarget(varValue, kLineLen)});
     if (read.set.empty() || !read.set[0]) continue;  // no name on this line
-    if (!read.set[1]) varValue.assign(kNameLen, ' ');
+    if (!read.set[1]) varValue.assign(kLineLen, ' ');
     if (varValue.find('$') != std::string::npos) continue;
     if (rt::eqPadded(varName, name)) {
       value = varValue;
@@ -67,11 +67,11 @@ bool lookUpVariable(const std::string& name, std::string& value) {
   return false;
 }
 
-// The file name as OPNFIL takes it: left-adjusted in 255 characters, its
+// The file name as OPNFIL takes it: left-adjusted in kLineLen characters, its
 // variables replaced (RPLENVAR in mode iMode) once the keyword list is
 // read; `replaced` tells whether there were references to replace.
 std::string nameToOpen(std::string_view filePath, int iMode, bool& replaced) {
-  std::string name = rt::fit(filePath, kNameLen);
+  std::string name = rt::fit(filePath, kLineLen);
   LEFTJS(name);
   replaced = inpKey.readState == 2 && name.find('$') != std::string::npos;
   if (replaced) RPLENVAR(iMode, name);
@@ -132,7 +132,7 @@ void RPLENVAR(int iMode, std::string& string) {
         const std::string rest =
             refEnd + 1 < text.size() ? rt::trimRight(text.substr(refEnd + 1)) : std::string();
         text = text.substr(0, d) + rt::trimRight(value) + rest;
-        if (text.size() > kNameLen) text.resize(kNameLen);
+        if (text.size() > kLineLen) text.resize(kLineLen);
         replaced = true;
       } else {
         report("Variable " + rt::trimRight(name) + " not resolved in: " + rt::trimRight(text));
@@ -258,7 +258,7 @@ void INQUIRE(const InquireArgs& args) {
     return;
   }
   if (!args.file) return;
-  std::string name = rt::fit(*args.file, kNameLen);
+  std::string name = rt::fit(*args.file, kLineLen);
   RPLENVAR(2, name);
   const std::string path = rt::fileNameOf(name);
   const rt::FileInquiry file = rt::inquireFile(path);

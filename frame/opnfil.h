@@ -46,7 +46,7 @@ void UPPERC(std::string& string);
 
 // Replaces variable references ("${NAME}", "$N") by values of ENVIRONMENT.
 // iMode 0 silent, 1 warn, 2 stop at the first unresolved reference. The
-// result is cut to 255 characters and keeps the length `string` has on entry.
+// result is cut to kLineLen characters and keeps the length `string` has on entry.
 void RPLENVAR(int iMode, std::string& string);
 
 // Test hook: the next `opnfilFailFirst` open attempts made by OPNFIL fail

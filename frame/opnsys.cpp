@@ -1,6 +1,7 @@
 // System files: system input, program output and message file.
 #include "frame/opnsys.h"
 
+#include <optional>
 #include <string>
 
 #include "frame/exitrc.h"
@@ -65,6 +66,20 @@ void openMessageFile(const std::string& name, bool removeOldFirst) {
   openChecked(previous, LFNMSG, name, "NEW");
 }
 
+// The decision on the message unit, for OPNSYS and ERRFIL: the name that
+// SYSERR gives when it names a message file of its own; none when the
+// messages are merged into the program output (`merge`: ERRMRG as checked,
+// absent without the keyword), or when the name is blank or "SYSOUT". With
+// ERRMRG given, a blank name stops the run when iStop is 1.
+std::optional<std::string> ownMessageFile(std::optional<bool> merge, int iStop) {
+  if (merge.value_or(false)) return std::nullopt;
+  std::string errName;
+  int irc = 0;
+  GTFLNA(merge ? iStop : 0, "SYSERR", errName, irc);
+  if (irc != 0 || rt::eqPadded(errName, "SYSOUT")) return std::nullopt;
+  return errName;
+}
+
 }  // namespace
 
 void OPNSYS() {
@@ -85,29 +100,19 @@ void OPNSYS() {
     openEmpty(LFNMSG, LFNOUT, outName);
   }
 
-  // Message unit.
-  std::string errName;
-  if (!KEYEXI("ERRMRG")) {
-    GTFLNA(0, "SYSERR", errName, irc);
-    if (irc != 0 || rt::eqPadded(errName, "SYSOUT")) {
-      LFNMSG = LFNOUT;
-    } else {
-      openMessageFile(errName, false);
-    }
-  } else {
-    bool merge = false;
+  // Message unit: the program output unless SYSERR names a file of its own.
+  std::optional<bool> merge;
+  if (KEYEXI("ERRMRG")) {
+    bool set = false;
     CKOPTB(1, {"ERRMRG"}, kRoutine, "Merge program messages into output", errCount,
-           {.isSet = &merge});
-    if (merge) {
-      LFNMSG = LFNOUT;
-    } else {
-      GTFLNA(1, "SYSERR", errName, irc);
-      if (rt::eqPadded(errName, "SYSOUT")) {
-        LFNMSG = LFNOUT;
-      } else {
-        openMessageFile(errName, true);
-      }
-    }
+           {.isSet = &set});
+    merge = set;
+  }
+  const std::optional<std::string> errName = ownMessageFile(merge, 1);
+  if (errName) {
+    openMessageFile(*errName, merge.has_value());
+  } else {
+    LFNMSG = LFNOUT;
   }
 
   // A program-output name that ends in two digits looks like a default name.
@@ -131,9 +136,7 @@ void OPNSYS() {
 }
 
 bool ERRFIL() {
-  if (KEYEXI("ERRMRG") && CKOPTB_ITEM({"ERRMRG"}) == 1) return false;
-  std::string errName;
-  int irc = 0;
-  GTFLNA(0, "SYSERR", errName, irc);
-  return irc == 0 && !rt::eqPadded(errName, "SYSOUT");
+  std::optional<bool> merge;
+  if (KEYEXI("ERRMRG")) merge = CKOPTB_ITEM({"ERRMRG"}) == 1;
+  return ownMessageFile(merge, 0).has_value();
 }

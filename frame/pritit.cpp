@@ -12,6 +12,7 @@
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 
@@ -31,21 +32,28 @@ std::string bannerDate() {
 
 }  // namespace
 
+std::string datedTitle(std::string_view title, std::string_view date, std::string_view time) {
+  const std::string stamp = ' ' + rt::fit(date, 9) + ' ' + rt::fit(time, 5);
+  std::string dated = rt::fit(title, kTitleLen);
+  dated.replace(kTitleLen - stamp.size(), stamp.size(), stamp);
+  return dated;
+}
+
 void PRITIT(std::string_view progName, std::string_view descr, std::optional<int> width) {
   programName = rt::fit(progName, 8);
-  programPurpose = rt::fit(descr, 80);
+  programPurpose = rt::fit(descr, kTitleLen);
 
   const int w = width.value_or(79);
   const std::size_t cut = w > 0 ? static_cast<std::size_t>(w) : 0;
-  const std::size_t ruleLen = std::min<std::size_t>(cut, 255);
+  const std::size_t ruleLen = std::min<std::size_t>(cut, kLineLen);
   const std::string eqRule(ruleLen, '=');
   const std::string dashRule(ruleLen, '-');
 
-  std::string title(255, ' ');
-  std::string campaign(80, ' ');
-  std::string session = rt::fit("unknown", 80);
-  std::string sesText(80, ' ');
-  std::string year(80, ' ');
+  std::string title(kLineLen, ' ');
+  std::string campaign(kTitleLen, ' ');
+  std::string session = rt::fit("unknown", kTitleLen);
+  std::string sesText(kTitleLen, ' ');
+  std::string year(kTitleLen, ' ');
 
   std::vector<std::string> names;
   int irc = 0;
@@ -53,10 +61,10 @@ void PRITIT(std::string_view progName, std::string_view descr, std::optional<int
   if (irc == 0) {
     for (const std::string& name : names) {
       std::string* target = nullptr;
-      std::size_t len = 80;
+      std::size_t len = kTitleLen;
       if (rt::eqPadded(name, "TITLE")) {
         target = &title;
-        len = 255;
+        len = kLineLen;
       } else if (rt::eqPadded(name, "CAMPAIGN")) {
         target = &campaign;
       } else if (rt::eqPadded(name, "YR4_INFO")) {
@@ -72,10 +80,10 @@ void PRITIT(std::string_view progName, std::string_view descr, std::optional<int
     }
   }
   if (!rt::isBlank(sesText) && !rt::isBlank(year)) {
-    session = rt::fit(rt::trimRight(sesText) + " year " + rt::trimRight(year), 80);
+    session = rt::fit(rt::trimRight(sesText) + " year " + rt::trimRight(year), kTitleLen);
   }
 
-  std::string user = rt::fit("${USER}", 255);
+  std::string user = rt::fit("${USER}", kLineLen);
   RPLENVAR(0, user);
   if (rt::isBlank(user)) user = "none";
 
@@ -86,8 +94,7 @@ void PRITIT(std::string_view progName, std::string_view descr, std::optional<int
 
   if (constantsRead != 1) DATTIM(runDate, runTime);
 
-  runTitle = rt::fit(title, 80);
-  runTitle.replace(64, 16, " " + rt::fit(runDate, 9) + " " + rt::fit(runTime, 5));
+  runTitle = datedTitle(title, runDate, runTime);
 
   if (rt::isBlank(descr)) {
     rt::writeFmt(LFNMSG, "(/,A,/)",

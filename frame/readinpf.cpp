@@ -8,6 +8,7 @@
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/process.h"
@@ -16,14 +17,12 @@
 
 namespace {
 
-constexpr std::size_t kLineLen = 255;
-constexpr std::size_t kNameLen = 32;
 constexpr int kBlankLimit = 1000;
 
 // Name and value count of a keyword line; false when either cannot be read.
 bool readKeywordLine(const std::string& line, std::string& name, int& count) {
   const rt::FreeRead read =
-      rt::readFree(line, {rt::FreeTarget(name, kNameLen), rt::FreeTarget(count)});
+      rt::readFree(line, {rt::FreeTarget(name, kKeywordLen), rt::FreeTarget(count)});
   return read.ok() && read.set.size() == 2 && read.set[0] && read.set[1];
 }
 
@@ -156,7 +155,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
     NEXTLINE(LFNRD, 1, line, irc);
     if (irc != 0) break;
     ++nKeys;
-    std::string name(kNameLen, ' ');
+    std::string name(kKeywordLen, ' ');
     int count = 0;
     if (!readKeywordLine(line, name, count)) {
       rt::writeFmt(LFNMSG, "(/,A,/,A,A,/,A,A,/)",
@@ -176,11 +175,8 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
     }
   }
 
-  try {
-    list.keys.resize(static_cast<std::size_t>(nKeys));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "inpKey%keys", {nKeys}, "readInpf");
-  }
+  allocOrStop([&] { list.keys.resize(static_cast<std::size_t>(nKeys)); }, "inpKey%keys", {nKeys},
+              "readInpf");
   list.keyCount = static_cast<int>(nKeys);
   for (t_key& key : list.keys) KEYINIT(key);
   rt::rewindUnit(LFNRD);
@@ -189,7 +185,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
   NEXTLINE(LFNRD, 1, line, irc);
   for (std::size_t iKey = 0; iKey < list.keys.size() && irc == 0; ++iKey) {
     t_key& key = list.keys[iKey];
-    std::string name(kNameLen, ' ');
+    std::string name(kKeywordLen, ' ');
     int count = 0;
     if (!readKeywordLine(line, name, count)) readFailure(list, "cannot decode keyword", line);
     key.keyName = name;
@@ -200,7 +196,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
 
     // The values are collected as they are read, so that a count larger than
     // the file fails at its end instead of reserving memory first.
-    try {
+    const auto readValues = [&] {
       if (count == 0) {
         key.value.assign(1, std::string(kLineLen, ' '));
       } else if (count == 1) {
@@ -209,10 +205,10 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
           key.value.push_back(rt::fit(line.substr(static_cast<std::size_t>(firstQuote - 1)),
                                       kLineLen));
         } else {
-          std::string lineName(kNameLen, ' ');
+          std::string lineName(kKeywordLen, ' ');
           int lineCount = 0;
           std::string value(kLineLen, ' ');
-          if (!rt::readFree(line, {rt::FreeTarget(lineName, kNameLen), rt::FreeTarget(lineCount),
+          if (!rt::readFree(line, {rt::FreeTarget(lineName, kKeywordLen), rt::FreeTarget(lineCount),
                                    rt::FreeTarget(value, kLineLen)})
                    .ok()) {
             readFailure(list, "no value on keyword", line);
@@ -228,20 +224,19 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
           key.value.push_back(valueOfLine(list, valueLine));
         }
       }
-    } catch (const std::bad_alloc&) {
-      ALCERR(1, "inpKey%keys(ikey)%value", {std::max(count, 1)}, "readkeys");
-    }
+    };
+    allocOrStop(readValues, "inpKey%keys(ikey)%value", {std::max(count, 1)}, "readkeys");
 
     if (count >= 1)
       for (std::string& value : key.value) cleanValue(value);
 
     if (rt::eqPadded(key.keyName, "DELETE_FILES")) {
-      try {
-        std::vector<std::string> delFil(key.value.begin(), key.value.begin() + count);
-        list.delFil.swap(delFil);
-      } catch (const std::bad_alloc&) {
-        ALCERR(1, "inpKey%delFil", {count}, "readInpf");
-      }
+      allocOrStop(
+          [&] {
+            std::vector<std::string> delFil(key.value.begin(), key.value.begin() + count);
+            list.delFil.swap(delFil);
+          },
+          "inpKey%delFil", {count}, "readInpf");
       list.delCount = count;
     }
 

@@ -11,7 +11,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& inpKey);
 // The command-line arguments joined by single blanks, left-adjusted and cut
 // or blank-filled to the length `command` has on entry.
 void GETCMD(std::string& command);
-// The next significant line of unit lfn (255 characters, left-adjusted when
+// The next significant line of unit lfn (kLineLen characters, left-adjusted when
 // leftJust is 1); irc 0 found, otherwise `line` is blank and irc is -1 at
 // the end of the file or after a read failure, 1 after the blank-line limit.
 void NEXTLINE(int lfn, int leftJust, std::string& line, int& irc);

@@ -8,12 +8,12 @@
 #include "frame/d_inpkey.h"
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 
 namespace {
 
-constexpr std::size_t kLineLen = 255;
 
 // First entry of the list with this name, or nullptr.
 const t_key* findKey(std::string_view keyWord) {
@@ -25,11 +25,8 @@ const t_key* findKey(std::string_view keyWord) {
 
 // Replaces the result list by `n` blank values.
 void newList(std::vector<std::string>& keyValue, std::size_t n) {
-  try {
-    std::vector<std::string>(n, std::string(kLineLen, ' ')).swap(keyValue);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "keyValue", {static_cast<long long>(n)}, "readKeys");
-  }
+  allocOrStop([&] { std::vector<std::string>(n, std::string(kLineLen, ' ')).swap(keyValue); },
+              "keyValue", {static_cast<long long>(n)}, "readKeys");
 }
 
 }  // namespace

@@ -5,3 +5,8 @@
 // run timers back to their start values; every unit closed; the console
 // back on the standard streams; the file-opening test hook cleared.
 void resetRunState();
+
+// The start values of the state that frame/state.cpp holds (keyword list,
+// run identity, unit numbers, constants), stated once: the program starts
+// with them and resetRunState() puts them back.
+void setStartState();

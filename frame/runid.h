@@ -4,7 +4,7 @@
 #include <string>
 
 extern std::string programName;     // 8 characters; blank: no end-of-run report, no removal of files
-extern std::string programPurpose;  // 80 characters
-extern std::string runTitle;        // 80 characters
+extern std::string programPurpose;  // kTitleLen characters
+extern std::string runTitle;        // kTitleLen characters
 extern std::string runDate;         // 9 characters, "05-MAR-01"
 extern std::string runTime;         // 5 characters, "14:05"

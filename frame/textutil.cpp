@@ -7,6 +7,7 @@
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
@@ -20,16 +21,10 @@ int LENTRM(std::string_view string) { return static_cast<int>(rt::trimLen(string
 
 namespace {
 
-// Characters first..last (counted from 1) of a text; empty when last < first.
-std::string columns(const std::string& text, int first, int last) {
-  if (last < first) return {};
-  return text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(last - first + 1));
-}
-
 // Stores a part into an out-text: cut or blank-filled to the text's length;
 // an empty out-text receives the part as it is.
-void setPart(std::string& target, const std::string& part) {
-  target = target.empty() ? part : rt::fit(part, target.size());
+void setPart(std::string& target, std::string_view part) {
+  target = target.empty() ? std::string(part) : rt::fit(part, target.size());
 }
 
 void blankOut(std::string& target) { target.assign(target.size(), ' '); }
@@ -69,14 +64,14 @@ void FNSPLT(int mode, std::string& filePath, std::string& node, std::string& dev
 
   const bool keep = (mode == 1);
   const int dirEnd = (p != 0) ? p : d;  // an unset backslash counts as the colon
-  if (d != 0) setPart(device, columns(filePath, 1, keep ? d : d - 1));
-  if (p != 0) setPart(dir, columns(filePath, d + 1, keep ? p : p - 1));
+  if (d != 0) setPart(device, rt::columnRange(filePath, 1, keep ? d : d - 1));
+  if (p != 0) setPart(dir, rt::columnRange(filePath, d + 1, keep ? p : p - 1));
   std::string namePart;
   if (e != 0) {
-    namePart = columns(filePath, dirEnd + 1, keep ? e : e - 1);
-    setPart(ext, columns(filePath, e + 1, t));
+    namePart = rt::columnRange(filePath, dirEnd + 1, keep ? e : e - 1);
+    setPart(ext, rt::columnRange(filePath, e + 1, t));
   } else {
-    namePart = columns(filePath, dirEnd + 1, t);
+    namePart = rt::columnRange(filePath, dirEnd + 1, t);
   }
   setPart(name, namePart);
 
@@ -90,21 +85,21 @@ void FNSPLT(int mode, std::string& filePath, std::string& node, std::string& dev
 int LINCOUNT(std::string_view filKey, int nSkip, int* nRest) {
   if (nRest != nullptr) *nRest = 0;
 
-  std::string fileName(255, ' ');
+  std::string fileName(kLineLen, ' ');
   int irc = 0;
-  GTFLNA(0, filKey, fileName, irc, 255);
+  GTFLNA(0, filKey, fileName, irc, kLineLen);
   if (irc != 0 || rt::isBlank(fileName)) {
     bool exist = false;
     INQUIRE({.file = rt::trimRight(filKey), .exist = &exist});
     if (!exist) return 0;
-    fileName = rt::fit(filKey, 255);
+    fileName = rt::fit(filKey, kLineLen);
   }
 
   int iostat = 0;
   OPNFIL(LFNRD, fileName, "OLD", "FORMATTED", "READONLY", "", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, fileName, "linCount");
 
-  // The lines as the unit holds them (at most 255 characters each): a line
+  // The lines as the unit holds them (at most kLineLen characters each): a line
   // is blank when all of them are.
   std::string_view line;
   for (int i = 0; i < nSkip; ++i) {

@@ -215,9 +215,7 @@ void run(t_call& c, t_member_values& v) {
   }
 
   std::vector<int> status;
-  try {
-    v.allocate(n);
-  } catch (const std::bad_alloc&) {
+  if (!allocates([&] { v.allocate(n); })) {
     const long long extent = static_cast<long long>(n);
     if (const std::optional<long long> first = v.firstExtent())
       ALCERR(1, "result", {*first, extent}, m.lower);
@@ -225,12 +223,8 @@ void run(t_call& c, t_member_values& v) {
       ALCERR(1, "result", {extent}, m.lower);
     return;
   }
-  try {
-    status.assign(n, 0);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, v.statusArrayName(), {static_cast<long long>(n)}, m.lower);
-    return;
-  }
+  allocOrStop([&] { status.assign(n, 0); }, v.statusArrayName(), {static_cast<long long>(n)},
+              m.lower);
   if (c.nBad) *c.nBad = 0;
   if (c.nGood) *c.nGood = 0;
   int counts[4] = {0, 0, 0, 0};

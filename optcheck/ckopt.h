@@ -35,6 +35,7 @@
 #include <utility>
 #include <vector>
 
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -278,7 +279,7 @@ class t_member_values {
   // result1 after the values; the shared rule unless a member has its own.
   virtual void storeResult1(const std::vector<int>& status, int mode);
 
-  // Work arrays for n values (may throw std::bad_alloc).
+  // Work arrays for n values (may throw std::bad_alloc or std::length_error).
   virtual void allocate(std::size_t n) = 0;
   // Extent of the converted values per value, reported before the count of
   // values (none: the array has one element per value).
@@ -293,7 +294,7 @@ class t_member_values {
   // True when the class's value line is the blank-value line, written in full.
   virtual bool blankLine(int cls) const { return cls == 1; }
   virtual std::string valueText(int cls, std::size_t i) const = 0;
-  virtual std::size_t lineWidth() const { return 80; }
+  virtual std::size_t lineWidth() const { return kMessageLineLen; }
   // L for the position text of the class (a member may raise it).
   virtual std::size_t positionBase(int cls, std::size_t longest) const {
     (void)cls;
@@ -404,6 +405,25 @@ class t_typed_values : public t_member_values {
 // item; class 2 when the reading fails) and then checked against the
 // member's bounds (class 3). The member adds its bounds, the text of a
 // number and the range record.
+// How a number value reads: class 1 blank, class 2 not a number, class 0
+// otherwise, with the number read (none when nothing is assigned, as by a
+// lone slash).
+template <class T>
+struct t_numberRead {
+  int cls = 0;
+  std::optional<T> number{};
+};
+
+template <class T>
+t_numberRead<T> readNumber(const std::string& value) {
+  if (rt::isBlank(value)) return {1, std::nullopt};
+  T number{};
+  const rt::FreeRead read = rt::readFree(value, {rt::FreeTarget(number)});
+  if (!read.ok()) return {2, std::nullopt};
+  if (read.set.empty() || !read.set[0]) return {0, std::nullopt};  // nothing assigned
+  return {0, number};
+}
+
 template <class T>
 class t_number_values : public t_typed_values<T> {
  public:
@@ -418,17 +438,14 @@ class t_number_values : public t_typed_values<T> {
         notConverted_(notConverted) {}
 
   int classify(std::size_t i, const std::string& value) override {
-    if (rt::isBlank(value)) {
-      if (!empty_) return 1;
+    if (rt::isBlank(value) && empty_) {
       this->setConverted(i, *empty_);  // good, whatever the bounds
       return 0;
     }
-    T number{};
-    const rt::FreeRead read = rt::readFree(value, {rt::FreeTarget(number)});
-    if (!read.ok()) return 2;
-    if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
-    this->setConverted(i, number);
-    return outOfRange(i, number) ? 3 : 0;
+    const t_numberRead<T> read = readNumber<T>(value);
+    if (read.cls != 0 || !read.number) return read.cls;
+    this->setConverted(i, *read.number);
+    return outOfRange(i, *read.number) ? 3 : 0;
   }
 
   std::string sentence(int cls) const override {

@@ -22,7 +22,7 @@ std::string itemLabel(std::size_t i, std::size_t n) {
 }
 
 // The value of one item as CKOPTI in mode 1 takes it (a single value, 0 or
-// 1): 1 set, 0 not set, -1 in error.
+// 1, read as CKOPTI reads a number): 1 set, 0 not set, -1 in error.
 int itemValue(const std::string& keyWord) {
   if (!KEYEXI(keyWord)) return -1;  // a failed lookup
   std::vector<std::string> value;
@@ -30,29 +30,53 @@ int itemValue(const std::string& keyWord) {
   READKEYS(keyWord, value, irc);
   if (irc != 0 || value.size() > 1) return -1;
   if (value.empty()) return 0;
-  if (rt::isBlank(value[0])) return -1;
-  int number = 0;
-  const rt::FreeRead read = rt::readFree(value[0], {rt::FTarget(number)});
-  if (!read.ok()) return -1;
-  if (read.set.empty() || !read.set[0]) return 0;  // nothing assigned (a lone slash)
-  return number == 0 || number == 1 ? number : -1;
+  const ckopt_frame::t_numberRead<int> read = ckopt_frame::readNumber<int>(value[0]);
+  if (read.cls != 0) return -1;
+  if (!read.number) return 0;  // nothing assigned (a lone slash)
+  return *read.number == 0 || *read.number == 1 ? *read.number : -1;
+}
+
+// What the check of one item found: its value 1, its value 0 (or, in mode 0,
+// a bad value, which only warns), or an error.
+enum class ItemState { NotSet, Set, InError };
+
+// The rule of a set, the one decision of CKOPTB and CKOPTB_ITEM: the set
+// stands when no item is in error and exactly one item is set, or when a
+// single check box is not set. Every item is looked at, in order.
+struct SetDecision {
+  int item = 0;      // position (from 1) of the last item set, 0 when none is
+  int selected = 0;  // number of items set
+  bool inError = false;
+  std::size_t n = 0;
+
+  bool stands() const { return !inError && (selected == 1 || (selected == 0 && n == 1)); }
+};
+
+template <typename StateOf>
+SetDecision decideSet(std::size_t n, StateOf&& stateOf) {
+  SetDecision set;
+  set.n = n;
+  for (std::size_t i = 0; i < n; ++i) {
+    switch (stateOf(i)) {
+      case ItemState::Set:
+        set.item = static_cast<int>(i + 1);
+        ++set.selected;
+        break;
+      case ItemState::InError: set.inError = true; break;
+      case ItemState::NotSet: break;
+    }
+  }
+  return set;
 }
 
 }  // namespace
 
 int CKOPTB_ITEM(const std::vector<std::string>& keyWord) {
-  int item = 0;
-  int selected = 0;
-  for (std::size_t i = 0; i < keyWord.size(); ++i) {
+  const SetDecision set = decideSet(keyWord.size(), [&](std::size_t i) {
     const int v = itemValue(keyWord[i]);
-    if (v < 0) return -1;
-    if (v == 1) {
-      item = static_cast<int>(i + 1);
-      ++selected;
-    }
-  }
-  if (selected == 1 || (selected == 0 && keyWord.size() == 1)) return item;
-  return -1;
+    return v < 0 ? ItemState::InError : v == 1 ? ItemState::Set : ItemState::NotSet;
+  });
+  return set.stands() ? set.item : -1;
 }
 
 void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view routineName,
@@ -67,31 +91,32 @@ void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view 
   if (opt.result1 && opt.init) *opt.result1 = *opt.init;
   if (opt.isSet) *opt.isSet = false;
 
-  const int before = errCount;
-  int selected = 0;
-  for (std::size_t i = 0; i < n; ++i) {
+  // Each item is checked by CKOPTI, which reports a bad value.
+  const SetDecision set = decideSet(n, [&](std::size_t i) {
     std::vector<std::string> value;
     int irc = 0;
     READKEYS(keyWord[i], value, irc);
     // A value without a converted value (blank or not an integer, in mode 0)
     // leaves 0: the item is not selected.
+    const int before = errCount;
     int item = 0;
     CKOPTI(mode, keyWord[i], value, routineName, descr45, irc, errCount,
            {.ge = 0, .le = 1, .maxVal = 1, .error = 0, .result1 = &item});
-    if (item != 0) {
-      if (opt.result1) *opt.result1 = static_cast<int>(i + 1);
-      if (opt.isSet) *opt.isSet = true;
-      ++selected;
-    }
+    if (errCount != before) return ItemState::InError;
+    return item != 0 ? ItemState::Set : ItemState::NotSet;
+  });
+  if (set.selected > 0) {
+    if (opt.result1) *opt.result1 = set.item;
+    if (opt.isSet) *opt.isSet = true;
   }
 
-  if (errCount != before) {
+  if (set.inError) {
     if (opt.result1 && opt.error) *opt.result1 = *opt.error;
     if (opt.isSet) *opt.isSet = false;
     return;
   }
 
-  if (selected == 1 || (selected == 0 && n == 1)) return;
+  if (set.stands()) return;
   if (mode == 1) {
     if (opt.result1 && opt.error) *opt.result1 = *opt.error;
     if (opt.isSet) *opt.isSet = false;
@@ -99,8 +124,9 @@ void CKOPTB(int mode, const std::vector<std::string>& keyWord, std::string_view 
   }
 
   ckopt_frame::writeHead(member, mode,
-                         selected > 1 ? "More than one item was selected for a set of radiobottons."
-                                      : "No item was selected for a set of radiobottons.",
+                         set.selected > 1
+                             ? "More than one item was selected for a set of radiobottons."
+                             : "No item was selected for a set of radiobottons.",
                          firstKey, descr45, routineName);
   ckopt_frame::writeDetails(opt.column, opt.entry, opt.lineNum);
   for (std::size_t i = 0; i < n; ++i) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
 
@@ -82,7 +83,7 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
     if (validVal_.empty()) return;
     std::size_t longest = 0;
     for (const std::string& v : validVal_) longest = std::max(longest, rt::trimLen(v));
-    std::string line = rt::fit("Valid items: ", 80);
+    std::string line = rt::fit("Valid items: ", kMessageLineLen);
     std::size_t field = 0;
     for (std::size_t k = 0; k < validVal_.size(); ++k) {
       const bool last = k + 1 == validVal_.size();
@@ -93,7 +94,7 @@ class t_choiceValues : public ckopt_frame::t_typed_values<int> {
       ++field;
       if (rt::trimLen(line) + longest > 41 || last) {
         rt::writeFmt(LFNMSG, "(16X,A)", {rt::trimRight(line)});
-        line = std::string(80, ' ');
+        line = std::string(kMessageLineLen, ' ');
         field = 0;
       }
     }

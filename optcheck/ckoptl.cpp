@@ -1,6 +1,7 @@
 // Free texts of a keyword: blank values, a largest length and the length of
 // the caller's result texts.
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
 
@@ -27,7 +28,7 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
       setConverted(i, std::string(*opt_.empty));
       return 0;
     }
-    setConverted(i, rt::fit(value, 255));
+    setConverted(i, rt::fit(value, kLineLen));
     if (opt_.maxLen && static_cast<long long>(rt::trimLen(value)) > *opt_.maxLen) return 2;
     std::string cut = converted(i);
     if (result1_) cut = rt::fit(cut, result1_->size());
@@ -46,7 +47,7 @@ class t_textValues : public ckopt_frame::t_typed_values<std::string> {
   std::string valueText(int, std::size_t i) const override {
     return "Bad value:   \"" + rt::trimRight(keyValue_[i]) + "\"";
   }
-  std::size_t lineWidth() const override { return 255; }
+  std::size_t lineWidth() const override { return kLineLen; }
   void afterValueLine(int cls, std::size_t i) const override {
     if (cls == 2) {
       auto [found, allowed] =

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "frame/m_vand.h"
+#include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -58,7 +59,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
 
   std::optional<long long> firstExtent() const override { return numColArg_; }
   void allocate(std::size_t n) override {
-    cells_.assign(n, std::vector<std::string>(numCol_, std::string(255, ' ')));
+    cells_.assign(n, std::vector<std::string>(numCol_, std::string(kLineLen, ' ')));
   }
 
   // A line that ends before every column has a value, or that is not valid
@@ -66,7 +67,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
   int classify(std::size_t i, const std::string& value) override {
     std::vector<rt::FreeTarget> targets;
     targets.reserve(numCol_);
-    for (std::string& cell : cells_[i]) targets.emplace_back(cell, 255);
+    for (std::string& cell : cells_[i]) targets.emplace_back(cell, kLineLen);
     return rt::readFree(value, targets).ok() ? 0 : 1;
   }
 
@@ -77,7 +78,7 @@ class t_tableValues : public ckopt_frame::t_member_values {
   std::string valueText(int, std::size_t i) const override {
     return "Bad value:   " + rt::trimRight(keyValue_[i]);
   }
-  std::size_t lineWidth() const override { return 255; }
+  std::size_t lineWidth() const override { return kLineLen; }
   void closing(int) const override {
     rt::writeFmt(LFNMSG, "(16X,A,I5,A)", {"Expected:    ", numColArg_, " columns"});
     ckopt_frame::writeClosing("The string could not be extracted!");

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "runtime/units.h"
@@ -311,6 +312,10 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
     if (!flushFailure.empty() && flushFailure != e.what()) std::cerr << flushFailure << std::endl;
     return 127;
   } catch (const std::bad_alloc&) {
+    return outOfMemory();
+  } catch (const std::length_error&) {
+    // An array asked for with more elements than an array can hold fails
+    // to allocate like one for which memory runs out.
     return outOfMemory();
   } catch (...) {
     // An ending that no routine expects: no result file is put in place nor

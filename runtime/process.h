@@ -48,7 +48,8 @@ void setCpuOverride(std::optional<double> seconds);
 // Runs the program body and turns its end into an exit status: the status
 // of a ProgramExit, 0 when the body returns, 127 for an IoFailure (message
 // on standard error), 1 when memory runs out where no routine names the
-// array (std::bad_alloc: a message on standard error). Units and the
+// array (std::bad_alloc, or std::length_error for more elements than an
+// array can hold: a message on standard error). Units and the
 // console are flushed at the end; result files still open are put in place
 // after status 0 and left as they were after any other ending (also when
 // another exception leaves the body: it is thrown on afterwards). While the

@@ -23,6 +23,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "runtime/chunkpool.h"
 #include "runtime/testsupport.h"
@@ -255,7 +256,8 @@ TEST_F(RunProgram, UnexpectedExceptionLeavesNoNewFile) {
 }
 
 // Memory running out where no routine names the array, in the program's
-// own thread or in a job of the pool: status 1 and a message, the result
+// own thread or in a job of the pool, or an array asked for with more
+// elements than an array can hold: status 1 and a message, the result
 // file as it was and no new file beside it, what was written before out.
 TEST_F(RunProgram, OutOfMemoryEndsWithStatus1AndAMessage) {
   const struct {
@@ -267,6 +269,17 @@ TEST_F(RunProgram, OutOfMemoryEndsWithStatus1AndAMessage) {
          rt::ChunkPool pool(2);
          pool.run(4, [](std::size_t chunk) {
            if (chunk == 2) throw std::bad_alloc();
+         });
+       }},
+      // More elements than an array can hold: std::length_error.
+      {"program, array beyond any size", [] {
+         std::vector<double> v;
+         v.reserve(v.max_size() + 1);
+       }},
+      {"pool job, array beyond any size", [] {
+         rt::ChunkPool pool(2);
+         pool.run(4, [](std::size_t chunk) {
+           if (chunk == 2) std::vector<double>().reserve(std::vector<double>().max_size() + 1);
          });
        }},
   };

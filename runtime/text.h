@@ -34,4 +34,14 @@ inline std::string_view columns(std::string_view line, std::size_t from, std::si
   return from < line.size() ? line.substr(from, len) : std::string_view();
 }
 
+// Columns first..last of a line, counted from 1 as the layouts count them,
+// as far as the line has them: columns past its end and before column 1 are
+// left out; empty when last < first.
+inline std::string_view columnRange(std::string_view line, long first, long last) {
+  if (first < 1) first = 1;
+  if (last < first) return {};
+  return columns(line, static_cast<std::size_t>(first - 1),
+                 static_cast<std::size_t>(last - first + 1));
+}
+
 }  // namespace rt

@@ -62,3 +62,25 @@ TEST(Text, UpperCaseOnlyAtoZ) {
 }
 
 }  // namespace
+
+// Both ways of naming the columns of a line: from a column counted from 0
+// with a length, and first..last counted from 1; what lies past the line's
+// end is left out, never read.
+TEST(Text, ColumnsOfALine) {
+  const std::string_view line = "ABCDEFGH";
+  EXPECT_EQ(rt::columns(line, 2, 3), "CDE");
+  EXPECT_EQ(rt::columns(line, 6, 5), "GH");
+  EXPECT_EQ(rt::columns(line, 8, 2), "");
+  EXPECT_EQ(rt::columns(line, 20, 2), "");
+
+  const struct {
+    long first, last;
+    std::string_view expected;
+  } cases[] = {
+      {1, 8, "ABCDEFGH"}, {3, 5, "CDE"}, {4, 4, "D"},  {7, 12, "GH"}, {9, 12, ""},
+      {30, 40, ""},       {0, 2, "AB"},  {-5, 1, "A"}, {5, 4, ""},    {6, 2, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(rt::columnRange(line, c.first, c.last), c.expected) << c.first << ".." << c.last;
+  }
+}

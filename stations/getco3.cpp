@@ -9,6 +9,7 @@
 #include "frame/m_vand.h"
 #include "frame/opnfil.h"
 #include "frame/textutil.h"
+#include "frame/widths.h"
 #include "runtime/chunkpool.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
@@ -17,10 +18,9 @@
 
 namespace {
 
-constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kRoutine = "getco3";
 
-// Next line of the file, as read (at most 255 characters; columns past its
+// Next line of the file, as read (at most kLineLen characters; columns past its
 // end read as blanks); false at the end of the file or on a read error. The
 // line stays valid until the next read.
 bool nextLine(std::string_view& line) { return rt::readRecordView(LFNRD, line) == 0; }
@@ -171,12 +171,12 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   // Header: title, then the datum line; lines 2, 4, 5 and 6 are passed over.
   std::string title;
   std::string datumLine;
-  if (rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(title, 80)}) != 0 ||
+  if (rt::readFmtUnit(LFNRD, "(A)", {rt::FTarget(title, kTitleLen)}) != 0 ||
       rt::readFmtUnit(LFNRD, "(/,A,///)", {rt::FTarget(datumLine, kLineLen)}) != 0) {
     headerError(filePath);
   }
   if (opt.fileTitle) *opt.fileTitle = title;
-  if (opt.datumName) *opt.datumName = datumLine.substr(22, 16);
+  if (opt.datumName) *opt.datumName = datumLine.substr(22, kDatumNameLen);
   if (opt.timCrd) ST2TIM(1, 1, datumLine.substr(47, 19), opt.timCrd);
 
   // Station block. Whether the file carries values is decided on line 7.
@@ -196,7 +196,7 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   while (lastRead && nStat < n && !rt::isBlank(rt::columns(line, 5, 17))) {
     if (flagSelected(nFlag, flags, column(line, 70))) {
       ++nStat;
-      stname.emplace_back(rt::columns(line, 5, 16));
+      stname.emplace_back(rt::columns(line, 5, kStationNameLen));
       // Room for the number and the values, written by the conversion.
       if (opt.stanum) opt.stanum->push_back(0);
       if (opt.xstat) opt.xstat->push_back({0.0, 0.0, 0.0});
@@ -238,6 +238,6 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 
   // Duplicate names among the taken stations: the first station (in file
   // order) whose name occurs again is reported.
-  const rt::FirstIndex<16> index = nameIndex(stname, nStat);
+  const rt::FirstIndex<kStationNameLen> index = nameIndex(stname, nStat);
   if (index.firstRepeated() >= 0) duplicateError(filePath, stname[index.firstRepeated()]);
 }

@@ -8,22 +8,18 @@
 
 #include <array>
 #include <cstddef>
-#include <initializer_list>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "frame/exitrc.h"
 #include "stations/station.h"
 
 // Optional outputs of GETCO3; a null pointer is an output not asked for
 // (neither allocated nor filled). Each array has one element per line of
 // the station block, the caller uses the first nStat of them.
 struct t_getco3Opt {
-  std::string* fileTitle = nullptr;                    // 80 characters, line 1
-  std::string* datumName = nullptr;                    // 16 characters, line 3
+  std::string* fileTitle = nullptr;                    // kTitleLen characters, line 1
+  std::string* datumName = nullptr;                    // kDatumNameLen characters, line 3
   double* timCrd = nullptr;                            // epoch (MJD), 0.0 when blank
   std::vector<int>* stanum = nullptr;                  // station numbers
   std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year)
@@ -31,13 +27,13 @@ struct t_getco3Opt {
   std::vector<t_staFlg5>* staflg5 = nullptr;           // flag characters, columns 71-75
   std::vector<t_plateName>* plate = nullptr;               // plate names, columns 76-79
   std::vector<std::string>* footer = nullptr;          // the line ending the station block and all after it
-  std::size_t footerLen = 255;                         // length of each footer line
+  std::size_t footerLen = kLineLen;                         // length of each footer line
 };
 
 // Reads a station coordinate, velocity or plate file. flags[0..nFlag-1]
 // select the stations by their flag (column 71): "@" every station, "#" a
 // non-blank flag, any other character an equal flag. nStat receives the
-// number of stations taken, stname their names (16 characters). Every
+// number of stations taken, stname their names (kStationNameLen characters). Every
 // failure stops the run.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<t_staName>& stname, const t_getco3Opt& opt = {});
@@ -47,36 +43,3 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
 // "#" every station with a non-blank flag and any other character an equal
 // flag. With nFlag below 1 nothing is accepted.
 bool flagSelected(int nFlag, const std::vector<std::string>& flags, char flag);
-
-// Releases `v` and allocates it anew at n elements of `init`; a failed
-// allocation (no memory, or more elements than an array can hold) stops
-// the run through ALCERR under `name` and `extents`.
-template <typename T>
-void allocChecked(std::vector<T>& v, long long n, const T& init, std::string_view name,
-                  std::initializer_list<long long> extents, std::string_view routine) {
-  try {
-    std::vector<T>().swap(v);
-    v.assign(static_cast<std::size_t>(n), init);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, routine);
-  } catch (const std::length_error&) {
-    ALCERR(1, name, extents, routine);
-  }
-}
-
-// Releases `v` and reserves room for n elements, which the caller then
-// appends one by one, so that every element is written once; a failed
-// allocation (no memory, or more elements than an array can hold) stops
-// the run through ALCERR under `name` and `extents`.
-template <typename T>
-void reserveChecked(std::vector<T>& v, long long n, std::string_view name,
-                    std::initializer_list<long long> extents, std::string_view routine) {
-  try {
-    std::vector<T>().swap(v);
-    v.reserve(static_cast<std::size_t>(n));
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, name, extents, routine);
-  } catch (const std::length_error&) {
-    ALCERR(1, name, extents, routine);
-  }
-}

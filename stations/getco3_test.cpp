@@ -184,30 +184,6 @@ TEST_F(Getco3Test, HeaderError) {
                                   "                File name:  " + file, ""}));
 }
 
-// More elements than an array can hold (a count gone wrong) is a failed
-// allocation of that array like memory running out: the allocation block.
-TEST_F(Getco3Test, ArrayBeyondAnyAllocationStopsWithItsBlock) {
-  constexpr long long kHuge = 1LL << 62;
-  const auto block = [](const std::string& name, const std::string& size) {
-    return joinLines({"", " *** SR ALCERR: ALLOCATION OF AN ARRAY FAILED",
-                      "                VARIABLE NAME : " + name,
-                      "                SIZE OF ARRAY : " + size,
-                      "                PGM./SUBR.    : getco3",
-                      "                ERROR STATUS  :      1", ""});
-  };
-  std::vector<std::array<double, 3>> x;
-  EXPECT_EQ(exitStatusOf([&] { reserveChecked(x, kHuge, "xstat", {3, kHuge}, "getco3"); }), 1);
-  EXPECT_EQ(console(), block("xstat", "(       3,********)"));
-
-  restart();
-  std::vector<std::string> footer;
-  EXPECT_EQ(exitStatusOf([&] {
-              allocChecked(footer, -1, std::string(255, ' '), "footer", {-1}, "getco3");
-            }),
-            1);
-  EXPECT_EQ(console(), block("footer", "(      -1)"));
-}
-
 TEST_F(Getco3Test, DataLineErrorCountsTheTakenStations) {
   const std::string file = fixture("getco3_bad_number.crd");
   int nStat = 0;

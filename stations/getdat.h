@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-// Looks up datumName (16 characters, exact) and returns the semi-major and
+// Looks up datumName (kDatumNameLen characters, exact) and returns the semi-major and
 // semi-minor axes (m), the shift (m), the rotations (radians) and the scale
 // factor of the datum; frmTyp (when not null) receives the frame type,
 // left-adjusted, 16 characters. Returns only when the datum was found.

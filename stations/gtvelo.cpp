@@ -7,6 +7,7 @@
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"
 #include "frame/readkeys.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
@@ -98,15 +99,15 @@ void GTVELO(std::string_view keyWord, int iModel, int nFlag, const std::vector<s
 
   irc = 1;
 
-  std::string velFile(255, ' ');
-  std::string plateFile(255, ' ');
+  std::string velFile(kLineLen, ' ');
+  std::string plateFile(kLineLen, ' ');
   int ircVel = 1;
   int ircPlt = 1;
   if (!rt::isBlank(keyWord)) {
-    GTFLNA(0, keyWord, velFile, ircVel, 255);
+    GTFLNA(0, keyWord, velFile, ircVel, kLineLen);
   } else {
-    GTFLNA(0, "FIXVEL", velFile, ircVel, 255);
-    GTFLNA(0, "VELTRN", plateFile, ircPlt, 255);
+    GTFLNA(0, "FIXVEL", velFile, ircVel, kLineLen);
+    GTFLNA(0, "VELTRN", plateFile, ircPlt, kLineLen);
   }
   if (ircVel != 0 && ircPlt != 0) return;
   irc = 0;

@@ -9,6 +9,8 @@
 #include "frame/m_vand.h"
 #include "frame/mjd.h"
 #include "frame/opnfil.h"
+#include "frame/pritit.h"
+#include "frame/widths.h"
 #include "runtime/format.h"
 #include "runtime/freeform.h"
 #include "runtime/text.h"
@@ -17,7 +19,6 @@
 namespace {
 
 constexpr std::string_view kRoutine = "readstsg";
-constexpr std::size_t kLineLen = 255;
 constexpr std::string_view kOldSigmaHeader =
     " *** SR READSTSG: Error reading sigmas from file (old format)";
 
@@ -28,11 +29,6 @@ bool nextLine(std::string& line) {
 }
 
 int lineLength(const std::string& line) { return static_cast<int>(rt::trimLen(line)); }
-
-// Columns from..from+len-1 (0-based) of a line; blanks beyond its end.
-std::string columns(const std::string& line, std::size_t from, std::size_t len) {
-  return rt::fit(from < line.size() ? std::string_view(line).substr(from, len) : "", len);
-}
 
 // Every asterisk from column `from` (0-based) on is read as the digit 9.
 void starsToNines(std::string& line, std::size_t from) {
@@ -120,24 +116,15 @@ void Reader::firstPass() {
 }
 
 void Reader::allocate() {
-  try {
-    std::vector<t_staName>().swap(list_.staNam);
-    list_.staNam.assign(static_cast<std::size_t>(count_), t_staName());
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "staList%staNam", {count_}, kRoutine);
-  } catch (const std::length_error&) {
-    ALCERR(1, "staList%staNam", {count_}, kRoutine);
-  }
+  allocChecked(list_.staNam, count_, t_staName(), "staList%staNam", {count_}, kRoutine);
   if (nSig_ > 0) {
-    try {
-      std::vector<std::vector<double>>().swap(list_.sigma);
-      list_.sigma.assign(static_cast<std::size_t>(count_),
-                         std::vector<double>(static_cast<std::size_t>(nSig_), 0.0));
-    } catch (const std::bad_alloc&) {
-      ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
-    } catch (const std::length_error&) {
-      ALCERR(1, "staList%sigma", {nSig_, count_}, kRoutine);
-    }
+    allocOrStop(
+        [&] {
+          std::vector<std::vector<double>>().swap(list_.sigma);
+          list_.sigma.assign(static_cast<std::size_t>(count_),
+                             std::vector<double>(static_cast<std::size_t>(nSig_), 0.0));
+        },
+        "staList%sigma", {nSig_, count_}, kRoutine);
   }
 }
 
@@ -146,19 +133,17 @@ void Reader::secondPass() {
   list_.nSta = 0;
   std::string line;
   if (format_ == ListFormat::Old) {
-    std::string title = fileName_.size() < 45
+    const std::string title = fileName_.size() < 45
                             ? "Converted from file " + fileName_
                             : "Converted from file .." + fileName_.substr(fileName_.size() - 41);
     std::string date;
     std::string time;
     DATTIM(date, time);
-    title = rt::fit(title, 80);
-    title.replace(64, 16, ' ' + rt::fit(date, 9) + ' ' + rt::fit(time, 5));
-    list_.listTitle = title;
+    list_.listTitle = datedTitle(title, date, time);
   } else if (format_ == ListFormat::New) {
     for (int k = 0; k < 5; ++k) {
       if (!nextLine(line)) break;
-      if (k == 0) list_.listTitle = rt::fit(line, 80);
+      if (k == 0) list_.listTitle = rt::fit(line, kTitleLen);
     }
   }
 
@@ -174,7 +159,7 @@ void Reader::secondPass() {
 }
 
 void Reader::oldFormatLine(std::string& line) {
-  const std::string name = line.substr(5, 16);
+  const std::string name = line.substr(5, kStationNameLen);
   starsToNines(line, 21);
   const int len = lineLength(line);
   // Lines of one to four characters are no station lines (they are not
@@ -182,7 +167,9 @@ void Reader::oldFormatLine(std::string& line) {
   if (len < 5) return;
 
   const int n = list_.nSta;
-  auto field = [&](int k) { return columns(line, static_cast<std::size_t>(21 + 7 * (k - 1)), 7); };
+  auto field = [&](int k) {
+    return rt::fit(rt::columns(line, static_cast<std::size_t>(21 + 7 * (k - 1)), 7), 7);
+  };
   auto readFields = [&](int nField) {
     for (int k = 1; k <= nField; ++k) {
       const std::string f = field(k);
@@ -220,11 +207,12 @@ void Reader::oldFormatLine(std::string& line) {
 }
 
 void Reader::newFormatLine(std::string& line) {
-  const std::string name = line.substr(0, 16);
-  starsToNines(line, 16);
+  const std::string name = line.substr(0, kStationNameLen);
+  starsToNines(line, kStationNameLen);
   const int n = list_.nSta;
   for (int k = 1; k <= nSig_; ++k) {
-    const std::string f = columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10);
+    const std::string f =
+        rt::fit(rt::columns(line, static_cast<std::size_t>(20 + 10 * (k - 1)), 10), 10);
     if (!readSigma(f, list_.sigma[n][k - 1], true)) {
       sigmaError(" *** SR READSTSG: Error reading sigmas from file", name, k, f, false);
     }

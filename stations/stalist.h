@@ -5,11 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/widths.h"
 #include "stations/station.h"
 
 // A list of station names, optionally with sigma columns per station.
 struct t_stalist {
-  std::string listTitle = std::string(80, ' ');  // 80 characters
+  std::string listTitle = std::string(kTitleLen, ' ');
   int nSta = 0;                                  // stations stored
   std::vector<t_staName> staNam;                 // entries 0..nSta-1 valid
   std::vector<std::vector<double>> sigma;        // sigma[i][k]: column k of station i (when asked for)

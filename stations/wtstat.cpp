@@ -11,6 +11,7 @@
 #include "frame/opnfil.h"
 #include "frame/readkeys.h"
 #include "frame/runid.h"
+#include "frame/widths.h"
 #include "runtime/filelock.h"
 #include "runtime/format.h"
 #include "runtime/text.h"
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr std::string_view kRoutine = "wtstat";
-constexpr std::size_t kNameLen = 255;
 
 enum class FileForm { Coordinates, Velocities, PlatesOnly };
 
@@ -52,9 +52,9 @@ void lockMerge(const std::string& oldName, rt::FileLock& lock) {
 
 ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   ExistingFile old;
-  std::string oldName(kNameLen, ' ');
+  std::string oldName(kLineLen, ' ');
   int irc = 0;
-  GTFLNA(0, keyWord, oldName, irc, kNameLen);
+  GTFLNA(0, keyWord, oldName, irc, kLineLen);
   if (irc != 0) return old;
   lockMerge(oldName, lock);
   bool exist = false;
@@ -62,7 +62,7 @@ ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   if (!exist) return old;
   GETCO3(oldName, 1, {"@"}, old.nStat, old.name,
          {.datumName = &old.datum, .stanum = &old.number, .xstat = &old.x, .plate = &old.plate,
-          .footer = &old.footer, .footerLen = kNameLen});
+          .footer = &old.footer, .footerLen = kLineLen});
   old.read = true;
   return old;
 }
@@ -82,16 +82,16 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
 
   // Output name.
   if (rt::isBlank(filePath)) {
-    std::string name(kNameLen, ' ');
+    std::string name(kLineLen, ' ');
     int irc = 0;
-    GTFLNA(0, outKey, name, irc, kNameLen);
+    GTFLNA(0, outKey, name, irc, kLineLen);
     if (irc != 0) return;
     filePath = name;
   }
   if (rt::isBlank(filePath)) return;
 
   // Datum and the existing file.
-  std::string datum = rt::fit(datumName, 16);
+  std::string datum = rt::fit(datumName, kDatumNameLen);
   ExistingFile old;
   rt::FileLock mergeLock;  // held until the output is in place
   if (iWrite != 0) old = readExisting(oldKey, mergeLock);
@@ -106,8 +106,8 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   std::vector<int> source;
   std::size_t n = nOld;
   if (old.read) {
-    datum = rt::fit(old.datum, 16);
-    const rt::FirstIndex<16> index = nameIndex(old.name, static_cast<long long>(nOld));
+    datum = rt::fit(old.datum, kDatumNameLen);
+    const rt::FirstIndex<kStationNameLen> index = nameIndex(old.name, static_cast<long long>(nOld));
     std::vector<int> match(nNew);
     index.findEach(stname.first(nNew), [&](std::size_t j, std::ptrdiff_t found) {
       match[j] = static_cast<int>(found);
@@ -156,9 +156,9 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
       rt::writeFmt(LFNRD, "(A,2X,A,1X,A)",
                    {rt::fit(fileTitle, 63), rt::fit(runDate, 9), rt::fit(runTime, 5)});
     } else {
-      rt::writeFmt(LFNRD, "(A)", {rt::fit(fileTitle, 80)});
+      rt::writeFmt(LFNRD, "(A)", {rt::fit(fileTitle, kTitleLen)});
     }
-    rt::writeFmt(LFNRD, "(A)", {std::string(80, '-')});
+    rt::writeFmt(LFNRD, "(A)", {std::string(kTitleLen, '-')});
 
     // Datum and header lines.
     if (form == FileForm::Coordinates) {
