@@ -284,7 +284,7 @@ TEST(Xform1Inputs, MergeIntoAFifoStopsWithoutWritingTheResult) {
   RunDir dir("inputs_merge_fifo");
   putInputs(dir);
   ASSERT_EQ(::mkfifo((dir / "OLD.FIFO").c_str(), 0644), 0);
-  const FifoWriter writer(dir / "OLD.FIFO", e2e::readFile(e2e::dataDir() / "OLD.CRD"));
+  const FifoWriter writer(dir / "OLD.FIFO", e2e::fileContent(e2e::dataDir() / "OLD.CRD"));
   dir.put("MERGED.CRD", "old coordinates\n");
   const e2e::RunResult r = runGuarded(
       dir, inputKeywords().set("COORD", {"OLD.FIFO"}).set("COORDRS", {"MERGED.CRD"}));
