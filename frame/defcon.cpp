@@ -100,6 +100,8 @@ void DEFCON(int iRead) {
   int irc = 0;
   GTFLNA(1, "CONST", fileName, irc, kLineLen);
 
+  // Read once: a FIFO serves, a device (/dev/zero) would give no end.
+  CHKINPF(fileName, "DEFCON", InputReading::Once);
   int iostat = 0;
   OPNFIL(LFNRD, fileName, "OLD", "FORMATTED", "READONLY", " ", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, fileName, "DEFCON");

@@ -235,12 +235,13 @@ std::string fileToOpen(std::string_view filePath) {
   return rt::fileNameOf(nameToOpen(filePath, 0, replaced));
 }
 
-void CHKINPF(std::string_view filePath, std::string_view routineName) {
+void CHKINPF(std::string_view filePath, std::string_view routineName, InputReading reading) {
   const rt::FileKind kind = rt::fileKindOf(fileToOpen(filePath));
   if (kind == rt::FileKind::None || kind == rt::FileKind::Regular ||
       kind == rt::FileKind::Directory) {
     return;
   }
+  if (kind == rt::FileKind::Fifo && reading == InputReading::Once) return;
   rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,A,/,16X,A,/)",
                {" *** SR " + rt::upperAZ(rt::trimRight(routineName)) +
                     ": Input file is not a regular file",

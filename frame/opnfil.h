@@ -15,14 +15,21 @@ void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::st
             std::string_view action, std::string_view spare, int& iostat,
             rt::FileRole role = rt::FileRole::Ordinary);
 
+// How an input file is read: Twice (counted first, then read), which only
+// a regular file allows; Once, which a FIFO or a pipe allows as well.
+enum class InputReading { Twice, Once };
+
 // Stops the run with a block of routineName (" *** SR NAME: ...", the file
 // named) when filePath, taken as OPNFIL takes it, is a file that exists and
-// is not a regular file (a FIFO or pipe, a device, a socket): an input file
-// that is read twice, counted first and then read, must be one. The file is
-// not opened (an open of a FIFO without writer would wait for one). Returns
-// for a regular file and for a name that OPNFIL will not open either (a
-// missing file, a directory), whose open failure OPNERR reports.
-void CHKINPF(std::string_view filePath, std::string_view routineName);
+// is not a regular file (a FIFO or pipe, a device, a socket), and for an
+// input read Once when it is one of these but a FIFO or pipe: a device is
+// never an input (one without end, such as /dev/zero, would be read for
+// ever). The file is not opened (an open of a FIFO without writer would
+// wait for one). Returns for a regular file and for a name that OPNFIL
+// will not open either (a missing file, a directory), whose open failure
+// OPNERR reports.
+void CHKINPF(std::string_view filePath, std::string_view routineName,
+             InputReading reading = InputReading::Twice);
 
 // The name of the file that OPNFIL opens for filePath: left-adjusted, its
 // variables replaced once the keyword list is read (silently: OPNFIL itself

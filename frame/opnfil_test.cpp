@@ -381,6 +381,18 @@ TEST_F(OpnfilTest, InputFileThatIsNoRegularFileStopsTheRun) {
   }
 }
 
+// An input that is read once may be a FIFO, never a device.
+TEST_F(OpnfilTest, InputReadOnceMayBeAFifoButNoDevice) {
+  ASSERT_EQ(::mkfifo(path("IN.FIFO").c_str(), 0644), 0);
+  EXPECT_EQ(exitStatusOf([&] { CHKINPF(path("IN.FIFO"), "DEFCON", InputReading::Once); }), -1);
+  EXPECT_EQ(console_.str(), "");
+  EXPECT_EQ(exitStatusOf([&] { CHKINPF("/dev/zero", "DEFCON", InputReading::Once); }), 1);
+  EXPECT_EQ(consoleLines(), (Texts{"", " *** SR DEFCON: Input file is not a regular file",
+                                   "                File name:  /dev/zero",
+                                   "                File type:  character device",
+                                   "                A regular file is expected here.", ""}));
+}
+
 TEST_F(OpnfilTest, InquireByUnitAndByFile) {
   add("ENVIRONMENT", {"\"DIR\" \"" + dir_.string() + "\""});
   const std::string file = writeFile("Q.TXT", "q\n");

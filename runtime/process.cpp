@@ -1,6 +1,7 @@
 // The process: command line, clock, end of run.
 #include "runtime/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -294,7 +295,26 @@ bool signalEndsTheRun(int sig) {
   }
 }
 
+namespace {
+
+// Each of the descriptors 0, 1 and 2 that is closed is opened on /dev/null
+// (0 for reading, 1 and 2 for writing), so that no file of the run takes
+// the number of a standard stream and receives what is written there.
+void openClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+}  // namespace
+
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {
+  openClosedStandardDescriptors();
   const SignalScope signals;
   int status = 0;
   try {

@@ -58,6 +58,9 @@ void setCpuOverride(std::optional<double> seconds);
 // at its default action when the run starts (one ignored, as under nohup,
 // or handled by a sanitizer stays so) first removes the files registered
 // below and then ends the process as that signal does by default.
+// Before anything else, each of the descriptors 0, 1 and 2 that is closed
+// is opened on /dev/null, so that no file of the run takes the number of a
+// standard stream.
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body);
 
 // True for the signals whose default action ends the process (it

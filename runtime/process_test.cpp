@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,9 +76,16 @@ class TimeZone {
 
 TEST(Process, LocalClockHasOffsetAndMilliseconds) {
   const TimeZone zone("XYZ-2");  // two hours east of UTC
-  const std::time_t before = std::time(nullptr);
+  // Bracketed by the clock the program reads: std::time may read a coarser
+  // one that lags it by some milliseconds at the turn of a second.
+  const auto realTime = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec;
+  };
+  const std::time_t before = realTime();
   const rt::ClockValues c = rt::localClock();
-  const std::time_t after = std::time(nullptr);
+  const std::time_t after = realTime();
   EXPECT_EQ(c[3], 120);
   std::tm utc{};
   bool matched = false;
@@ -451,6 +459,38 @@ TEST_F(RunProgram, HeldSignalsEndTheRunAfterTheHeldWork) {
   ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == SIGTERM) << "wait status " << ws;
   EXPECT_EQ(content(), "finished\n");
+}
+
+// Standard descriptors closed when the run starts are open on /dev/null
+// while the body runs, so that a file it opens never takes their numbers.
+TEST_F(RunProgram, ClosedStandardDescriptorsAreOpenedOnNull) {
+  struct stat null {};
+  ASSERT_EQ(::stat("/dev/null", &null), 0);
+  const std::vector<std::vector<int>> cases = {{0}, {1}, {2}, {0, 1, 2}};
+  for (const std::vector<int>& closed : cases) {
+    SCOPED_TRACE(closed.size() == 1 ? "descriptor " + std::to_string(closed[0]) : "all three");
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int fd : closed) ::close(fd);
+      bool fine = false;
+      run([&] {
+        const int opened = ::open(file().c_str(), O_WRONLY | O_CREAT, 0644);
+        fine = opened > 2;
+        for (int fd : closed) {
+          struct stat sb {};
+          const int mode = ::fcntl(fd, F_GETFL) & O_ACCMODE;
+          fine = fine && ::fstat(fd, &sb) == 0 && sb.st_rdev == null.st_rdev &&
+                 mode == (fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+      });
+      ::_exit(fine ? 0 : 1);
+    }
+    int ws = 0;
+    ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
+    EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << "wait status " << ws;
+  }
 }
 
 // The registry of files to remove on a signal takes and frees entries.

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -23,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,9 +92,7 @@ ChildOutcome inChild(const std::function<std::string()>& body) {
 void mountSmallDisk(const fs::path& dir, const std::string& options, unsigned long flags = 0) {
   if (::geteuid() != 0) throw Skip{"needs root to mount a small file system"};
   fs::create_directories(dir);
-  if (::unshare(CLONE_NEWNS) != 0 ||
-      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-      ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options.c_str()) != 0)
+  if (!rttest::mountPrivateTmpfs(dir, options, flags))
     throw Skip{std::string("cannot mount a small file system here: ") + std::strerror(errno)};
 }
 
@@ -149,18 +147,18 @@ class Replace : public ::testing::Test {
 TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
   // The target keeps its old content and no new file is left; the failure
   // names the target.
-  enum class Fill { None, Inodes, Blocks };
+  using rttest::Fill;
   struct Case {
     const char* what;
-    int freeDescriptors;  // descriptors the child may still open; -1: no limit
-    const char* mount;    // options of a small file system for the target; null: none
-    Fill fill;
-    const char* want;     // after the path of the target
+    int freeDescriptors;       // descriptors the child may still open; -1: no limit
+    const char* mount;         // options of a small file system for the target; null: none
+    std::optional<Fill> fill;  // what is used up on it
+    const char* want;          // after the path of the target
   };
   const Case cases[] = {
-      {"no descriptor for the directory", 0, nullptr, Fill::None,
+      {"no descriptor for the directory", 0, nullptr, std::nullopt,
        ": Too many open files"},
-      {"no descriptor for the new file", 1, nullptr, Fill::None, ": Too many open files"},
+      {"no descriptor for the new file", 1, nullptr, std::nullopt, ": Too many open files"},
       {"no inode left", -1, "nr_inodes=16,size=1m", Fill::Inodes, ": No space left on device"},
       {"no block left", -1, "size=64k", Fill::Blocks, ""},
   };
@@ -181,20 +179,7 @@ TEST_F(Replace, FailuresToMakeTheNewFileEndTheRun) {
     const ChildOutcome o = inChild([&] {
       if (c.mount != nullptr) mountSmallDisk(disk, c.mount);
       std::ofstream(target) << "old\n";
-      if (c.fill == Fill::Inodes) {
-        for (int i = 0; i < 100000; ++i) {
-          const int fd = ::open((disk / ("fill" + std::to_string(i))).c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL, 0644);
-          if (fd < 0) break;
-          ::close(fd);
-        }
-      } else if (c.fill == Fill::Blocks) {
-        const int fd = ::open((disk / "fill").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        const std::string block(4096, 'f');
-        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-        }
-        ::close(fd);
-      }
+      if (c.fill) rttest::fillDisk(disk, *c.fill);
       rlimit saved{};
       ::getrlimit(RLIMIT_NOFILE, &saved);
       if (c.freeDescriptors >= 0) {

@@ -1,10 +1,14 @@
 // Test support shared by the tests of every folder: a fresh temporary
 // directory per test, the content of a file, the request that opens a
 // result file, an environment variable and a file-size limit set for a
-// while, the sanitizer the tests are built with. Used by tests only.
+// while, a small file system in a child's own mount namespace and its
+// filling, the sanitizer the tests are built with. Used by tests only.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,6 +18,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "runtime/testsanitizer.h"
@@ -35,9 +40,11 @@ inline fs::path freshTempDir(const std::string& tag) {
   return dir;
 }
 
-// The whole content of a file, byte for byte.
+// The whole content of a file, byte for byte; throws std::runtime_error
+// when the file cannot be read (a missing file is no empty one).
 inline std::string fileContent(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
@@ -104,5 +111,40 @@ class FileSizeLimit {
   void (*oldHandler_)(int) = SIG_ERR;
   bool ok_ = false;
 };
+
+// For a child process that is thrown away afterwards: gives it a mount
+// namespace of its own (its mounts go with it) and mounts there a small
+// file system, a tmpfs with `options` ("size=64k", "nr_inodes=16",
+// "mode=755"), on the existing directory `dir`. False, with errno set,
+// where the machine does not allow it (only root may mount).
+inline bool mountPrivateTmpfs(const fs::path& dir, const std::string& options,
+                              unsigned long flags = 0) {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options.c_str()) == 0;
+}
+
+// What fillDisk uses up on a small file system.
+enum class Fill { Blocks, Inodes, BlocksAndInodes };
+
+// Uses up the blocks (one file, fill.data, written until the disk is full)
+// and then the inodes (empty files fill.0, fill.1, ...) of the small file
+// system on `dir`, or only one of them.
+inline void fillDisk(const fs::path& dir, Fill what) {
+  if (what != Fill::Inodes) {
+    const int data = ::open((dir / "fill.data").c_str(), O_WRONLY | O_CREAT, 0644);
+    const std::string block(4096, 'f');
+    while (data >= 0 && ::write(data, block.data(), block.size()) > 0) {
+    }
+    ::close(data);
+  }
+  if (what == Fill::Blocks) return;
+  for (int i = 0;; ++i) {
+    const int fd =
+        ::open((dir / ("fill." + std::to_string(i))).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) break;
+    ::close(fd);
+  }
+}
 
 }  // namespace rttest

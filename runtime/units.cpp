@@ -31,6 +31,8 @@ constexpr std::size_t kReadAheadSize = 1 << 16;
 
 enum class LastOp { None, Read, Write };
 
+constexpr int kNoWriter = -1;  // no unit (takeTurn)
+
 struct Unit {
   FILE* file = nullptr;
   std::string name;       // as given to openUnit, without leading and trailing blanks
@@ -63,6 +65,9 @@ struct UnitTable {
   std::map<int, std::string> lastNames;
   std::ostream* out = &std::cout;
   std::istream* in = &std::cin;
+  // The unit that wrote last; kNoWriter at the start and once a unit is
+  // closed, whose number may come back with another file (takeTurn).
+  int lastWriter = kNoWriter;
 };
 
 UnitTable& table() {
@@ -140,6 +145,7 @@ int shareConsole(Unit& u, const struct stat& sb, int console, int& fd) {
 // an errno value, and in `operation` the step that failed.
 int closeFile(int unit, Disp disp, std::string& operation) {
   auto it = table().units.find(unit);
+  table().lastWriter = kNoWriter;
   Unit& u = it->second;
   int status = 0;
   if (u.replacement) {
@@ -195,6 +201,33 @@ void flushConsole() {
   std::ostream& out = *table().out;
   out.flush();
   if (out.fail()) throw IoFailure("standard output", "write", "the stream failed");
+}
+
+// True when both units write on one file: records go to the file itself,
+// not to a new file beside a target (which no other unit holds).
+bool writeOnOneFile(const Unit& a, const Unit& b) {
+  const auto through = [](const Unit& u) { return u.identified && !u.replacement; };
+  return through(a) && through(b) && a.dev == b.dev && a.ino == b.ino;
+}
+
+// Units that write on one file (a standard stream, a FIFO or a device
+// named for two purposes) each have a buffer of their own. Before a unit
+// writes after another one, every other unit on its file passes on what it
+// holds, so the records reach the file in the order in which they were
+// written. (The console is passed on only when a unit is opened on it,
+// shareConsole: what the program wrote there goes first.)
+void takeTurn(int unit, const Unit& self) {
+  UnitTable& t = table();
+  if (t.lastWriter == unit) return;
+  t.lastWriter = unit;
+  for (auto& [number, u] : t.units) {
+    if (number == unit || u.last != LastOp::Write || !writeOnOneFile(u, self)) continue;
+    if (std::fflush(u.file) != 0) {
+      const int e = errno != 0 ? errno : EIO;
+      std::clearerr(u.file);
+      throw IoFailure(displayName(u), "write", std::strerror(e));
+    }
+  }
 }
 
 }  // namespace
@@ -549,6 +582,7 @@ void writeText(int unit, std::string_view text, bool lineEnd) {
   // The name for a failure is made only when one happens: this runs for every record.
   const auto fail = [&](const char* why) { throw IoFailure(displayName(*u), "write", why); };
   if (u->readOnly) fail("the file is open for reading only");
+  takeTurn(unit, *u);
   if (u->last != LastOp::Write) {
     // Sequential output: the file ends after the records written from here.
     // A file that cannot be positioned (a FIFO, a pipe) is written on as it is.
@@ -643,6 +677,7 @@ void resetUnits() {
   }
   table().units.clear();
   table().lastNames.clear();
+  table().lastWriter = kNoWriter;
 }
 
 }  // namespace rt

@@ -9,6 +9,9 @@
 // A file is identified by what it is on disk, so "a/../b.txt" and "b.txt"
 // name the same file. Leading and trailing blanks of a file name are not
 // part of it (fileNameOf).
+// Several units that write on one file (a standard stream, a FIFO or a
+// device named for two purposes) deliver their records to it in the order
+// in which they were written, whichever unit wrote them.
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails

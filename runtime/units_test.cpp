@@ -507,6 +507,39 @@ TEST_F(Units, FlushAllMakesRecordsVisible) {
   EXPECT_TRUE(rt::unitOpened(6));
 }
 
+TEST_F(Units, UnitsOnOneFileKeepTheOrderOfTheirRecords) {
+  // Two units on one FIFO (as on a standard stream or a device named for
+  // two purposes), with records of a unit on another file in between: the
+  // records leave in the order in which they were written, not unit by
+  // unit as the buffers empty.
+  ASSERT_EQ(::mkfifo(path("F").c_str(), 0644), 0);
+  const int reader = ::open(path("F").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(rt::openUnit(30, path("F")), 0);
+  ASSERT_EQ(rt::openUnit(31, path("F")), 0);
+  ASSERT_EQ(rt::openUnit(32, path("other.txt")), 0);
+  const std::pair<int, const char*> writes[] = {
+      {30, "a1"}, {31, "b1"}, {32, "x1"}, {30, "a2"}, {32, "x2"}, {31, "b2"}, {31, "b3"},
+      // The unit on the other file is closed and its number opened on the
+      // FIFO: the new unit writes after what unit 31 still holds.
+      {-32, nullptr}, {32, "c1"}, {31, "b4"}};
+  for (const auto& [unit, text] : writes) {
+    if (unit < 0) {
+      rt::closeUnit(-unit);
+      ASSERT_EQ(rt::openUnit(-unit, path("F")), 0);
+      continue;
+    }
+    rt::writeRecord(unit, text);
+  }
+  for (int unit : {32, 31, 30}) rt::closeUnit(unit);
+  std::string got;
+  char buf[256];
+  for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+  ::close(reader);
+  EXPECT_EQ(got, "a1\nb1\na2\nb2\nb3\nc1\nb4\n");
+  EXPECT_EQ(get("other.txt"), "x1\nx2\n");
+}
+
 TEST_F(Units, LargeFilesAreFast) {
   const auto start = std::chrono::steady_clock::now();
   const std::string rec =

@@ -195,6 +195,12 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   };
   while (lastRead && nStat < n && !rt::isBlank(rt::columns(line, 5, 17))) {
     if (flagSelected(nFlag, flags, column(line, 70))) {
+      // A NUL byte, in a name as in a number, makes the line unreadable; a
+      // line before it whose conversion is still pending is reported first.
+      if (line.find('\0') != std::string_view::npos) {
+        if (block.size() > 0) convertBlock();
+        dataLineError(filePath, nStat + 1);
+      }
       ++nStat;
       stname.emplace_back(rt::columns(line, 5, kStationNameLen));
       // Room for the number and the values, written by the conversion.

@@ -34,7 +34,9 @@ struct t_getco3Opt {
 // select the stations by their flag (column 71): "@" every station, "#" a
 // non-blank flag, any other character an equal flag. nStat receives the
 // number of stations taken, stname their names (kStationNameLen characters). Every
-// failure stops the run.
+// failure stops the run; a taken station line whose number or values
+// cannot be read, or that holds a NUL byte anywhere, stops it with the
+// data-line block, which names the first such line in file order.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<t_staName>& stname, const t_getco3Opt& opt = {});
 

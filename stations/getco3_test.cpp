@@ -278,6 +278,61 @@ TEST_F(Getco3Test, UnreadableValueIsADataLineError) {
                        "                Line number:      2", ""}));
 }
 
+TEST_F(Getco3Test, NulByteInATakenLineIsADataLineError) {
+  // The lines of getco3_coord.crd with single characters replaced: a NUL in
+  // a taken station line (name, flags, plate) stops the run as a number
+  // that cannot be read does, at the first such line in file order; a
+  // line that the flags leave out is not looked at.
+  struct Change {
+    int station;  // station line, from 0
+    std::size_t column;  // from 0
+    char by;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+    std::string flag;  // the selection
+    int reported;      // the taken station reported; 0: the file is read
+  };
+  const Case cases[] = {
+      {"in a name", {{1, 8, '\0'}}, "@", 2},
+      {"in the flag, taken by \"#\"", {{3, 70, '\0'}}, "#", 3},
+      {"in the plate", {{2, 77, '\0'}}, "@", 3},
+      {"a number before it is reported first", {{0, 1, 'x'}, {1, 8, '\0'}}, "@", 1},
+      {"in a line that is not taken", {{1, 8, '\0'}}, "A", 0},
+  };
+  const std::string original = stationtest::fileContent(fixture("getco3_coord.crd"));
+  int serial = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart();
+    std::string text = original;
+    for (const Change& ch : c.changes) {
+      std::size_t at = 0;
+      for (int line = 0; line < 6 + ch.station; ++line) at = text.find('\n', at) + 1;
+      text[at + ch.column] = ch.by;
+    }
+    // A file of its own: the unit of a stopped read is left open.
+    const std::string file = writeFile("nul" + std::to_string(serial++) + ".crd", text);
+    int nStat = 0;
+    std::vector<t_staName> names;
+    std::vector<int> num;
+    const auto read = [&] { GETCO3(file, 1, {c.flag}, nStat, names, {.stanum = &num}); };
+    if (c.reported == 0) {
+      read();
+      ASSERT_EQ(nStat, 2);
+      EXPECT_EQ(names[1].str(), "DELTA           ");
+      EXPECT_EQ(console(), "");
+      continue;
+    }
+    EXPECT_EQ(exitStatusOf(read), 1);
+    EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                                    "                File name:   " + file,
+                                    "                Line number:      " + std::to_string(c.reported),
+                                    ""}));
+  }
+}
+
 TEST_F(Getco3Test, DuplicateNameReportsTheFirstPairInFileOrder) {
   // ALPHA BRAVO BRAVO ALPHA: ALPHA is the first station with a later twin.
   const std::string file = fixture("getco3_duplicate.crd");

@@ -39,6 +39,8 @@ void GETDAT(std::string_view datumName, double& aEll, double& bEll, std::array<d
   int irc = 0;
   GTFLNA(1, "DATUM", filNam, irc, kLineLen);
 
+  // Read once: a FIFO serves, a device (/dev/zero) would give no end.
+  CHKINPF(filNam, "GETDAT", InputReading::Once);
   int iostat = 0;
   OPNFIL(LFNRD, filNam, "OLD", "FORMATTED", "READONLY", " ", iostat);
   OPNERR(LFNMSG, LFNRD, iostat, filNam, "GETDAT");

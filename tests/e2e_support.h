@@ -32,7 +32,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/testsanitizer.h"
+#include "runtime/testsupport.h"
 
 namespace e2e {
 
@@ -41,13 +41,8 @@ namespace fs = std::filesystem;
 // The test fixtures in the source tree.
 inline fs::path dataDir() { return fs::path(XF_SOURCE_DIR) / "tests" / "data"; }
 
-inline std::string readFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + file.string());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+// The content of a file (throws when it cannot be read).
+using rttest::fileContent;
 
 inline void writeFile(const fs::path& file, const std::string& text) {
   std::ofstream out(file, std::ios::binary);
@@ -83,9 +78,9 @@ class RunDir {
   }
   // Copies a fixture of tests/data under the given name.
   void copy(const std::string& fixture, const std::string& name) const {
-    put(name, readFile(dataDir() / fixture));
+    put(name, fileContent(dataDir() / fixture));
   }
-  std::string text(const std::string& name) const { return readFile(path_ / name); }
+  std::string text(const std::string& name) const { return fileContent(path_ / name); }
   bool exists(const std::string& name) const { return fs::exists(path_ / name); }
 
   // Every regular file in the directory and below, relative names.
@@ -198,7 +193,7 @@ inline void putNetworkInputs(const RunDir& dir) {
 // stations, outliers, REJECT, region). False when the generator fails.
 inline bool generateNetwork(const RunDir& dir, const std::string& arguments) {
   for (const char* f : {"CONST.", "DATUM."}) {
-    dir.put(f, readFile(fs::path(XF_SOURCE_DIR) / "examples" / f));
+    dir.put(f, fileContent(fs::path(XF_SOURCE_DIR) / "examples" / f));
   }
   const std::string command = std::string("'") + XF_GENNET + "' '" + dir.path().string() + "' " +
                               arguments + " > /dev/null";
@@ -282,8 +277,8 @@ inline RunResult run(const RunDir& dir, const std::vector<std::string>& args,
   RunResult result;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   result.maxRssKb = usage.ru_maxrss;
-  result.out = readFile(outFile);
-  result.err = readFile(errFile);
+  result.out = fileContent(outFile);
+  result.err = fileContent(errFile);
   fs::remove(outFile);
   fs::remove(errFile);
   return result;

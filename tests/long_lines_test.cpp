@@ -22,7 +22,7 @@ const std::vector<std::string> kOutputs = {"ACCEPTED.FIL", "REJECTED.LST", "TRAN
                                            "XFORM1.TRN"};
 
 void putExample(const RunDir& dir) {
-  for (const std::string& name : kInputs) dir.put(name, e2e::readFile(kExamples / name));
+  for (const std::string& name : kInputs) dir.put(name, e2e::fileContent(kExamples / name));
 }
 
 // Appends `count` characters to line `lineNo` (counted from 1) of a file.

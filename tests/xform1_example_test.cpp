@@ -39,19 +39,19 @@ std::vector<double> columns(const std::string& record, std::size_t skip, int cou
 TEST(Xform1Example, GeneratorMakesTheCommittedInputFiles) {
   if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
   RunDir dir("example_generator");
-  dir.put("make_example.py", e2e::readFile(kExamples / "make_example.py"));
+  dir.put("make_example.py", e2e::fileContent(kExamples / "make_example.py"));
   const std::string command = "cd '" + dir.path().string() + "' && python3 make_example.py";
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (const std::string& name : kInputs) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(dir.text(name), e2e::readFile(kExamples / name));
+    EXPECT_EQ(dir.text(name), e2e::fileContent(kExamples / name));
   }
 }
 
 // Runs the program on a copy of the example's input files.
 e2e::RunResult runExample(const RunDir& dir) {
-  for (const std::string& name : kInputs) dir.put(name, e2e::readFile(kExamples / name));
-  dir.put("CONST.", e2e::readFile(kExamples / "CONST."));
+  for (const std::string& name : kInputs) dir.put(name, e2e::fileContent(kExamples / name));
+  dir.put("CONST.", e2e::fileContent(kExamples / "CONST."));
   return e2e::run(dir, {"XFORM1.INP"});
 }
 
@@ -130,7 +130,7 @@ TEST(Xform1Example, ReadmeShowsTheReportAsPrinted) {
     report.push_back(trimRight(line));
 
   const std::vector<std::string> readme =
-      lines(e2e::readFile(e2e::fs::path(XF_SOURCE_DIR) / "README.md"));
+      lines(e2e::fileContent(e2e::fs::path(XF_SOURCE_DIR) / "README.md"));
   const auto heading = std::find(readme.begin(), readme.end(), "## The report");
   ASSERT_NE(heading, readme.end());
   const auto open = std::find(heading, readme.end(), "```");

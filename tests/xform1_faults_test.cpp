@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -153,10 +151,7 @@ Outcome runIn(const RunDir& dir, const Launch& how = {}) { return finish(start(d
 // private /dev cannot be made.
 void privateDevices() {
   if (::geteuid() != 0) return;
-  if (::unshare(CLONE_NEWNS) != 0 ||
-      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-      ::mount("tmpfs", "/dev", "tmpfs", 0, "mode=755") != 0)
-    ::_exit(124);
+  if (!rttest::mountPrivateTmpfs("/dev", "mode=755")) ::_exit(124);
   const struct {
     const char* name;
     unsigned minor;
@@ -177,7 +172,7 @@ void privateDevices() {
 Outcome runWithOutputFile(const RunDir& dir) {
   const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".out");
   Outcome o = runIn(dir, {.inChild = privateDevices, .stdoutFile = outFile.string()});
-  o.out = e2e::maskClock(e2e::readFile(outFile));
+  o.out = e2e::maskClock(e2e::fileContent(outFile));
   fs::remove(outFile);
   return o;
 }
@@ -583,10 +578,7 @@ Outcome runOnSmallDisk(const RunDir& dir, const std::string& options,
   fs::create_directories(disk);
   Launch how;
   how.inChild = [&] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0)
-      ::_exit(124);
+    if (!rttest::mountPrivateTmpfs(disk, options)) ::_exit(124);
     prepare(disk);
     // The program runs in a child; this process then copies the disk out.
     const pid_t pid = ::fork();
@@ -604,21 +596,6 @@ Outcome runOnSmallDisk(const RunDir& dir, const std::string& options,
     }
   };
   return runIn(dir, how);
-}
-
-// Uses up the blocks and then the inodes of the small disk.
-void fillDisk(const fs::path& disk) {
-  const int data = ::open((disk / "fill.data").c_str(), O_WRONLY | O_CREAT, 0644);
-  const std::string block(4096, 'f');
-  while (data >= 0 && ::write(data, block.data(), block.size()) > 0) {
-  }
-  ::close(data);
-  for (int i = 0;; ++i) {
-    const int fd =
-        ::open((disk / ("fill." + std::to_string(i))).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0) break;
-    ::close(fd);
-  }
 }
 
 // The names listed in names.after by runOnSmallDisk.
@@ -700,7 +677,7 @@ TEST(Xform1Faults, FullDiskUnderTheListOfRejectedStations) {
         dir, "size=64k,nr_inodes=32",
         [&c](const fs::path& disk) {
           if (c.old) e2e::writeFile(disk / "REJECT.LST", "old list\n");
-          fillDisk(disk);
+          rttest::fillDisk(disk, rttest::Fill::BlocksAndInodes);
         },
         {"REJECT.LST"});
     if (o.exited(124)) GTEST_SKIP() << "cannot mount a small file system here";

@@ -1,7 +1,8 @@
 // Whole runs of the program on inputs it cannot read and in conditions it
 // cannot finish in: coordinate, velocity and station selection files that
-// are no regular files (a FIFO, a pipe, a device) stop the run before any
-// open, with a block naming the file; the signals that end a run remove the
+// are no regular files (a FIFO, a pipe, a device) and constants and datum
+// files that are devices stop the run before any open, with a block naming
+// the file; a NUL byte in a station line stops it too; the signals that end a run remove the
 // new files beside the result files and end it as that signal does; a run
 // that runs out of memory ends with a message and status 1, never with an
 // abort.
@@ -160,6 +161,11 @@ TEST(Xform1Inputs, InputsThatAreNoRegularFilesStopBeforeAnyOpen) {
        refusal("GETCO3", "VEL.FIFO", fifoType)},
       {"fifo_usesta", "USESTA", "SEL.FIFO", Kind::Fifo, "SEL.FIL",
        refusal("READSTSG", "SEL.FIFO", fifoType)},
+      // Read once, a FIFO would do; a device never (/dev/zero has no end).
+      {"device_const", "CONST", "/dev/zero", Kind::Device, "",
+       refusal("DEFCON", "/dev/zero", "character device")},
+      {"device_datum", "DATUM", "/dev/zero", Kind::Device, "",
+       refusal("GETDAT", "/dev/zero", "character device")},
       // A directory is refused by its open, as before.
       {"directory_coord1", "COORD1", "ADIR", Kind::Directory, "",
        openFailure("ADIR", "linCount", EISDIR)},
@@ -169,14 +175,16 @@ TEST(Xform1Inputs, InputsThatAreNoRegularFilesStopBeforeAnyOpen) {
   // The report of a run whose file of that keyword is missing: the same
   // report, with the open failure as the block that stops it.
   std::map<std::string, std::string> missing;
-  for (const std::string key : {"COORD1", "COORD2", "VELAPR", "USESTA"}) {
+  const std::map<std::string, std::string> routines = {
+      {"COORD1", "getco3"}, {"COORD2", "getco3"}, {"VELAPR", "getco3"},
+      {"USESTA", "readstsg"}, {"CONST", "DEFCON"}, {"DATUM", "GETDAT"}};
+  for (const auto& [key, routine] : routines) {
     SCOPED_TRACE("missing " + key);
     RunDir dir("inputs_missing");
     putInputs(dir);
     const e2e::RunResult r = runGuarded(dir, inputKeywords().set(key, {"MISSING"}));
     ASSERT_EQ(r.status, 1) << r.err;
     ASSERT_EQ(r.err, "");
-    const std::string routine = key == "USESTA" ? "readstsg" : "getco3";
     missing[key] = e2e::replaced(e2e::maskClock(r.out), openFailure("MISSING", routine, ENOENT),
                                  "<BLOCK>");
   }
@@ -220,12 +228,63 @@ TEST(Xform1Inputs, InputsThatAreNoRegularFilesStopBeforeAnyOpen) {
   }
 }
 
+TEST(Xform1Inputs, ConstantsAndDatumFilesAreReadOnceFromAFifo) {
+  // The constants and the datum file are read once: from a FIFO the run
+  // writes what it writes from the regular file.
+  RunDir plain("inputs_plain");
+  putInputs(plain);
+  const Keywords keywords = inputKeywords().set("COORDRS", {"OUT.CRD"});
+  const e2e::RunResult want = runGuarded(plain, keywords);
+  ASSERT_EQ(want.status, 0) << want.err;
+  for (const auto& [key, fixture] : {std::pair<std::string, std::string>{"CONST", "CONST.TST"},
+                                     {"DATUM", "DATUM.TST"}}) {
+    SCOPED_TRACE(key);
+    RunDir dir("inputs_fifo_" + key);
+    putInputs(dir);
+    ASSERT_EQ(::mkfifo((dir / "IN.FIFO").c_str(), 0644), 0);
+    const FifoWriter writer(dir / "IN.FIFO", dir.text(fixture));
+    Keywords fromFifo = keywords;
+    const e2e::RunResult r = runGuarded(dir, fromFifo.set(key, {"IN.FIFO"}));
+    EXPECT_EQ(r.status, 0) << "(-1: ended by a signal, after " << kRunSeconds << " s: the run hung)";
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(e2e::maskClock(r.out), e2e::maskClock(want.out));
+    EXPECT_EQ(e2e::maskClock(dir.text("OUT.CRD")), e2e::maskClock(plain.text("OUT.CRD")));
+  }
+}
+
+TEST(Xform1Inputs, NulByteInAStationNameStopsTheRun) {
+  // A NUL in the name of the third station line of the second coordinate
+  // file and of the velocity file: the data-line block names the file and
+  // the line, and no result is written.
+  for (const auto& [key, name] : {std::pair<std::string, std::string>{"COORD2", "NET_B_2021.CRD"},
+                                  {"VELAPR", "NET.VEL"}}) {
+    SCOPED_TRACE(key);
+    RunDir dir("inputs_nul");
+    putInputs(dir);
+    std::string text = dir.text(name);
+    std::size_t at = 0;
+    for (int line = 0; line < 8; ++line) at = text.find('\n', at) + 1;
+    text[at + 8] = '\0';
+    dir.put(name, text);
+    const e2e::RunResult r = runGuarded(dir, inputKeywords().set("COORDRS", {"OUT.CRD"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("\n *** SR GETCO3: Error reading data lines for coordinate file\n"
+                         "                File name:   " + name + "\n"
+                         "                Line number:      3\n\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(">>> Program ended with an error"), std::string::npos);
+    EXPECT_FALSE(dir.exists("OUT.CRD"));
+  }
+}
+
 TEST(Xform1Inputs, MergeIntoAFifoStopsWithoutWritingTheResult) {
   // The existing file of the merge (COORD) is read as a coordinate file.
   RunDir dir("inputs_merge_fifo");
   putInputs(dir);
   ASSERT_EQ(::mkfifo((dir / "OLD.FIFO").c_str(), 0644), 0);
-  const FifoWriter writer(dir / "OLD.FIFO", e2e::readFile(e2e::dataDir() / "OLD.CRD"));
+  const FifoWriter writer(dir / "OLD.FIFO", e2e::fileContent(e2e::dataDir() / "OLD.CRD"));
   dir.put("MERGED.CRD", "old coordinates\n");
   const e2e::RunResult r = runGuarded(
       dir, inputKeywords().set("COORD", {"OLD.FIFO"}).set("COORDRS", {"MERGED.CRD"}));

@@ -56,7 +56,7 @@ std::map<std::string, std::string> snapshot(const RunDir& dir) {
       struct stat sb {};
       ::lstat(entry.path().c_str(), &sb);
       entries[name] = "file " + std::to_string(sb.st_ino) + " links " +
-                      std::to_string(sb.st_nlink) + "\n" + e2e::readFile(entry.path());
+                      std::to_string(sb.st_nlink) + "\n" + e2e::fileContent(entry.path());
     } else if (fs::is_directory(status)) {
       entries[name] = "directory";
     } else {

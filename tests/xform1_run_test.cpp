@@ -269,17 +269,17 @@ TEST_P(Xform1Run, ReportAndResultFiles) {
 
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(e2e::maskClock(result.out), e2e::readFile(expected / "REPORT"));
+  EXPECT_EQ(e2e::maskClock(result.out), e2e::fileContent(expected / "REPORT"));
   for (const std::string& name : c.results) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(dir.exists(name));
-    EXPECT_EQ(e2e::maskClock(dir.text(name)), e2e::readFile(expected / name));
+    EXPECT_EQ(e2e::maskClock(dir.text(name)), e2e::fileContent(expected / name));
   }
   for (const Copy& copy : c.before) {
     const bool keep = std::find(c.kept.begin(), c.kept.end(), copy.name) != c.kept.end();
     EXPECT_EQ(dir.exists(copy.name), keep) << copy.name;
     if (keep) {
-      EXPECT_EQ(dir.text(copy.name), e2e::readFile(e2e::dataDir() / copy.fixture));
+      EXPECT_EQ(dir.text(copy.name), e2e::fileContent(e2e::dataDir() / copy.fixture));
     }
   }
 
@@ -297,7 +297,7 @@ TEST(Xform1Run, NoArgument) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(e2e::maskClock(result.out),
-            e2e::readFile(e2e::dataDir() / "expected" / "no_argument" / "REPORT"));
+            e2e::fileContent(e2e::dataDir() / "expected" / "no_argument" / "REPORT"));
   EXPECT_TRUE(dir.files().empty());
 }
 

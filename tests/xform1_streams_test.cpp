@@ -1,0 +1,113 @@
+// Whole runs of the program with odd standard streams: standard input,
+// output or error closed when the program starts, and one standard stream
+// named for two purposes (a result file and the program output or the
+// message file). The files of the run are compared byte for byte (the
+// clock masked) with those of a run that writes them where nothing is
+// shared.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::Keywords;
+using e2e::RunDir;
+
+// The test network with a message file of its own and the parameters and
+// the accepted stations as result files; without a title, so that the
+// run writes a warning into the message file.
+Keywords streamKeywords() {
+  return e2e::networkKeywords()
+      .set("TITLE", {""})
+      .set("ERRMRG", {"0"})
+      .set("SYSERR", {"ERRS.TXT"})
+      .set("TRNFIL", {"PARAM.TRN"})
+      .set("OKSTA", {"ACCEPT.FIL"});
+}
+
+const char* const kTitleWarning =
+    "\n ### SR PRITIT: Please enter a title to characterize the program run.\n\n";
+
+// The program on the network with the given keywords; `inChild` runs in the
+// new process just before the program.
+e2e::RunResult runNetwork(const RunDir& dir, const Keywords& keywords,
+                          const std::function<void()>& inChild = {}) {
+  e2e::putNetworkInputs(dir);
+  dir.put("XFORM1.INP", keywords.text());
+  return e2e::run(dir, {"XFORM1.INP"}, inChild);
+}
+
+TEST(Xform1Streams, ClosedStandardDescriptorsTakeNoFileOfTheRun) {
+  // The program started with standard descriptors closed writes as it does
+  // with them on /dev/null: the report goes nowhere, and no file of the
+  // run takes a standard stream's number and receives what is written
+  // there (the message file would begin with the report).
+  const std::vector<std::vector<int>> cases = {{1}, {0, 1, 2}};
+  for (const std::vector<int>& closed : cases) {
+    SCOPED_TRACE("closed: " + std::to_string(closed.size()) + " descriptors");
+    RunDir nulled("streams_null");
+    const e2e::RunResult want = runNetwork(nulled, streamKeywords(), [&closed] {
+      const int null = ::open("/dev/null", O_RDWR);
+      for (int fd : closed) ::dup2(null, fd);
+    });
+    ASSERT_EQ(want.status, 0) << want.err;
+    ASSERT_EQ(nulled.text("ERRS.TXT"), kTitleWarning);
+
+    RunDir dir("streams_closed");
+    const e2e::RunResult got = runNetwork(dir, streamKeywords(), [&closed] {
+      for (int fd : closed) ::close(fd);
+    });
+    EXPECT_EQ(got.status, want.status) << got.err;
+    EXPECT_EQ(dir.files(), nulled.files());
+    for (const std::string& name : nulled.files())
+      EXPECT_EQ(e2e::maskClock(dir.text(name)), e2e::maskClock(nulled.text(name))) << name;
+  }
+}
+
+TEST(Xform1Streams, OneStandardStreamNamedTwiceKeepsTheOrderOfTheRun) {
+  // The files of a run that writes each under a name of its own.
+  RunDir apart("streams_apart");
+  const e2e::RunResult ref =
+      runNetwork(apart, streamKeywords().set("SYSOUT", {"REPORT.OUT"}));
+  ASSERT_EQ(ref.status, 0) << ref.err;
+  const std::string report = e2e::maskClock(apart.text("REPORT.OUT"));
+  const std::string messages = e2e::maskClock(apart.text("ERRS.TXT"));
+  ASSERT_EQ(messages, kTitleWarning);
+
+  {
+    SCOPED_TRACE("the message file and the accepted stations on standard error");
+    RunDir dir("streams_stderr");
+    const e2e::RunResult r = runNetwork(
+        dir, streamKeywords().set("SYSERR", {"/dev/stderr"}).set("OKSTA", {"/dev/stderr"}));
+    EXPECT_EQ(r.status, 0);
+    // The warning, written first, comes first.
+    EXPECT_EQ(e2e::maskClock(r.err), messages + e2e::maskClock(apart.text("ACCEPT.FIL")));
+    EXPECT_EQ(dir.files(), (std::set<std::string>{"CONST.TST", "DATUM.TST", "NET_A.CRD",
+                                                  "NET_B.CRD", "PARAM.TRN", "XFORM1.INP"}));
+  }
+  {
+    SCOPED_TRACE("the program output and the parameters on standard output");
+    RunDir dir("streams_stdout");
+    const e2e::RunResult r = runNetwork(
+        dir, streamKeywords().set("SYSOUT", {"/dev/stdout"}).set("TRNFIL", {"/dev/stdout"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The parameters follow the report, before its end-of-run lines; what
+    // the run writes on standard output itself comes after them.
+    const std::size_t end = report.find("\n\n" + std::string(65, '-') + "\n>>> CPU");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(e2e::maskClock(r.out), report.substr(0, end) + apart.text("PARAM.TRN") +
+                                         report.substr(end) + e2e::maskClock(ref.out));
+    EXPECT_EQ(dir.files(), (std::set<std::string>{"ACCEPT.FIL", "CONST.TST", "DATUM.TST",
+                                                  "ERRS.TXT", "NET_A.CRD", "NET_B.CRD",
+                                                  "XFORM1.INP"}));
+  }
+}
+
+}  // namespace
