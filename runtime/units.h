@@ -52,7 +52,12 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/fileid.h"
+
 namespace rt {
+
+// Status of a read: -1 at end of file (no record left).
+constexpr int kIoEnd = -1;
 
 // Keep: closed as it stands (a result file is put in place). Delete: the
 // file is removed as well (a result file: the target is removed and its new
@@ -83,11 +88,6 @@ struct OpenRequest {
 // connected is closed first, with Discard: a result file not yet closed
 // there is dropped. Formatted and unformatted units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
-
-// The file name that a text stands for: the text without its leading blanks
-// and without its trailing blanks and NULs. Opening and inquiring by name
-// both take the name through it, so a name is the same file everywhere.
-std::string fileNameOf(std::string_view text);
 
 bool unitOpened(int unit);
 // Name of the file connected to `unit` as it was given to openUnit (the
