@@ -44,6 +44,7 @@
 #include <utility>
 
 #include "runtime/sanitizer.h"
+#include "runtime/signals.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ ChunkPool::ChunkPool(int threads) noexcept {
   // Signals raised by a fault of a worker's own stay with it.
   sigset_t blocked, previous;
   sigfillset(&blocked);
-  for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&blocked, sig);
+  for (int sig : kFaultSignals) sigdelset(&blocked, sig);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   for (int k = 0; k < wanted; ++k) {
     Worker& w = workers_[static_cast<std::size_t>(k)];

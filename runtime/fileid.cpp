@@ -1,63 +1,229 @@
-// Identity of files: whether two file names stand for one file.
+// Where a file name leads: the directory that holds the file and its name.
 #include "runtime/fileid.h"
 
+#include <fcntl.h>
 #include <limits.h>
-#include <sys/stat.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <vector>
+#include <deque>
+#include <utility>
 
-#include "runtime/units.h"
+#include "runtime/text.h"
 
 namespace rt {
 
-void splitPath(const std::string& path, std::string& dir, std::string& base) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    dir.assign(1, '.');
-    base = path;
-  } else {
-    dir = path.substr(0, slash == 0 ? 1 : slash);
-    base = path.substr(slash + 1);
+namespace {
+
+constexpr int kMaxLinks = 40;
+
+// Puts the components of `path` in front of those still to resolve.
+void pushComponents(std::deque<std::string>& rest, std::string_view path) {
+  std::deque<std::string> parts;
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    const std::size_t slash = path.find('/', pos);
+    const std::size_t end = slash == std::string_view::npos ? path.size() : slash;
+    if (end > pos) parts.emplace_back(path.substr(pos, end - pos));
+    pos = end + 1;
   }
+  rest.insert(rest.begin(), parts.begin(), parts.end());
 }
 
-int followLinks(const std::string& name, std::string& target) {
-  std::string current = name;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat sb {};
-    if (::lstat(current.c_str(), &sb) != 0) {
-      if (errno != ENOENT) return errno;
-      target = current;
-      return 0;
-    }
-    if (!S_ISLNK(sb.st_mode)) {
-      target = current;
-      return 0;
-    }
-    std::vector<char> buf(static_cast<std::size_t>(PATH_MAX) + 1);
-    const ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
-    if (n < 0) return errno;
-    const std::string link(buf.data(), static_cast<std::size_t>(n));
-    if (!link.empty() && link[0] == '/') {
-      current = link;
-    } else {
-      std::string dir, base;
-      splitPath(current, dir, base);
-      current = dir + "/" + link;
-    }
-  }
-  return ELOOP;
+// The links of the process file system lead to open files, not to names.
+bool inProcessFileSystem(int dir) {
+  struct statfs fs {};
+  const int r = dir == AT_FDCWD ? ::statfs(".", &fs) : ::fstatfs(dir, &fs);
+  return r == 0 && fs.f_type == PROC_SUPER_MAGIC;
 }
 
-std::string realDirectory(const std::string& dir) {
-  char* real = ::realpath(dir.c_str(), nullptr);
-  if (real == nullptr) return {};
-  std::string abs = real;
-  std::free(real);
-  return abs;
+// What the directory is (the working directory too).
+int directoryStatus(int dir, struct stat& sb) {
+  return ::fstatat(dir, "", &sb, AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+void closeHeld(int dir) {
+  if (dir >= 0) ::close(dir);
+}
+
+// The system's rule for protected links: in a sticky directory that
+// everyone may write, only a link of the run's user or of the directory's
+// owner is followed.
+bool mayFollow(int dir, const struct stat& link) {
+  struct stat ds {};
+  if (directoryStatus(dir, ds) != 0) return false;
+  const bool shared = (ds.st_mode & S_ISVTX) != 0 && (ds.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == ::geteuid() || link.st_uid == ds.st_uid;
+}
+
+int openDirectoryAt(int dir, const char* name, int extra = 0) {
+  return ::openat(dir, name, O_PATH | O_DIRECTORY | O_CLOEXEC | extra);
+}
+
+}  // namespace
+
+std::string fileNameOf(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return trimRight(text.substr(first));
+}
+
+FilePlace::FilePlace(FilePlace&& other) noexcept { take(other); }
+
+FilePlace& FilePlace::operator=(FilePlace&& other) noexcept {
+  if (this != &other) {
+    closeDirectory();
+    take(other);
+  }
+  return *this;
+}
+
+void FilePlace::take(FilePlace& other) noexcept {
+  resolved_ = other.resolved_;
+  dir_ = std::exchange(other.dir_, -1);
+  dirDev_ = other.dirDev_;
+  dirIno_ = other.dirIno_;
+  base_ = std::move(other.base_);
+  exists_ = other.exists_;
+  systemLink_ = other.systemLink_;
+  status_ = other.status_;
+  other.resolved_ = false;
+}
+
+int FilePlace::resolve(const std::string& name) {
+  closeDirectory();
+  *this = FilePlace();
+  if (name.empty()) return ENOENT;
+  // A name relative to the working directory starts there: the process
+  // holds that directory already.
+  int dir = AT_FDCWD;
+  if (name[0] == '/' && (dir = openDirectoryAt(AT_FDCWD, "/")) < 0) return errno;
+  const auto fail = [&dir](int e) {
+    closeHeld(dir);
+    return e;
+  };
+  const auto enter = [&dir](int next) {
+    closeHeld(dir);
+    dir = next;
+  };
+  std::deque<std::string> rest;
+  pushComponents(rest, name);
+  // A name that ends in a slash names a directory.
+  bool endsInDirectory = name.back() == '/';
+  int links = 0;
+  std::string base;
+  while (!rest.empty()) {
+    const std::string c = std::move(rest.front());
+    rest.pop_front();
+    const bool last = rest.empty() && !endsInDirectory;
+    if (c == ".") continue;
+    if (c == "..") {
+      const int parent = openDirectoryAt(dir, "..");
+      if (parent < 0) return fail(errno);
+      enter(parent);
+      continue;
+    }
+    struct stat ls {};
+    if (::fstatat(dir, c.c_str(), &ls, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT && last) {
+        base = c;  // a file that does not exist yet
+        break;
+      }
+      return fail(errno);
+    }
+    if (S_ISLNK(ls.st_mode) && inProcessFileSystem(dir)) {
+      if (last) {
+        if (::fstatat(dir, c.c_str(), &status_, 0) == 0) {
+          exists_ = true;
+        } else if (errno != ENOENT) {
+          return fail(errno);
+        }
+        systemLink_ = true;
+        base = c;
+        break;
+      }
+      const int next = openDirectoryAt(dir, c.c_str());
+      if (next < 0) return fail(errno);
+      enter(next);
+      continue;
+    }
+    if (S_ISLNK(ls.st_mode)) {
+      if (++links > kMaxLinks) return fail(ELOOP);
+      if (!mayFollow(dir, ls)) return fail(EACCES);
+      std::string target(PATH_MAX, '\0');
+      const ssize_t n = ::readlinkat(dir, c.c_str(), target.data(), target.size());
+      if (n < 0) return fail(errno);
+      if (static_cast<std::size_t>(n) >= target.size()) return fail(ENAMETOOLONG);
+      target.resize(static_cast<std::size_t>(n));
+      if (target.empty()) return fail(ENOENT);
+      if (target[0] == '/') {
+        const int root = openDirectoryAt(AT_FDCWD, "/");
+        if (root < 0) return fail(errno);
+        enter(root);
+      }
+      if (rest.empty() && target.back() == '/') endsInDirectory = true;
+      pushComponents(rest, target);
+      continue;
+    }
+    if (last) {
+      base = c;
+      exists_ = true;
+      status_ = ls;
+      break;
+    }
+    if (!S_ISDIR(ls.st_mode)) return fail(ENOTDIR);
+    const int next = openDirectoryAt(dir, c.c_str(), O_NOFOLLOW);
+    if (next < 0) return fail(errno);
+    enter(next);
+  }
+  struct stat ds {};
+  if (const int e = directoryStatus(dir, ds); e != 0) return fail(e);
+  if (base.empty()) {
+    // The name leads to the directory itself.
+    base.assign(1, '.');
+    exists_ = true;
+    status_ = ds;
+  }
+  dir_ = dir;
+  dirDev_ = ds.st_dev;
+  dirIno_ = ds.st_ino;
+  base_ = std::move(base);
+  resolved_ = true;
+  return 0;
+}
+
+int FilePlace::open(int flags, mode_t mode) const {
+  if (dir_ == -1) {
+    errno = EBADF;
+    return -1;
+  }
+  return ::openat(dir_, base_.c_str(), flags | O_CLOEXEC | (systemLink_ ? 0 : O_NOFOLLOW), mode);
+}
+
+int FilePlace::remove() const {
+  if (dir_ == -1) return EBADF;
+  return ::unlinkat(dir_, base_.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int FilePlace::holdDirectory() const {
+  if (dir_ == -1) {
+    errno = EBADF;
+    return -1;
+  }
+  if (dir_ == AT_FDCWD) return openDirectoryAt(AT_FDCWD, ".");
+  return ::fcntl(dir_, F_DUPFD_CLOEXEC, 0);
+}
+
+void FilePlace::closeDirectory() {
+  closeHeld(dir_);
+  dir_ = -1;
+}
+
+bool FilePlace::sameNameAs(const FilePlace& other) const {
+  return resolved_ && other.resolved_ && dirDev_ == other.dirDev_ && dirIno_ == other.dirIno_ &&
+         base_ == other.base_;
 }
 
 int standardStreamOf(const struct stat& sb) {
@@ -68,34 +234,28 @@ int standardStreamOf(const struct stat& sb) {
   return -1;
 }
 
-FileId fileIdOf(std::string_view text) {
+FileId fileIdOf(const FilePlace& place) {
   FileId id;
-  const std::string name = fileNameOf(text);
-  if (name.empty()) return id;
-
-  struct stat sb {};
-  if (::stat(name.c_str(), &sb) == 0) {
+  if (!place.resolved()) return id;
+  if (place.exists()) {
+    const struct stat& sb = place.status();
     if (!S_ISREG(sb.st_mode) || standardStreamOf(sb) >= 0) return id;
     id.kind = FileId::Kind::Existing;
     id.dev = static_cast<std::uint64_t>(sb.st_dev);
     id.ino = static_cast<std::uint64_t>(sb.st_ino);
     return id;
   }
-  if (errno != ENOENT) return id;
-
-  // The name of the file that writing under it would make (the name itself
-  // does not exist, so neither does the file its links end at).
-  std::string target;
-  if (followLinks(name, target) != 0) return id;
-  std::string dir, base;
-  splitPath(target, dir, base);
-  if (base.empty() || base == "." || base == "..") return id;
-  std::string absDir = realDirectory(dir);
-  if (absDir.empty()) return id;
-  if (absDir.back() != '/') absDir.push_back('/');
   id.kind = FileId::Kind::New;
-  id.path = absDir + base;
+  id.dev = static_cast<std::uint64_t>(place.directoryDevice());
+  id.ino = static_cast<std::uint64_t>(place.directoryInode());
+  id.base = place.base();
   return id;
+}
+
+FileId fileIdOf(std::string_view text) {
+  FilePlace place;
+  if (place.resolve(fileNameOf(text)) != 0) return {};
+  return fileIdOf(place);
 }
 
 bool sameFile(const FileId& a, const FileId& b) {
@@ -104,7 +264,7 @@ bool sameFile(const FileId& a, const FileId& b) {
     case FileId::Kind::Existing:
       return a.dev == b.dev && a.ino == b.ino;
     case FileId::Kind::New:
-      return a.path == b.path;
+      return a.dev == b.dev && a.ino == b.ino && a.base == b.base;
     case FileId::Kind::None:
       break;
   }

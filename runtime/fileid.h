@@ -1,19 +1,40 @@
-// Identity of files: whether two file names stand for one file.
+// Where a file name leads: the one answer to "which file is this", for the
+// opening and inquiry of units, the check of names, the replacement of
+// result files, the merge lock and every removal.
 //
-// An existing file is known by its device and inode, whatever name reaches
-// it ("./X" and "X", "a/../X", a symbolic link, a hard link). A name that
-// does not exist yet is known by the file that writing under it would make:
-// the real path of its directory and its last name, after following
-// symbolic links to the file they point at, as the writing of a result file
-// does (units.h). Files that are written through and never replaced are no
-// file of the run's own and are never the same as another name: files that
-// are not regular files (FIFOs, devices, sockets, directories) and the file
-// that is the program's own standard output or standard error. Nor is a name
-// that reaches no file and could make none (a directory that does not
-// exist, a component that may not be searched).
+// A name is resolved once, as the system resolves it for the run's user,
+// component by component from the working directory (or from the root for
+// an absolute name), so that a name works at any depth of directories:
+//  - "." stays and ".." goes to the parent of the directory reached so far,
+//    as the system takes them: "a/../X" with `a` a link to a directory is X
+//    beside the directory that `a` leads to, never the X beside `a`;
+//  - symbolic links are followed, at most 40 in a name (ELOOP), under the
+//    system's rule for protected links whatever the machine's setting: a
+//    link in a sticky directory that everyone may write is followed only
+//    when it belongs to the run's user (effective user) or to the owner of
+//    that directory; otherwise the name is refused (EACCES);
+//  - the links of the process file system (/proc/self/fd/N, which
+//    /dev/stdout leads to) stand for open files rather than for names: the
+//    system follows them itself.
+// The answer (FilePlace) is the directory that holds the file, held open
+// and known by device and inode, the file's name in it, and what the file
+// is when it exists. Whatever is opened, made, renamed or removed under
+// the name is so relative to that directory, never by the name again.
+//
+// Two names are one file when they reach the same existing file (device
+// and inode: "./X", "X", "a/../X", a link, a hard link, a second mount of
+// its directory) or, for a file that does not exist yet, the same
+// directory (device and inode) and the same name in it. Files that are
+// written through and never replaced are no file of the run's own and are
+// never the same as another name: files that are not regular files (FIFOs,
+// devices, sockets, directories) and the file that is the program's own
+// standard output or standard error. Nor is a name that reaches no file
+// and could make none (a directory that does not exist, a component that
+// may not be searched, a refused link).
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -21,37 +42,96 @@
 
 namespace rt {
 
-// Splits a path into its directory ("." when it has none, "/" for a name
-// right under the root) and its last name.
-void splitPath(const std::string& path, std::string& dir, std::string& base);
+// The file name that a text stands for: the text without its leading blanks
+// and without its trailing blanks and NULs. Opening and inquiring by name
+// both take the name through it, so a name is the same file everywhere.
+std::string fileNameOf(std::string_view text);
 
-// Follows symbolic links from `name` to the name of the file they end at,
-// which need not exist: the file that writing under `name` reaches or
-// makes. Returns 0 or an errno value (ELOOP after 40 links).
-int followLinks(const std::string& name, std::string& target);
+class FilePlace {
+ public:
+  FilePlace() = default;
+  ~FilePlace() { closeDirectory(); }
+  // Moved, the directory goes with the place.
+  FilePlace(FilePlace&& other) noexcept;
+  FilePlace& operator=(FilePlace&& other) noexcept;
+  FilePlace(const FilePlace&) = delete;
+  FilePlace& operator=(const FilePlace&) = delete;
 
-// The real name of a directory (absolute, links resolved, no trailing
-// slash but for the root); empty when it cannot be found.
-std::string realDirectory(const std::string& dir);
+  // Resolves `name` as it is given (see above). Returns 0, or an errno
+  // value with nothing resolved: ENOENT (an empty name, a directory on the
+  // way that does not exist), ENOTDIR, EACCES (a directory that may not be
+  // searched, a refused link), ELOOP, ENAMETOOLONG, EMFILE.
+  int resolve(const std::string& name);
+  bool resolved() const { return resolved_; }
+
+  // The directory, for use as the directory of the *at calls: a descriptor
+  // held open, or AT_FDCWD for the working directory, which the process
+  // holds (the program never changes it); -1 once closeDirectory has been
+  // called (the identity stays).
+  int directory() const { return dir_; }
+  // A descriptor of the directory of the caller's own (to close), or -1
+  // with errno.
+  int holdDirectory() const;
+  dev_t directoryDevice() const { return dirDev_; }
+  ino_t directoryInode() const { return dirIno_; }
+  // The file's name in the directory: "." when the name leads to the
+  // directory itself ("sub/..", "dir/").
+  const std::string& base() const { return base_; }
+
+  // The file exists, and what it is (links followed).
+  bool exists() const { return exists_; }
+  const struct stat& status() const { return status_; }
+  // The name in the directory is a link of an open file that the system
+  // follows (/proc/self/fd/N): the file has no directory of its own here.
+  bool systemLink() const { return systemLink_; }
+
+  // Opens the file as open(2) would with `flags` (O_CLOEXEC added); a link
+  // put under the name since it was resolved is not followed (ELOOP).
+  // Returns the descriptor or -1 with errno.
+  int open(int flags, mode_t mode = 0) const;
+  // Removes the file from the directory: 0 or an errno value.
+  int remove() const;
+
+  // Lets the directory go; the place keeps telling which file it is.
+  void closeDirectory();
+
+  // The same directory and the same name in it.
+  bool sameNameAs(const FilePlace& other) const;
+
+ private:
+  void take(FilePlace& other) noexcept;
+
+  bool resolved_ = false;
+  int dir_ = -1;
+  dev_t dirDev_ = 0;
+  ino_t dirIno_ = 0;
+  std::string base_;
+  bool exists_ = false;
+  bool systemLink_ = false;  // the name in the directory is a link the system follows
+  struct stat status_ {};
+};
 
 // The descriptor, 1 or 2, of the standard stream (output or error) that is
 // the file `sb`; -1 when neither is.
 int standardStreamOf(const struct stat& sb);
 
+// What a name stands for in the check of names (see above).
 struct FileId {
   enum class Kind {
     None,      // the same as no other file
-    Existing,  // dev and ino
-    New,       // path: the file that writing under the name would create
+    Existing,  // dev and ino of the file
+    New,       // dev and ino of the directory, and base: the file that writing would make
   };
   Kind kind = Kind::None;
   std::uint64_t dev = 0;
   std::uint64_t ino = 0;
-  std::string path;
+  std::string base;
 };
 
 // The file that the text stands for, its name taken as fileNameOf takes it.
 FileId fileIdOf(std::string_view name);
+// The identity of a resolved place.
+FileId fileIdOf(const FilePlace& place);
 
 // True when both are one file; never for Kind::None.
 bool sameFile(const FileId& a, const FileId& b);

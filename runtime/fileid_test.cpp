@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -55,6 +60,11 @@ TEST_F(FileIds, OneFileHoweverItIsNamed) {
   fs::create_symlink(".", "sub/UP");  // a link to a directory
   fs::create_symlink("NEW", "DANGLING");
   fs::create_symlink("../NEW", "sub/DANGLING");
+  // A link to a directory further down: ".." after it is the parent of the
+  // directory it leads to.
+  fs::create_directories("other/inner");
+  std::ofstream("other/X") << "other x\n";
+  fs::create_symlink("other/inner", "a");
   const std::string abs = dir_.string();
   const std::vector<Pair> pairs = {
       // An existing file.
@@ -79,6 +89,11 @@ TEST_F(FileIds, OneFileHoweverItIsNamed) {
       {"sub/NEW", "sub/UP/NEW", true},
       {"NEW", "sub/NEW", false},
       {"NEW", "NEW2", false},
+      // Through a linked directory, ".." as the system takes it.
+      {"a/../X", "other/X", true},
+      {"a/../X", "X", false},
+      {"a/../NEW", "other/NEW", true},
+      {"a/../NEW", "NEW", false},
       // An existing file is never a new one.
       {"X", "NEW", false},
       {"LINK", "DANGLING", false},
@@ -103,6 +118,7 @@ TEST_F(FileIds, FilesThatAreNoFileOfTheRunsOwn) {
       "nodir/NEW",   // a file that cannot be made
       "X/NEW",
       "sub/..",
+      "a/../inner/..",  // the directory other
   };
   for (const std::string& name : names) {
     SCOPED_TRACE("\"" + name + "\"");
@@ -132,6 +148,122 @@ TEST_F(FileIds, TheProgramsOwnOutputIsNoFileOfItsOwn) {
   EXPECT_EQ(other.kind, rt::FileId::Kind::Existing);
   // Once it is not the standard output any more, it is a file like others.
   EXPECT_TRUE(same("OUT", "./OUT"));
+}
+
+// Removals act in the directory that the name leads to, at any depth.
+TEST_F(FileIds, RemovalsWhereTheNameLeads) {
+  fs::create_directories("other/inner");
+  fs::create_symlink("other/inner", "a");
+  std::ofstream("other/X") << "other x\n";
+  std::string deep;
+  const int deepFd = rttest::makeDeepDirectory(".", 22, &deep);
+  ASSERT_GE(deepFd, 0);
+  ASSERT_GT(deep.size(), static_cast<std::size_t>(PATH_MAX));
+  ASSERT_EQ(::close(::openat(deepFd, "F", O_WRONLY | O_CREAT, 0644)), 0);
+  ::close(deepFd);
+  struct Case {
+    std::string name;
+    std::string removed;  // what is gone afterwards ("" for the deep file)
+    std::string kept;     // what stays
+  };
+  const Case cases[] = {
+      {"a/../X", "other/X", "X"},
+      {deep + "/F", "", "Y"},
+      {deep + "/../" + std::string(200, 'd') + "/F", "", "Y"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.substr(0, 40));
+    if (c.removed.empty()) {
+      // The name is too long for the system to take whole.
+      EXPECT_EQ(::open(c.name.c_str(), O_RDONLY), -1);
+      EXPECT_EQ(errno, ENAMETOOLONG);
+    }
+    rt::FilePlace place;
+    ASSERT_EQ(place.resolve(c.name), 0);
+    EXPECT_TRUE(place.exists());
+    const int fd = place.open(O_RDONLY);
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(place.remove(), 0);
+    if (!c.removed.empty()) {
+      EXPECT_FALSE(fs::exists(c.removed));
+    }
+    EXPECT_TRUE(fs::exists(c.kept));
+    rt::FilePlace again;
+    ASSERT_EQ(again.resolve(c.name), 0);
+    EXPECT_FALSE(again.exists());
+    if (c.removed.empty()) {
+      // Made again for the next case.
+      ASSERT_EQ(::close(again.open(O_WRONLY | O_CREAT, 0644)), 0);
+    }
+  }
+  rttest::removeDeepTree(dir_ / std::string(200, 'd'));
+}
+
+// Links in a directory that everyone may write and that is sticky (a
+// shared /tmp) are followed only when they belong to the run's user or to
+// the directory's owner; elsewhere every link is followed.
+TEST_F(FileIds, LinksInSharedDirectoriesFollowTheProtectedRule) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give links to another user";
+  constexpr uid_t kOther = 65534;
+  struct Case {
+    const char* what;
+    mode_t mode;      // of the directory holding the link
+    uid_t dirOwner;
+    uid_t linkOwner;
+    int want;         // resolve's outcome
+  };
+  const Case cases[] = {
+      {"another user's link, sticky shared directory", 01777, 0, kOther, EACCES},
+      {"the run's own link, sticky shared directory", 01777, 0, 0, 0},
+      {"the directory owner's link, sticky shared directory", 01777, kOther, kOther, 0},
+      {"another user's link, ordinary shared directory", 0777, 0, kOther, 0},
+      {"another user's link, sticky directory of one writer", 01755, 0, kOther, 0},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string shared = "shared" + std::to_string(i++);
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), c.mode), 0);
+    ASSERT_EQ(::chown(shared.c_str(), c.dirOwner, 0), 0);
+    fs::create_symlink("../X", shared + "/OUT");
+    ASSERT_EQ(::lchown((shared + "/OUT").c_str(), c.linkOwner, 0), 0);
+    // The link itself, and a directory reached through such a link.
+    fs::create_symlink("../sub", shared + "/DIR");
+    ASSERT_EQ(::lchown((shared + "/DIR").c_str(), c.linkOwner, 0), 0);
+    for (const std::string& name : {shared + "/OUT", shared + "/DIR/NEW"}) {
+      SCOPED_TRACE(name);
+      rt::FilePlace place;
+      EXPECT_EQ(place.resolve(name), c.want);
+    }
+    EXPECT_EQ(rt::fileIdOf(shared + "/OUT").kind,
+              c.want == 0 ? rt::FileId::Kind::Existing : rt::FileId::Kind::None);
+  }
+  EXPECT_EQ(rttest::fileContent("X"), "x\n");
+}
+
+// A directory mounted a second time is the same directory: a new file
+// there is one file under both names, as an existing file is.
+TEST_F(FileIds, ADirectoryMountedTwiceIsOneDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  fs::create_directory("bind");
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(".", "bind", nullptr, MS_BIND, nullptr) != 0)
+      ::_exit(77);
+    const bool ok = same("bind/NEW", "NEW") && same("bind/X", "X") && !same("bind/NEW", "X") &&
+                    !same("bind/NEW", "bind/bind/NEW2");
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot bind-mount here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,28 +11,13 @@
 
 namespace rt {
 
-namespace {
-
-// The directory where the file that `path` names stands or would be made;
-// returns 0 or an errno value.
-int directoryFor(const std::string& path, std::string& dir) {
-  std::string target;
-  const int status = followLinks(path, target);
-  if (status == 0) {
-    std::string base;
-    splitPath(target, dir, base);
-  }
-  return status;
-}
-
-}  // namespace
-
 int FileLock::lock(const std::string& path) {
   release();
   for (;;) {
-    std::string dir;
-    if (const int status = directoryFor(path, dir); status != 0) return status;
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FilePlace place;
+    if (const int status = place.resolve(path); status != 0) return status;
+    // The directory reached, opened so that it can be locked.
+    const int fd = ::openat(place.directory(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errno;
     int status = 0;
     while (::flock(fd, LOCK_EX) != 0) {
@@ -42,15 +26,13 @@ int FileLock::lock(const std::string& path) {
         break;
       }
     }
-    struct stat held {};
-    if (status == 0 && ::fstat(fd, &held) != 0) status = errno;
     if (status != 0) {
       ::close(fd);
       return status;
     }
-    struct stat named {};
-    if (directoryFor(path, dir) == 0 && ::stat(dir.c_str(), &named) == 0 &&
-        named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+    FilePlace now;
+    if (now.resolve(path) == 0 && now.directoryDevice() == place.directoryDevice() &&
+        now.directoryInode() == place.directoryInode()) {
       fd_ = fd;
       return 0;
     }

@@ -6,9 +6,9 @@
 namespace rt {
 
 // Holds an exclusive lock (flock) from lock() until release() or its
-// destruction on the directory of a file: the directory where the file
-// stands or would be made, after the symbolic links of its name are
-// followed as the result-file writer follows them. A file that exists and
+// destruction on the directory of a file: the directory that its name
+// leads to (runtime/fileid.h), where the result-file writer makes and
+// renames the file. A file that exists and
 // one that does not exist yet thus share one lock, and the lock leaves no
 // file behind. It binds only those who lock a file of the same directory
 // (so they take turns whatever file of it they lock): readers that do not
@@ -24,8 +24,9 @@ class FileLock {
   // another process holds its lock. After the wait the name must still lead
   // to the locked directory: when it leads to another one meanwhile (a link
   // changed, the directory replaced), that one is locked instead. Returns 0,
-  // or an errno value with nothing locked: the directory does not exist
-  // (ENOENT), may not be read (EACCES), or its file system has no locks.
+  // or an errno value with nothing locked: the name leads to no directory
+  // (FilePlace::resolve), the directory may not be read (EACCES), or its
+  // file system has no locks.
   int lock(const std::string& path);
   void release();
   bool held() const { return fd_ >= 0; }

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "runtime/fixedtext.h"
+#include "runtime/units.h"
 
 namespace rt {
 
@@ -164,9 +165,8 @@ class FTarget {
 using FTargets = std::vector<FTarget>;
 using FTargetList = std::initializer_list<FTarget>;
 
-// Status of a read: 0 success, -1 end of file (no record left for a field
-// or a "/"), a positive value for a conversion error.
-constexpr int kIoEnd = -1;
+// Status of a read: 0 success, kIoEnd (units.h) at end of file (no record
+// left for a field or a "/"), a positive value for a conversion error.
 constexpr int kIoConversion = 5010;
 
 // Reads from the records of a text list, starting at records[pos]; `pos`

@@ -2,13 +2,9 @@
 #include "runtime/process.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <new>
@@ -20,13 +16,6 @@
 namespace rt {
 
 namespace {
-
-std::string failureText(const std::string& file, const std::string& operation,
-                        const std::string& detail) {
-  std::string text = "input/output failure: " + operation + " on file " + file;
-  if (!detail.empty()) text += ": " + detail;
-  return text;
-}
 
 std::vector<std::string>& commandLine() {
   static std::vector<std::string> args;
@@ -65,123 +54,6 @@ std::string finishResults(bool commit) {
   return {};
 }
 
-// The files to remove on a signal: each entry owns a copy of the name made
-// when it was registered, so the handler only reads and unlinks.
-constexpr int kTempEntries = 64;
-std::atomic<char*> tempFiles[kTempEntries];
-
-void removeTempFiles() {
-  for (std::atomic<char*>& entry : tempFiles) {
-    const char* name = entry.load();
-    if (name != nullptr) ::unlink(name);
-  }
-}
-
-// Signals that stop the program where it stands: a fault of its own (an
-// instruction that cannot run, a bad address, an arithmetic fault, a bad
-// system call, a trap) or an abort (std::terminate). The program cannot go
-// on after them, so they are never held back.
-bool faultSignal(int sig) {
-  switch (sig) {
-    case SIGSEGV: case SIGBUS: case SIGFPE: case SIGILL: case SIGABRT: case SIGTRAP: case SIGSYS:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Signals held back (SignalsHeld): how many holders there are, and the
-// first signal that came meanwhile.
-std::atomic<int> holders{0};
-std::atomic<int> heldSignal{0};
-
-// The actions of the signals when the run started (SignalScope), by number.
-struct sigaction startActions[NSIG];
-
-void defaultAction(int sig) {
-  struct sigaction dfl {};
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  ::sigaction(sig, &dfl, nullptr);
-}
-
-// The usual ending for this signal: its default action.
-void dieBy(int sig) {
-  defaultAction(sig);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  ::raise(sig);
-}
-
-void removeTempFilesAndDie(int sig, siginfo_t* info, void* /*context*/) {
-  const int savedErrno = errno;
-  if (!faultSignal(sig) && holders.load() > 0) {
-    int none = 0;
-    heldSignal.compare_exchange_strong(none, sig);
-    // Still held: the last holder ends the run. Otherwise the holders
-    // have just gone, and whoever takes the signal first ends it.
-    if (holders.load() > 0 || heldSignal.exchange(0) == 0) {
-      errno = savedErrno;
-      return;
-    }
-  }
-  removeTempFiles();
-  const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
-  if (fault && info != nullptr && info->si_code > 0) {
-    // The program's own fault (the kernel's signal, not one sent): the
-    // faulting instruction runs again on return and meets the default
-    // action, so that the process ends with this signal where the fault
-    // is (a core dump shows the fault, not this handler).
-    defaultAction(sig);
-    errno = savedErrno;
-    return;
-  }
-  dieBy(sig);
-}
-
-// The signal actions of the run, and those they replaced.
-class SignalScope {
- public:
-  SignalScope() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGXFSZ, &ignore, &oldXfsz_);
-
-    struct sigaction cleanup {};
-    cleanup.sa_sigaction = removeTempFilesAndDie;
-    // A sanitizer's alternate stack serves the handler too; an interrupted
-    // call goes on after a held signal.
-    cleanup.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
-    sigemptyset(&cleanup.sa_mask);
-    for (int sig = 1; sig < NSIG; ++sig)
-      if (signalEndsTheRun(sig)) sigaddset(&cleanup.sa_mask, sig);
-    for (int sig = 1; sig < NSIG; ++sig) {
-      taken_[sig] = false;
-      if (!signalEndsTheRun(sig) || ::sigaction(sig, nullptr, &startActions[sig]) != 0) continue;
-      // Only a signal at its default action is taken: one ignored when the
-      // run started (nohup) stays ignored, one with a handler of its own
-      // (a sanitizer's, a profiler's) keeps it.
-      const struct sigaction& start = startActions[sig];
-      if ((start.sa_flags & SA_SIGINFO) != 0 || start.sa_handler != SIG_DFL) continue;
-      taken_[sig] = ::sigaction(sig, &cleanup, nullptr) == 0;
-    }
-  }
-  ~SignalScope() {
-    for (int sig = 1; sig < NSIG; ++sig)
-      if (taken_[sig]) ::sigaction(sig, &startActions[sig], nullptr);
-    ::sigaction(SIGXFSZ, &oldXfsz_, nullptr);
-  }
-  SignalScope(const SignalScope&) = delete;
-  SignalScope& operator=(const SignalScope&) = delete;
-
- private:
-  bool taken_[NSIG] = {};
-  struct sigaction oldXfsz_ {};
-};
-
 // The end of a run that ran out of memory where no array is named: the
 // result files not finished are left as they were and their new files
 // removed, what was written goes out, and a message that needs no memory
@@ -205,11 +77,6 @@ int outOfMemory() {
 }
 
 }  // namespace
-
-IoFailure::IoFailure(std::string file, std::string operation, std::string detail)
-    : std::runtime_error(failureText(file, operation, detail)),
-      file_(std::move(file)),
-      operation_(std::move(operation)) {}
 
 void setCommandLine(int argc, const char* const* argv) {
   auto& args = commandLine();
@@ -254,47 +121,6 @@ double cpuSeconds() {
 void setClockOverride(std::optional<ClockValues> values) { clockOverride() = values; }
 void setCpuOverride(std::optional<double> seconds) { cpuOverride() = seconds; }
 
-int registerTempFile(const std::string& absolutePath) {
-  for (int i = 0; i < kTempEntries; ++i) {
-    if (tempFiles[i].load() != nullptr) continue;
-    char* copy = ::strdup(absolutePath.c_str());
-    if (copy == nullptr) return -1;
-    char* expected = nullptr;
-    if (tempFiles[i].compare_exchange_strong(expected, copy)) return i;
-    std::free(copy);
-  }
-  return -1;
-}
-
-void unregisterTempFile(int entry) {
-  if (entry < 0 || entry >= kTempEntries) return;
-  char* name = tempFiles[entry].exchange(nullptr);
-  std::free(name);
-}
-
-SignalsHeld::SignalsHeld() { holders.fetch_add(1); }
-
-SignalsHeld::~SignalsHeld() {
-  if (holders.fetch_sub(1) != 1) return;
-  const int sig = heldSignal.exchange(0);
-  if (sig != 0) {
-    removeTempFiles();
-    dieBy(sig);
-  }
-}
-
-bool signalEndsTheRun(int sig) {
-  switch (sig) {
-    case SIGHUP: case SIGINT: case SIGQUIT: case SIGILL: case SIGTRAP: case SIGABRT:
-    case SIGBUS: case SIGFPE: case SIGUSR1: case SIGSEGV: case SIGUSR2: case SIGPIPE:
-    case SIGALRM: case SIGTERM: case SIGSTKFLT: case SIGXCPU: case SIGVTALRM: case SIGPROF:
-    case SIGIO: case SIGPWR: case SIGSYS:
-      return true;
-    default:
-      return sig >= SIGRTMIN && sig <= SIGRTMAX;
-  }
-}
-
 namespace {
 
 // Each of the descriptors 0, 1 and 2 that is closed is opened on /dev/null
@@ -315,7 +141,7 @@ void openClosedStandardDescriptors() {
 
 int runProgram(int argc, const char* const* argv, const std::function<void()>& body) {
   openClosedStandardDescriptors();
-  const SignalScope signals;
+  const RunSignals signals;
   int status = 0;
   try {
     // The command line is the first memory the run takes.

@@ -336,21 +336,6 @@ TEST_F(RunProgram, FileSizeLimitIsAWriteFailure) {
   EXPECT_EQ(entries(), 1);
 }
 
-// The signals after which the run removes its new files: those whose
-// default action ends the process and that can be caught, SIGXFSZ aside.
-TEST(Process, SignalsThatEndTheRun) {
-  const std::set<int> ending = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT,
-                                SIGBUS,  SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2,   SIGPIPE,
-                                SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGVTALRM, SIGPROF,
-                                SIGIO,   SIGPWR,    SIGSYS};
-  for (int sig = 1; sig < SIGRTMIN; ++sig)
-    EXPECT_EQ(rt::signalEndsTheRun(sig), ending.count(sig) == 1) << sig << " " << strsignal(sig);
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) EXPECT_TRUE(rt::signalEndsTheRun(sig)) << sig;
-  for (int sig : {0, SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG,
-                  SIGWINCH, SIGXFSZ, SIGRTMAX + 1})
-    EXPECT_FALSE(rt::signalEndsTheRun(sig)) << sig;
-}
-
 // Each of those signals while a result file is written: the new file
 // beside it is removed, the target keeps its content and the process ends
 // as that signal ends it, also after a fault of the program itself and
@@ -491,20 +476,6 @@ TEST_F(RunProgram, ClosedStandardDescriptorsAreOpenedOnNull) {
     ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
     EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << "wait status " << ws;
   }
-}
-
-// The registry of files to remove on a signal takes and frees entries.
-TEST(Process, TemporaryFileEntries) {
-  std::vector<int> entries;
-  for (int i = 0; i < 64; ++i) entries.push_back(rt::registerTempFile("/tmp/none" + std::to_string(i)));
-  EXPECT_EQ(std::count(entries.begin(), entries.end(), -1), 0);
-  EXPECT_EQ(rt::registerTempFile("/tmp/one-too-many"), -1);
-  rt::unregisterTempFile(entries[5]);
-  EXPECT_EQ(rt::registerTempFile("/tmp/again"), entries[5]);
-  for (int e : entries) rt::unregisterTempFile(e);
-  rt::unregisterTempFile(-1);
-  EXPECT_GE(rt::registerTempFile("/tmp/free"), 0);
-  rt::unregisterTempFile(0);
 }
 
 }  // namespace

@@ -11,12 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <utility>
 #include <vector>
 
-#include "runtime/fileid.h"
-#include "runtime/process.h"
+#include "runtime/iofailure.h"
+#include "runtime/signals.h"
 
 namespace rt {
 
@@ -80,29 +79,16 @@ bool unreachable(int e) {
   throw IoFailure(name, "open", std::strerror(e != 0 ? e : EIO));
 }
 
-// The real name of a directory, which a signal handler can use whatever the
-// working directory is.
-std::string absoluteDirectory(const std::string& dir) {
-  std::string abs = realDirectory(dir);
-  if (abs.empty()) {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(dir, ec);
-    abs = (ec ? std::filesystem::path(dir) : p).lexically_normal().string();
-  }
-  if (abs.size() > 1 && abs.back() == '/') abs.pop_back();
-  return abs;
-}
-
 // Creates a new file beside the target under a name nobody can guess,
 // registered for removal on a signal before it exists. Returns its
 // descriptor, or -1 with the errno value in `error`.
-int createBeside(int dirFd, const std::string& absDir, const std::string& targetBase,
-                 mode_t mode, std::string& tempBase, int& signalSlot, int& error) {
+int createBeside(int dirFd, const std::string& targetBase, mode_t mode, std::string& tempBase,
+                 int& signalSlot, int& error) {
   error = EEXIST;
   for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
     tempBase = tempName(targetBase);
     // Known for removal before it exists: a signal may come at any time.
-    signalSlot = registerTempFile(absDir + "/" + tempBase);
+    signalSlot = registerTempFile(dirFd, tempBase);
     const int fd = ::openat(dirFd, tempBase.c_str(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
@@ -119,11 +105,10 @@ int createBeside(int dirFd, const std::string& absDir, const std::string& target
 // or the directory's default access list, which takes the umask's place.
 // Returns the bits of 0666 taken away; -1 with the errno value in `error`
 // when no such file can be made.
-int umaskByProbe(int dirFd, const std::string& absDir, const std::string& targetBase,
-                 int& error) {
+int umaskByProbe(int dirFd, const std::string& targetBase, int& error) {
   std::string probeBase;
   int probeSlot = -1;
-  const int probe = createBeside(dirFd, absDir, targetBase, 0666, probeBase, probeSlot, error);
+  const int probe = createBeside(dirFd, targetBase, 0666, probeBase, probeSlot, error);
   if (probe < 0) return -1;
   struct stat sb {};
   int mask = -1;
@@ -204,51 +189,40 @@ void syncDirectory(int dirFd) {
 
 Replacement::~Replacement() { abandon(); }
 
-int Replacement::begin(const std::string& name, const std::string& status) {
-  way_ = Way::InPlace;
-  struct stat sb {};
-  if (::stat(name.c_str(), &sb) == 0) {
-    if (!S_ISREG(sb.st_mode)) return 0;  // a FIFO, a device, a socket, a directory
-  } else if (errno != ENOENT) {
-    if (unreachable(errno)) return errno;
-    cannotMake(name, errno);
-  }
+int unreachableResult(const std::string& name, int e) {
+  if (unreachable(e)) return e;
+  cannotMake(name, e);
+}
 
-  std::string target;
-  if (const int e = followLinks(name, target); e != 0) {
-    if (unreachable(e)) return e;
-    cannotMake(name, e);
-  }
-  struct stat tb {};
-  const bool exists = ::lstat(target.c_str(), &tb) == 0;
-  if (!exists && errno != ENOENT) {
-    if (unreachable(errno)) return errno;
-    cannotMake(name, errno);
-  }
-  if (exists && !S_ISREG(tb.st_mode)) return 0;
+int Replacement::begin(const std::string& name, const std::string& status) {
+  FilePlace place;
+  if (const int e = place.resolve(name); e != 0) return unreachableResult(name, e);
+  return begin(name, place, status);
+}
+
+int Replacement::begin(const std::string& name, const FilePlace& place, const std::string& status) {
+  way_ = Way::InPlace;
+  const bool exists = place.exists();
+  const struct stat& tb = place.status();
+  // A FIFO, a device, a socket, a directory; a file reached through the
+  // link of an open file (/proc/self/fd/N) is written where it stands too.
+  if (place.systemLink() || (exists && !S_ISREG(tb.st_mode))) return 0;
   if (exists && status == "NEW") return EEXIST;
   if (!exists && status == "OLD") return ENOENT;
   // A file that may only be read is not replaced: the open where it stands
   // takes it for reading, and a write to it fails as it would fail there.
-  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (exists && ::faccessat(place.directory(), place.base().c_str(), W_OK, AT_EACCESS) != 0) {
     const int e = errno;
     if (e == EACCES || e == EPERM || e == EROFS || e == ETXTBSY) return 0;
     cannotMake(name, e);
   }
-
-  std::string dir;
-  splitPath(target, dir, targetBase_);
+  targetBase_ = place.base();
   // A name under which no file can be made: the open where it stands fails.
-  if (targetBase_.empty() || targetBase_ == "." || targetBase_ == "..") return 0;
-  dirFd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd_ < 0) {
-    const int e = errno;
-    if (unreachable(e)) return e;
-    cannotMake(name, e);
-  }
-  const std::string absDir = absoluteDirectory(dir);
+  if (targetBase_ == "." || targetBase_ == "..") return 0;
+  dirFd_ = place.holdDirectory();
+  if (dirFd_ < 0) cannotMake(name, errno);
   int error = 0;
-  fd_ = createBeside(dirFd_, absDir, targetBase_, 0600, tempBase_, signalSlot_, error);
+  fd_ = createBeside(dirFd_, targetBase_, 0600, tempBase_, signalSlot_, error);
   if (fd_ < 0) {
     closeDirectory();
     // The directory takes no new file: the target is written where it stands.
@@ -259,7 +233,7 @@ int Replacement::begin(const std::string& name, const std::string& status) {
   // stands would give it.
   int mask = 0;
   if (!exists) {
-    mask = umaskByProbe(dirFd_, absDir, targetBase_, error);
+    mask = umaskByProbe(dirFd_, targetBase_, error);
     if (mask < 0) {
       ::close(fd_);
       fd_ = -1;

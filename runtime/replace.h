@@ -2,11 +2,14 @@
 // beside the target, which takes the target's place only once it is
 // complete and on the disk.
 //
-// The new file is created in the target's directory under the target's name
-// followed by ".~" and ten random characters, exclusively and without
-// following a link planted under that name, with owner access only. It is
-// known to the process for removal on a signal (registerTempFile) from
-// before it exists. At the commit it gets the target's permissions (a new
+// The target is the file that its name leads to (runtime/fileid.h: the
+// directory, held open, and the name there). The new file is created in
+// that directory under the target's name followed by ".~" and ten random
+// characters, exclusively and without following a link planted under that
+// name, with owner access only; every step (the new file, the probe of the
+// permissions, the rename, the copy, the removal) acts relative to the
+// directory, at any depth. It is known to the process for removal on a
+// signal (registerTempFile) from before it exists. At the commit it gets the target's permissions (a new
 // target: those its creation would give it, 0666 less the umask or what
 // the directory's default access list gives, as an empty file made so
 // beside it shows) and, where the process may, its owner and group; then
@@ -30,7 +33,16 @@
 #include <functional>
 #include <string>
 
+#include "runtime/fileid.h"
+
 namespace rt {
+
+// A result file whose name reaches no file (`e`, from FilePlace::resolve):
+// returns `e` when an open where it stands fails with it too (a directory
+// that does not exist or may not be searched, a refused link, a loop of
+// links); throws IoFailure naming `name`, operation "open", otherwise (no
+// descriptor, no memory).
+int unreachableResult(const std::string& name, int e);
 
 class Replacement {
  public:
@@ -45,14 +57,16 @@ class Replacement {
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
 
-  // Prepares the replacement of the file `name` (symbolic links followed to
-  // the file they end at), opened with `status`: "OLD" (it must exist),
-  // "NEW" (it must not) or any other (either). Returns 0 with way() set, or
-  // a positive errno value when the file cannot be opened for the reason an
-  // open where it stands would give (its status, a directory that does not
-  // exist or may not be searched, a loop of links). Throws IoFailure naming
+  // Prepares the replacement of the file that `place` leads to, named
+  // `name` in messages, opened with `status`: "OLD" (it must exist), "NEW"
+  // (it must not) or any other (either). Returns 0 with way() set, or a
+  // positive errno value when the file cannot be opened for the reason an
+  // open where it stands would give (its status). Throws IoFailure naming
   // `name`, operation "open", when the new file cannot be made otherwise.
+  // The place is not kept: the replacement holds the directory itself.
   // Called once for an object.
+  int begin(const std::string& name, const FilePlace& place, const std::string& status);
+  // The same for the file that `name` leads to (unreachableResult).
   int begin(const std::string& name, const std::string& status);
 
   Way way() const { return way_; }

@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -38,6 +39,33 @@ inline fs::path freshTempDir(const std::string& tag) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;
+}
+
+// A chain of `levels` nested directories of 200-character names below
+// `top` (22 of them go beyond the system's path limit of 4096 bytes):
+// returns a descriptor of the deepest, which the caller closes, or -1; its
+// name relative to `top` in `relative`. removeDeepTree removes it.
+inline int makeDeepDirectory(const fs::path& top, int levels, std::string* relative = nullptr) {
+  const std::string name(200, 'd');
+  int dir = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; i < levels && dir >= 0; ++i) {
+    const int next = ::mkdirat(dir, name.c_str(), 0755) == 0
+                         ? ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                         : -1;
+    ::close(dir);
+    dir = next;
+    if (relative != nullptr) *relative += (i == 0 ? "" : "/") + name;
+  }
+  return dir;
+}
+
+// Removes a directory and everything in it, at any depth (the library's
+// removal goes by whole names, which the system refuses beyond its limit).
+inline void removeDeepTree(const fs::path& dir) {
+  const std::string command = "rm -rf '" + dir.string() + "'";
+  if (std::system(command.c_str()) != 0) {
+    // Left for the system's cleaning of temporary files.
+  }
 }
 
 // The whole content of a file, byte for byte; throws std::runtime_error

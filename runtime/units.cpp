@@ -8,15 +8,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "runtime/fileid.h"
-#include "runtime/format.h"
-#include "runtime/process.h"
+#include "runtime/iofailure.h"
 #include "runtime/replace.h"
 #include "runtime/text.h"
 
@@ -36,7 +34,9 @@ constexpr int kNoWriter = -1;  // no unit (takeTurn)
 struct Unit {
   FILE* file = nullptr;
   std::string name;       // as given to openUnit, without leading and trailing blanks
-  std::string absPath;    // lexically normalised absolute path at open time
+  // Where the name led at the open: the directory is held while the file
+  // may be removed there (a regular file open for writing).
+  FilePlace place;
   dev_t dev = 0;
   ino_t ino = 0;
   bool identified = false;  // dev and ino name the file (a new result file has none yet)
@@ -75,13 +75,6 @@ UnitTable& table() {
   return t;
 }
 
-std::string normalPath(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::absolute(path, ec);
-  if (ec) p = path;
-  return p.lexically_normal().string();
-}
-
 std::string displayName(const Unit& u) { return u.scratch ? "scratch file" : u.name; }
 
 Unit* findUnit(int unit) {
@@ -90,7 +83,7 @@ Unit* findUnit(int unit) {
 }
 
 // Opens the file with POSIX flags; returns the descriptor or -1 with errno.
-int openDescriptor(const std::string& path, const OpenRequest& req, bool& readOnly) {
+int openDescriptor(const FilePlace& place, const OpenRequest& req, bool& readOnly) {
   const std::string& st = req.status;
   int create = 0;
   if (st == "NEW") {
@@ -102,12 +95,12 @@ int openDescriptor(const std::string& path, const OpenRequest& req, bool& readOn
     return -1;
   }
   readOnly = req.readOnly;
-  int fd = ::open(path.c_str(), (readOnly ? O_RDONLY : O_RDWR) | create | O_CLOEXEC, 0666);
+  int fd = place.open((readOnly ? O_RDONLY : O_RDWR) | create, 0666);
   if (fd < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
     // An existing file that may only be read (an input file of another
     // owner) is opened for reading; a write to it then fails loudly.
     const int saved = errno;
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = place.open(O_RDONLY);
     if (fd >= 0) {
       readOnly = true;
     } else {
@@ -156,9 +149,12 @@ int closeFile(int unit, Disp disp, std::string& operation) {
     } else {
       std::fclose(u.file);
       u.replacement->abandon();
-      if (disp == Disp::Delete && ::unlink(u.absPath.c_str()) != 0 && errno != ENOENT) {
-        status = errno;
-        operation = "delete";
+      if (disp == Disp::Delete) {
+        const int e = u.place.remove();
+        if (e != 0 && e != ENOENT) {
+          status = e;
+          operation = "delete";
+        }
       }
     }
     u.file = nullptr;
@@ -186,8 +182,9 @@ int closeFile(int unit, Disp disp, std::string& operation) {
   // Only a regular file is removed: never a FIFO, a device or a socket, nor
   // the file that is the program's own output.
   if (disp == Disp::Delete && !u.scratch && u.regular && !u.sharesConsole) {
-    if (::unlink(u.absPath.c_str()) != 0 && errno != ENOENT && status == 0) {
-      status = errno;
+    const int e = u.place.remove();
+    if (e != 0 && e != ENOENT && status == 0) {
+      status = e;
       operation = "delete";
     }
   }
@@ -232,12 +229,6 @@ void takeTurn(int unit, const Unit& self) {
 
 }  // namespace
 
-std::string fileNameOf(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return trimRight(text.substr(first));
-}
-
 int openUnit(int unit, const std::string& path, const OpenRequest& req) {
   // A result file not finished on the unit is dropped, not put in place;
   // any other file is closed as it stands.
@@ -257,19 +248,21 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     u.name = fileNameOf(path);
     if (u.name.empty()) return ENOENT;
     u.result = req.role == FileRole::Result;
+    // Where the name leads is decided here, once.
+    if (const int e = u.place.resolve(u.name); e != 0)
+      return u.result ? unreachableResult(u.name, e) : e;
     // A file to write that is the program's standard output or error (a
     // name such as /dev/stdout): written through that stream.
-    struct stat cs {};
     int console = -1;
-    if ((u.result || (!req.readOnly && req.status == "UNKNOWN")) && ::stat(u.name.c_str(), &cs) == 0)
-      console = standardStreamOf(cs);
+    if ((u.result || (!req.readOnly && req.status == "UNKNOWN")) && u.place.exists())
+      console = standardStreamOf(u.place.status());
     if (console >= 0) {
       if (req.status == "NEW") return EEXIST;
-      const int e = shareConsole(u, cs, console, fd);
+      const int e = shareConsole(u, u.place.status(), console, fd);
       if (e != 0) return e;
     } else if (u.result) {
       auto replacement = std::make_unique<Replacement>();
-      const int e = replacement->begin(u.name, req.status);
+      const int e = replacement->begin(u.name, u.place, req.status);
       if (e != 0) return e;
       if (replacement->way() == Replacement::Way::Beside) {
         fd = replacement->descriptor();
@@ -286,7 +279,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     const char* mode = "r+";
     if (inPlace) {
       bool readOnly = false;
-      fd = openDescriptor(u.name, req, readOnly);
+      fd = openDescriptor(u.place, req, readOnly);
       if (fd < 0) return errno != 0 ? errno : EIO;
       u.readOnly = readOnly;
       if (u.readOnly) mode = "r";
@@ -311,7 +304,6 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       ::close(fd);
       return e;
     }
-    u.absPath = normalPath(u.name);
     if (inPlace) {
       u.dev = sb.st_dev;
       u.ino = sb.st_ino;
@@ -322,6 +314,9 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       // never is.
       u.regular = !u.sharesConsole;
     }
+    // A file that is never removed here needs no directory.
+    const bool removable = u.replacement || (u.regular && !u.readOnly && !u.sharesConsole);
+    if (!removable) u.place.closeDirectory();
   }
   u.buffer = std::make_unique<char[]>(kBufferSize);
   std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
@@ -339,21 +334,19 @@ std::string unitName(int unit) {
 
 FileInquiry inquireFile(const std::string& path) {
   FileInquiry answer;
-  const std::string name = fileNameOf(path);
-  if (name.empty()) return answer;
-  struct stat sb {};
-  answer.exist = ::stat(name.c_str(), &sb) == 0;
-  std::string abs;
+  FilePlace asked;
+  if (asked.resolve(fileNameOf(path)) != 0) return answer;
+  answer.exist = asked.exists();
+  const struct stat& sb = asked.status();
   for (const auto& [number, u] : table().units) {
     if (u.scratch) continue;
     // A file known by what it is on disk; a new result file, which is not
-    // there yet, by its name.
+    // there yet, by its directory and its name there.
     bool same = false;
     if (answer.exist && u.identified) {
       same = u.dev == sb.st_dev && u.ino == sb.st_ino;
     } else {
-      if (abs.empty()) abs = normalPath(name);
-      same = u.absPath == abs;
+      same = u.place.sameNameAs(asked);
     }
     if (same) {
       // A result file exists for the program from its opening on, although
@@ -369,9 +362,9 @@ FileInquiry inquireFile(const std::string& path) {
 }
 
 FileKind fileKindOf(const std::string& path) {
-  const std::string name = fileNameOf(path);
-  struct stat sb {};
-  if (name.empty() || ::stat(name.c_str(), &sb) != 0) return FileKind::None;
+  FilePlace place;
+  if (place.resolve(fileNameOf(path)) != 0 || !place.exists()) return FileKind::None;
+  const struct stat& sb = place.status();
   if (S_ISREG(sb.st_mode)) return FileKind::Regular;
   if (S_ISDIR(sb.st_mode)) return FileKind::Directory;
   if (S_ISFIFO(sb.st_mode)) return FileKind::Fifo;

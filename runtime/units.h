@@ -6,8 +6,10 @@
 // that file is closed the unit is the console again, and closing the console
 // itself only flushes it. Reading unit 6 or writing unit 5 while they are the
 // console is an error.
-// A file is identified by what it is on disk, so "a/../b.txt" and "b.txt"
-// name the same file. Leading and trailing blanks of a file name are not
+// A file is the one its name leads to (runtime/fileid.h): the name is
+// resolved once, at the open, so "a/../b.txt" is what the system takes it
+// for, and a removal (Disp::Delete) removes the file in the directory that
+// the name led to then. Leading and trailing blanks of a file name are not
 // part of it (fileNameOf).
 // Several units that write on one file (a standard stream, a FIFO or a
 // device named for two purposes) deliver their records to it in the order
@@ -20,34 +22,15 @@
 // Its message names the file, never the unit: a unit that is no longer
 // connected is known by the file last connected to it.
 //
-// Result files (FileRole::Result) are replaced whole or not at all
-// (runtime/replace.h): the records go to a new file beside the target,
-// created under a name nobody can guess with owner access only, and only a
-// close with Keep puts it in place of the target once it is written, has
-// its final permissions, is flushed to the disk and closed without error. A
-// close with Discard or Delete, any failure, reconnecting the unit before
-// the close, and the end of the run by an error or a signal leave the
-// target as it was and remove the new file. When the new file cannot be
-// made for want of resources (descriptors, inodes, room, memory) or by a
-// failing disk, openUnit throws IoFailure naming the target. Where the
-// target must not, or cannot, be replaced by another file, it receives the
-// records itself:
-//  - it is not a regular file (a FIFO, a device, a socket), or it is the
-//    very file open as standard output or standard error (then the records
-//    follow what the program wrote there, nothing is cut);
-//  - it has other hard links, or the directory refuses the replacement (a
-//    sticky directory and another owner): the finished content is copied
-//    into it at the close, once the disk has room for all of it (otherwise
-//    the target stays as it was), and a signal waits until the copy is done;
-//  - it may only be read (the open takes it for reading, a write fails), or
-//    its directory takes no new file by permission or lies on a read-only
-//    file system: the target is opened where it stands.
-// A symbolic link stays; the file it points at receives the content. A
-// replaced target keeps its permissions and, where the process may, its
-// owner and group; a new one gets what its creation would give it (0666
-// less the umask, or the directory's default access list). The new file is
-// never readable by more users than the target. Messages name the target,
-// never the new file beside it.
+// Result files (FileRole::Result) are replaced whole or not at all, as
+// runtime/replace.h tells: only a close with Keep puts the new content in
+// place. A close with Discard or Delete, any failure, reconnecting the unit
+// before the close, and the end of the run by an error or a signal leave
+// the target as it was. A result file that is the very file open as
+// standard output or standard error is written through that stream (the
+// records follow what the program wrote there, nothing is cut); the targets
+// that the replacement leaves where they stand are opened here by their
+// place. Messages name the target, never the new file beside it.
 #pragma once
 
 #include <cstddef>
@@ -55,7 +38,12 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/fileid.h"
+
 namespace rt {
+
+// Status of a read: -1 at end of file (no record left).
+constexpr int kIoEnd = -1;
 
 // Keep: closed as it stands (a result file is put in place). Delete: the
 // file is removed as well (a result file: the target is removed and its new
@@ -86,11 +74,6 @@ struct OpenRequest {
 // connected is closed first, with Discard: a result file not yet closed
 // there is dropped. Formatted and unformatted units both hold text records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
-
-// The file name that a text stands for: the text without its leading blanks
-// and without its trailing blanks and NULs. Opening and inquiring by name
-// both take the name through it, so a name is the same file everywhere.
-std::string fileNameOf(std::string_view text);
 
 bool unitOpened(int unit);
 // Name of the file connected to `unit` as it was given to openUnit (the

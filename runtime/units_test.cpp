@@ -268,6 +268,41 @@ TEST_F(Units, InquiryIdentifiesTheFileHoweverItIsNamed) {
   EXPECT_EQ(rt::unitName(996), "");
 }
 
+// Through a link `a` to the directory other/inner, "a/../X" is other/X as
+// the system takes it: the inquiry finds that file, and a removal removes it
+// and not the X beside the link, an ordinary file as a result file.
+TEST_F(Units, NamesThroughALinkedDirectoryLeadWhereTheSystemLeads) {
+  fs::create_directories(dir_ / "other" / "inner");
+  fs::create_symlink("other/inner", dir_ / "a");
+  struct Case {
+    const char* what;
+    rt::OpenRequest request;
+    const char* name;    // under the link
+    const char* target;  // the file it is
+    const char* beside;  // the other file of that name, beside the link
+  };
+  const Case cases[] = {
+      {"an ordinary file", status("UNKNOWN"), "a/../X", "other/X", "X"},
+      {"a result file", rttest::resultRequest(), "a/../X", "other/X", "X"},
+      {"a new result file", rttest::resultRequest(), "a/../NEW", "other/NEW", "NEW"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put("X", "the user's own file\n");
+    put("other/X", "old\n");
+    ASSERT_EQ(rt::openUnit(20, path(c.name), c.request), 0);
+    rt::writeRecord(20, "new");
+    EXPECT_EQ(rt::inquireFile(path(c.name)).unit, 20);
+    EXPECT_EQ(rt::inquireFile(path(c.target)).unit, 20);
+    EXPECT_FALSE(rt::inquireFile(path(c.beside)).opened);
+    rt::closeUnit(20, rt::Disp::Delete);
+    EXPECT_FALSE(fs::exists(path(c.target)));
+    EXPECT_EQ(get("X"), "the user's own file\n");
+    for (const auto& e : fs::directory_iterator(dir_ / "other"))
+      EXPECT_EQ(e.path().filename().string().find(".~"), std::string::npos) << e.path();
+  }
+}
+
 TEST_F(Units, BlanksAroundANameAreNotPartOfIt) {
   const struct {
     const char* text;

@@ -11,6 +11,8 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <dirent.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "runtime/testsupport.h"
 
 namespace {
 
@@ -762,4 +765,128 @@ TEST_F(LargeRun, SignalWhileCopyingIntoALinkedFileLeavesItWhole) {
     EXPECT_EQ(dir_->text("OUT.LINK"), text);
   }
   fs::remove(*dir_ / "OUT.LINK");
+}
+
+namespace {
+
+// ---- A working directory deeper than the system's path limit ----
+
+// The names in the directory `dir`.
+std::vector<std::string> namesAt(int dir) {
+  std::vector<std::string> names;
+  DIR* d = ::fdopendir(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d == nullptr) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+// The names in `dir` that mark a new file beside a result file.
+std::vector<std::string> newFilesAt(int dir) {
+  std::vector<std::string> found;
+  for (const std::string& name : namesAt(dir))
+    if (name.find(".~") != std::string::npos) found.push_back(name);
+  return found;
+}
+
+std::string textAt(int dir, const std::string& name) {
+  std::string text;
+  const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "(no file)";
+  char buf[65536];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
+}
+
+// A chain of directories below a run directory whose path is longer than
+// the system's limit, holding hard links to the given files of `from`: the
+// program runs there (its working directory), the test reaches it by a
+// descriptor.
+class DeepDirectory {
+ public:
+  DeepDirectory(const RunDir& run, const RunDir& from, const std::vector<std::string>& files)
+      : top_(run.path() / std::string(200, 'd')) {
+    std::string relative;
+    fd_ = rttest::makeDeepDirectory(run.path(), 22, &relative);
+    const int source = ::open(from.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string& name : files)
+      if (fd_ >= 0 && ::linkat(source, name.c_str(), fd_, name.c_str(), 0) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+      }
+    ::close(source);
+    deep_ = (run.path() / relative).string().size() > PATH_MAX;
+  }
+  ~DeepDirectory() {
+    if (fd_ >= 0) ::close(fd_);
+    rttest::removeDeepTree(top_);
+  }
+  DeepDirectory(const DeepDirectory&) = delete;
+  DeepDirectory& operator=(const DeepDirectory&) = delete;
+
+  bool ready() const { return fd_ >= 0 && deep_; }
+  int fd() const { return fd_; }
+  // The program's start there.
+  std::function<void()> enter() const {
+    return [fd = fd_] {
+      if (::fchdir(fd) != 0) ::_exit(126);
+    };
+  }
+
+ private:
+  fs::path top_;
+  int fd_ = -1;
+  bool deep_ = false;
+};
+
+}  // namespace
+
+TEST_F(LargeRun, SignalInADirectoryDeeperThanThePathLimitLeavesNoNewFile) {
+  // The new file beside the transformed coordinates is removed at a signal
+  // by its name in its directory, which works at any depth.
+  RunDir run("fault_deep_signal");
+  const DeepDirectory deep(run, *dir_, {"XFORM1.INP", "REF.CRD", "LOC.CRD", "CONST.", "DATUM."});
+  ASSERT_TRUE(deep.ready()) << "cannot make the deep directory";
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    const Started started = start(run.path(), {.inChild = deep.enter()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool writing = false;
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& n : newFilesAt(deep.fd()))
+        if (n.rfind("OUT.CRD.~", 0) == 0) writing = true;
+      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(started.pid, sig);
+    const Outcome o = finish(started);
+    EXPECT_TRUE(writing) << "the coordinates were never seen being written";
+    EXPECT_TRUE(o.killedBy(sig)) << "wait status " << o.wait << ": " << o.err;
+    EXPECT_EQ(newFilesAt(deep.fd()), std::vector<std::string>{});
+    EXPECT_EQ(textAt(deep.fd(), "OUT.CRD"), "(no file)");
+  }
+}
+
+TEST(Xform1Faults, MessageFileInADirectoryDeeperThanThePathLimit) {
+  // The old message file is removed before each run writes its own: every
+  // run there works, the second as the first.
+  RunDir inputs("fault_deep_inputs");
+  putInputs(inputs, faultKeywords().set("SYSERR", {"XFORM1.ERR"}).set("ERRMRG", {"0"}));
+  RunDir run("fault_deep_messages");
+  const DeepDirectory deep(
+      run, inputs, {"XFORM1.INP", "CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"});
+  ASSERT_TRUE(deep.ready()) << "cannot make the deep directory";
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const Outcome o = runIn(run, {.inChild = deep.enter()});
+    EXPECT_TRUE(o.exited(0)) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(e2e::maskClock(o.out), reference().at("REPORT"));
+    EXPECT_EQ(textAt(deep.fd(), "XFORM1.ERR"), "");
+    for (const auto& [key, name] : kResults)
+      EXPECT_EQ(e2e::maskClock(textAt(deep.fd(), name)), reference().at(key)) << name;
+  }
 }

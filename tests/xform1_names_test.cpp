@@ -4,12 +4,15 @@
 // names are compared as files, however they are spelled. The runs that name
 // one file twice in a way that works keep working as before.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -400,6 +403,145 @@ TEST(Xform1NamesStandardOutput, ResultsFollowTheReport) {
   const std::string results = e2e::maskClock(ref.text("PARAM.TRN") + ref.text("ACCEPT.FIL"));
   ASSERT_NE(report.find(end), std::string::npos);
   EXPECT_EQ(out, report.substr(0, report.find(end)) + results + report.substr(report.find(end)));
+}
+
+// ---- Where a name leads ----
+
+// A link `a` to the directory other/inner: "a/../NAME" is other/NAME, as
+// the system takes it, never NAME beside `a`.
+void linkedDirectory(const RunDir& dir) {
+  fs::create_directories(dir / "other" / "inner");
+  fs::create_symlink("other/inner", dir / "a");
+}
+
+// A file that the run removes, named through a linked directory: the file
+// the run named is removed, the user's file of the same name beside the
+// link stays, and nothing else changes.
+TEST(Xform1NamesPlaces, RemovalsThroughALinkedDirectory) {
+  struct Case {
+    std::string name;
+    Options options;
+    ::Setup setup;
+    std::string removed;  // the file the run names
+  };
+  const Case cases[] = {
+      // Nothing rejected: the old list is removed.
+      {"old_rejected_list",
+       {{"REJECT", {"1"}}, {"NLIMIT", {"1000"}}, {"ELIMIT", {"1000"}}, {"ULIMIT", {"1000"}},
+        {"RESIDUNIT", {"MM"}}, {"LISTFIL", {"a/../REJECT.LST"}}},
+       [](const RunDir& dir) {
+         linkedDirectory(dir);
+         dir.put("REJECT.LST", "the user's own file\n");
+         dir.put("other/REJECT.LST", "old list\n");
+       },
+       "other/REJECT.LST"},
+      // The second set, read and then removed at the end of the run.
+      {"delete_files_of_the_second_set",
+       {{"COORD2", {"a/../NET_B.CRD"}}, {"DELETE_FILES", {"COORD2"}}},
+       [](const RunDir& dir) {
+         linkedDirectory(dir);
+         fs::copy_file(dir / "NET_B.CRD", dir / "other" / "NET_B.CRD");
+         dir.put("NET_B.CRD", "the user's own file\n");
+       },
+       "other/NET_B.CRD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunDir dir("names_removal_" + c.name);
+    e2e::putNetworkInputs(dir);
+    c.setup(dir);
+    dir.put("XFORM1.INP", keywordsOf(dir, c.options).text());
+    auto expected = snapshot(dir);
+    expected.erase(c.removed);
+
+    const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"});
+
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find("Program finished successfully"), std::string::npos);
+    EXPECT_EQ(snapshot(dir), expected);
+  }
+}
+
+// The run directory mounted a second time below itself: a new file named
+// through both mounts is one file, refused as two outputs.
+TEST(Xform1NamesPlaces, OneNewFileThroughASecondMountIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  RunDir dir("names_bind");
+  e2e::putNetworkInputs(dir);
+  fs::create_directory(dir / "bind");
+  const Options options = {{"TRNFIL", {"bind/NEW.OUT"}}, {"OKSTA", {"NEW.OUT"}}};
+  dir.put("XFORM1.INP", keywordsOf(dir, options).text());
+  const auto before = snapshot(dir);
+
+  // The second mount exists for the program alone (a mount namespace of
+  // its own); 124 when it cannot be made.
+  const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"}, [] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(".", "bind", nullptr, MS_BIND, nullptr) != 0)
+      ::_exit(124);
+  });
+  if (result.status == 124) GTEST_SKIP() << "cannot bind-mount here";
+
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, block(dir, {"TRNFIL", "bind/NEW.OUT", "OKSTA", "NEW.OUT", true}));
+  EXPECT_EQ(snapshot(dir), before);
+}
+
+// The transformed coordinates named by a link OUT.CRD to the user's file
+// MINE.CRD, in a directory `shared`: a link that another user planted in a
+// sticky directory that everyone may write is not followed, the open fails
+// and the user's file stays; the run's own link there, and another user's
+// link in an ordinary directory, lead to the file.
+TEST(Xform1NamesPlaces, LinksInASharedDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a link to another user";
+  constexpr uid_t kOther = 65534;
+  struct Case {
+    std::string name;
+    fs::perms mode;  // of the directory `shared`
+    uid_t linkOwner;
+    bool followed;
+  };
+  const Case cases[] = {
+      {"another_users_link_in_a_sticky_directory", fs::perms::all | fs::perms::sticky_bit, kOther,
+       false},
+      {"own_link_in_a_sticky_directory", fs::perms::all | fs::perms::sticky_bit, 0, true},
+      {"another_users_link_in_an_ordinary_directory", fs::perms::all, kOther, true},
+  };
+  RunDir ref("names_shared_reference");
+  const e2e::RunResult reference = runCase(ref, {{"COORDRS", {"OUT.CRD"}}}, {});
+  ASSERT_EQ(reference.status, 0) << reference.out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunDir dir("names_" + c.name);
+    const ::Setup setup = [&c](const RunDir& d) {
+      d.put("MINE.CRD", "the user's own coordinates\n");
+      fs::create_directory(d / "shared");
+      fs::permissions(d / "shared", c.mode);
+      fs::create_symlink("../MINE.CRD", d / "shared" / "OUT.CRD");
+      ASSERT_EQ(::lchown((d / "shared" / "OUT.CRD").c_str(), c.linkOwner, 0), 0);
+    };
+    const e2e::RunResult result = runCase(dir, {{"COORDRS", {"shared/OUT.CRD"}}}, setup);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(fs::is_symlink(dir / "shared" / "OUT.CRD"));
+    EXPECT_EQ(dir.files(), (std::set<std::string>{"CONST.TST", "DATUM.TST", "MINE.CRD",
+                                                  "NET_A.CRD", "NET_B.CRD", "XFORM1.INP"}));
+    if (c.followed) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(e2e::maskClock(dir.text("MINE.CRD")), e2e::maskClock(ref.text("OUT.CRD")));
+    } else {
+      EXPECT_EQ(result.status, 1);
+      EXPECT_NE(result.out.find("\n *** SR OPNERR: OPEN FAILED\n"
+                                "                FILE NAME : shared/OUT.CRD\n"
+                                "                PGM./SUBR.:     wtstat\n"
+                                "                IOSTAT    :     13\n"),
+                std::string::npos)
+          << result.out;
+      EXPECT_EQ(dir.text("MINE.CRD"), "the user's own coordinates\n");
+    }
+  }
 }
 
 }  // namespace
