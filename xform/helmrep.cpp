@@ -26,9 +26,6 @@ double shown(double x) {
 
 std::string oneChar(char c) { return std::string(1, c); }
 
-// Width of the datum name in the system block.
-constexpr std::size_t kDatumNameLen = 16;
-
 // The numbers of accepted and rejected stations under the head `headFmt`,
 // then one line per rejected station with its residual in millimetres: on
 // the report and on the list file alike.

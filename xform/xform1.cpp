@@ -44,8 +44,6 @@ namespace {
 constexpr std::string_view kRoutine = "XFORM1";
 // Every file name the driver takes from a keyword is held in kLineLen
 // characters (frame/widths.h).
-// A datum name: line 3 of a coordinate file.
-constexpr std::size_t kDatumNameLen = 16;
 // Width of the name field of a rebuilt title.
 constexpr std::size_t kTitleNameLen = 32;
 
