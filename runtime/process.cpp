@@ -13,6 +13,7 @@
 #include <new>
 #include <utility>
 
+#include "runtime/chunkpool.h"
 #include "runtime/units.h"
 
 namespace rt {
@@ -299,6 +300,8 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
   try {
     // The command line is the first memory the run takes.
     setCommandLine(argc, argv);
+    // A setting of the threads that is not taken is told before anything else.
+    ChunkPool::threadSetting();
     body();
   } catch (const ProgramExit& e) {
     status = e.status;
