@@ -306,7 +306,9 @@ void ThreadShare::looked(Clock::time_point now, Machine machine, int own) {
   nextLook_ = now + kLookEvery;
   // Not known: as many as the processors.
   const int others = machine.running < 0 ? 0 : std::max(machine.running - own, 0);
-  free_ = std::max(1, machine.processors / (others + 1));
+  const int free = std::max(1, machine.processors - others);
+  free_ = std::min(free, lastFree_);
+  lastFree_ = free;
 }
 
 int ThreadShare::threadsFor(std::size_t work) const {

@@ -21,12 +21,14 @@
 // machine: it has a thread for each processor that the process may use
 // (its processor affinity, its control group's share of processor time),
 // and a job uses threads only while they pay:
-//   - the threads of other programs (other runs of this one among them)
-//     that run or wait for a processor take their share first: a job gets
-//     the processors divided by those threads and this run's own one, so
-//     that runs started together share the processors and a machine where
-//     every processor is busy gives a run one thread. The pool counts
-//     these threads when it starts and again every kLookEvery;
+//   - a job gets the processors that the threads of other programs (other
+//     runs of this one among them), which run or wait for a processor,
+//     leave free: a machine where every processor is busy, or crowded by
+//     runs started together, gives a run one thread. The pool counts these
+//     threads (/proc/loadavg) when it starts and again every kLookEvery,
+//     and takes the fewer free processors of its last two looks: threads
+//     are given up at once, taken again only once two looks show the
+//     processors free (a passing lull of the others is not taken);
 //   - a job gets one thread per kWorkPerThread of its work (a station
 //     visited by one thread, the unit its caller states): on less the
 //     waking of a thread and the waiting for it cost more than it saves,
@@ -76,7 +78,8 @@ class ThreadShare {
  private:
   int threads_;
   bool follow_;
-  int free_ = 1;  // the threads the machine allows now
+  int free_ = 1;            // the threads the machine allows now
+  int lastFree_ = 1 << 30;  // the free processors at the last look
   Clock::time_point nextLook_{};
 };
 

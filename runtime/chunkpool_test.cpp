@@ -271,9 +271,13 @@ TEST(ChunkPool, PoolThatFollowsTheMachineTakesItsShareForTheJobsWork) {
     GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
   }
   const std::size_t little = 2 * ThreadShare::kWorkPerThread;
-  const auto afterALook = [](int running) {
+  // Two looks at a machine where `running` threads run.
+  const auto afterALook = [&pool](int running) {
     fakeRunning.store(running);
-    std::this_thread::sleep_for(ThreadShare::kLookEvery + std::chrono::milliseconds(1));
+    for (int look = 0; look < 2; ++look) {
+      std::this_thread::sleep_for(ThreadShare::kLookEvery + std::chrono::milliseconds(1));
+      pool.threadsNow();
+    }
   };
   afterALook(100);
   EXPECT_EQ(pool.threadsNow(), 1);
@@ -295,9 +299,11 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
   constexpr std::size_t kAny = ChunkPool::kAnyWork;
   ThreadShare share(8, true);
   Clock::time_point t{};
-  // Until the first look, one thread.
+  // Until the first look, one thread; the first look alone decides.
   EXPECT_TRUE(share.due(t));
   EXPECT_EQ(share.threadsFor(kAny), 1);
+  share.looked(t, {8, 3}, 1);
+  EXPECT_EQ(share.threadsFor(kAny), 6);
   const struct {
     const char* what;
     int processors, running, own;  // the machine at the look, the run's own running
@@ -308,9 +314,9 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
       {"alone, its own threads running", 8, 8, 8, kAny, 8},
       {"fewer running than its own (counted at another moment)", 8, 1, 5, kAny, 8},
       {"running not known", 8, -1, 1, kAny, 8},
-      {"one other thread: half", 8, 2, 1, kAny, 4},
-      {"three others: a quarter", 8, 4, 1, kAny, 2},
-      {"four others", 8, 5, 1, kAny, 1},
+      {"one other thread", 8, 2, 1, kAny, 7},
+      {"five others, its own three running", 8, 8, 3, kAny, 3},
+      {"seven others", 8, 8, 1, kAny, 1},
       {"a busy loop on every processor", 8, 9, 1, kAny, 1},
       {"32 runs", 8, 32, 1, kAny, 1},
       {"4 processors for the process", 4, 1, 1, kAny, 4},
@@ -319,18 +325,36 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
       {"less work than a thread's", 8, 1, 1, kWork - 1, 1},
       {"the work of two threads", 8, 1, 1, 2 * kWork + 1, 2},
       {"much work", 8, 1, 1, 100 * kWork, 8},
-      {"work of three threads, half the processors free", 8, 2, 1, 3 * kWork, 3},
-      {"much work, a quarter free", 8, 4, 1, 100 * kWork, 2},
+      {"work of three threads, five processors free", 8, 4, 1, 3 * kWork, 3},
+      {"much work, two processors free", 8, 7, 1, 100 * kWork, 2},
   };
+  // Each machine seen at two looks in a row.
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    t += ThreadShare::kLookEvery;
-    ASSERT_TRUE(share.due(t));
-    share.looked(t, {c.processors, c.running}, c.own);
+    for (int look = 0; look < 2; ++look) {
+      t += ThreadShare::kLookEvery;
+      ASSERT_TRUE(share.due(t));
+      share.looked(t, {c.processors, c.running}, c.own);
+      // Until the next look is due, the share holds.
+      EXPECT_FALSE(share.due(t + ThreadShare::kLookEvery - std::chrono::nanoseconds(1)));
+    }
     EXPECT_EQ(share.threadsFor(c.work), c.threads);
-    // Until the next look is due, the share holds.
-    EXPECT_FALSE(share.due(t + ThreadShare::kLookEvery - std::chrono::nanoseconds(1)));
   }
+  // Threads are given up at the first look that finds the processors
+  // taken, taken again at the second that finds them free.
+  const auto look = [&](int running) {
+    t += ThreadShare::kLookEvery;
+    share.looked(t, {8, running}, 1);
+    return share.threadsFor(kAny);
+  };
+  EXPECT_EQ(look(1), 2);  // two processors were free at the look before
+  EXPECT_EQ(look(1), 8);
+  EXPECT_EQ(look(9), 1);
+  EXPECT_EQ(look(1), 1);
+  EXPECT_EQ(look(1), 8);
+  EXPECT_EQ(look(5), 4);
+  EXPECT_EQ(look(3), 4);
+  EXPECT_EQ(look(3), 6);
   // A pool of a set number of threads looks at nothing and uses them for
   // any job.
   ThreadShare fixed(3, false);

@@ -546,10 +546,10 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
   // Each group of accumulators takes its share of the work on every
   // station (coordinates, residual, design columns): with two threads one
   // thread folding all sums is faster.
-  // (The work of a job: each group visits every station of a block.)
-  if (pool_.threadsFor(std::min(s_.n, kSplitBlock) * (kGroupCount + 1)) < kSplitThreads) {
-    return false;
-  }
+  // The work of a job, for the pool: each group visits every station of a
+  // block (every block counted as a full one).
+  const std::size_t work = std::min(s_.n, kSplitBlock) * (kGroupCount + 1);
+  if (pool_.threadsFor(work) < kSplitThreads) return false;
   const unsigned needed = partsOf(pt);
   // The translations alone: the plain kernel.
   if ((needed & ~kPartT) == 0) return false;
@@ -576,7 +576,7 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
         [this, &pt, &groups, begin, end](std::size_t g) {
           groups[g].fn(s_, pt, begin, end, groups[g].design, groups[g].stats);
         },
-        (end - begin) * nGroups);
+        work);
   }
   VectorDesign all(pt);
   for (std::size_t g = 0; g < nGroups; ++g) {
