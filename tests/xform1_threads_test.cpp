@@ -224,7 +224,8 @@ TEST(Xform1ThreadSetting, ValueNotTakenIsToldOnceAndChangesNoFile) {
     std::vector<std::string> wantFiles, files;
     const e2e::RunResult want = runWith(nullptr, wantFiles);
     ASSERT_EQ(want.status, 0) << want.err;
-    for (const char* value : {"", " ", "0", "-1", "abc", "8x", "2 2"}) {
+    // (The values taken and not taken, one by one: the pool's own test.)
+    for (const char* value : {"", " ", "0", "8x"}) {
       SCOPED_TRACE(std::string("XFORM1_THREADS=\"") + value + "\"");
       const e2e::RunResult got = runWith(value, files);
       EXPECT_EQ(got.status, want.status);
