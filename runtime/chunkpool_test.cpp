@@ -391,9 +391,15 @@ TEST(ChunkPool, JobOfFewChunksWakesNoMoreWorkersThanItNeeds) {
   };
   for (const std::size_t nChunks : {1u, 2u, 3u}) {
     SCOPED_TRACE(std::to_string(nChunks) + " chunks");
-    // Every worker asleep.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::vector<long> before = sleeps();
+    // Every worker asleep: no count moves over 100 ms (on a crowded
+    // machine a worker may take a while to get there).
+    std::vector<long> before = sleeps();
+    for (int wait = 0; wait < 50; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const std::vector<long> now = sleeps();
+      if (now == before) break;
+      before = now;
+    }
     if (before.size() != workers->ids.size()) GTEST_SKIP() << "no count of sleeps of a thread here";
     for (int job = 0; job < 20; ++job) {
       std::vector<int> calls(nChunks, 0);
