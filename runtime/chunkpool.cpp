@@ -84,7 +84,7 @@ std::string smallFile(const char* path) {
   std::string text;
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return text;
-  char buffer[512];
+  char buffer[4096];
   const ssize_t n = ::read(fd, buffer, sizeof buffer);
   if (n > 0) text.assign(buffer, static_cast<std::size_t>(n));
   ::close(fd);
