@@ -5,41 +5,28 @@
 // another), so a worker waits for its next job by polling for a short while
 // before it sleeps, and so does the caller for the chunks that workers have
 // taken; nobody polls for long, so that a machine shared with other
-// programs gives its processors to them rather than to waiting.
-//
-// Each worker waits on a word of its own, which the caller sets to the
-// number of the job it is asked to help with: a job wakes only the workers
-// it asks for, the first ones of the pool. The caller counts as lost the
-// time it waits for the workers' chunks beyond its own share (a worker that
-// the system took off its processor in the middle of a chunk), and all the
-// time of a job whose workers all came too late to take a chunk. When it
-// loses more than a quarter of its time over a while (a rare delay costs
-// less than fewer threads would), or when the system's processors are
-// wanted by more threads than they can run over more than a quarter of
-// that while (other programs, or other runs of this one, take them: the
-// processor pressure that Linux counts, /proc/pressure/cpu), the number of
-// threads later jobs use is halved; after a pause without a cut, and while
-// the pressure stays low, the number doubles again, up to the pool's
-// threads. Threads that wait for a processor do no work, and under such
-// pressure the work that several threads share costs more processor time
-// than one thread's would (each waits for the others and shares the
-// common work of a station), so a crowded machine gets few threads.
+// programs gives its processors to them rather than to waiting. Each worker
+// waits on a word of its own, which the caller sets to the number of the
+// job it is asked to help with: a job wakes only the workers it asks for,
+// the first ones of the pool.
 #include "runtime/chunkpool.h"
 
 #include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <new>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -50,8 +37,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// More threads than this are not started, whatever the environment asks.
-constexpr int kMaxThreads = 1024;
 // The low half of the claim word of a job being set up: no chunk to take.
 constexpr std::uint32_t kClosed = 0xFFFFFFFFu;
 // Chunks of one piece of a job (the claim word's half holds the next one).
@@ -63,17 +48,6 @@ constexpr std::size_t kMaxPiece = 0x7FFFFFFF;
 constexpr auto kWorkerPoll = std::chrono::microseconds(50);
 constexpr auto kCallerPollMin = std::chrono::microseconds(20);
 constexpr auto kCallerPollMax = std::chrono::microseconds(200);
-// Workers asked for a job that have not taken a chunk of it after this
-// are late.
-constexpr auto kLate = std::chrono::microseconds(200);
-// The time over which the caller's losses are summed, and the share of it
-// that the caller may lose before the limit of threads is cut.
-constexpr auto kWindow = std::chrono::milliseconds(20);
-constexpr Clock::rep kLossShare = 4;  // one in this many
-// The share of the window (one in this many) during which threads of the
-// system may wait for a processor without stopping a rise of the limit.
-constexpr Clock::rep kPressureShare = 16;
-
 // The stack of a worker. The deepest chunks (the report's station rows,
 // the conversion of station lines, with a line that cannot be read) take
 // at most 12 KiB of it, the thread's own data included; the sanitizers'
@@ -106,29 +80,74 @@ bool pollFor(Clock::duration time, Ready ready) {
   }
 }
 
-// The time, in microseconds since the system started, during which some
-// thread of the system was ready to run and waited for a processor (the
-// processor pressure that Linux counts, "some ... total="); false where the
-// system does not tell.
-bool processorPressure(std::uint64_t& stalled) {
-  const int fd = ::open("/proc/pressure/cpu", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[256];
-  const ssize_t n = ::read(fd, text, sizeof text - 1);
+// The whole text of a small file of the system ("" where it cannot be read).
+std::string smallFile(const char* path) {
+  std::string text;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n > 0) text.assign(buffer, static_cast<std::size_t>(n));
   ::close(fd);
-  if (n <= 0) return false;
-  text[n] = '\0';
-  const char* total = std::strstr(text, "total=");
-  if (std::strncmp(text, "some", 4) != 0 || total == nullptr) return false;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(total + 6, &end, 10);
-  if (end == total + 6) return false;
-  stalled = value;
-  return true;
+  return text;
 }
 
-// Where the pools read the processor pressure (a test hook may replace it).
-std::atomic<bool (*)(std::uint64_t&)> pressureSource{processorPressure};
+// The processors the process may use: those of its affinity, and no more
+// than its control group's share of processor time (cpu.max: quota and
+// period), rounded up.
+int usableProcessors() {
+  int processors = 0;
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) processors = CPU_COUNT(&set);
+  if (processors <= 0) {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    processors = hardware == 0 ? 1 : static_cast<int>(std::min<unsigned>(hardware, 1u << 20));
+  }
+  const std::string group = smallFile("/proc/self/cgroup");
+  const std::size_t at = group.rfind("0::/");
+  if (at == 0 || (at != std::string::npos && group[at - 1] == '\n')) {
+    const std::string path = group.substr(at + 3, group.find('\n', at) - (at + 3));
+    unsigned long long quota = 0, period = 0;
+    if (std::sscanf(smallFile(("/sys/fs/cgroup" + path + "/cpu.max").c_str()).c_str(), "%llu %llu",
+                    &quota, &period) == 2 &&
+        quota > 0 && period > 0) {
+      processors = static_cast<int>(
+          std::min<unsigned long long>(static_cast<unsigned long long>(processors),
+                                       (quota + period - 1) / period));
+    }
+  }
+  return processors;
+}
+
+// The machine as the system shows it: the processors the process may use
+// (found once), and the threads of the system that run or wait for a
+// processor now (the fourth field of /proc/loadavg: running/all).
+rt::ThreadShare::Machine systemMachine() {
+  static const int processors = usableProcessors();
+  rt::ThreadShare::Machine machine;
+  machine.processors = processors;
+  const std::string load = smallFile("/proc/loadavg");
+  int running = 0;
+  if (std::sscanf(load.c_str(), "%*s %*s %*s %d/", &running) == 1 && running > 0) {
+    machine.running = running;
+  }
+  return machine;
+}
+
+// Where the pools look at the machine (a test hook may replace it).
+std::atomic<rt::ThreadShare::Machine (*)()> machineSource{systemMachine};
+
+// Blocks in the calling thread the signals sent to the process (previous:
+// its mask before), so that the workers it starts leave such a signal (an
+// interruption, a termination) to the program's own thread, never taking
+// it in the middle of a chunk. Signals raised by a fault of a worker's own
+// stay with it.
+void blockProcessSignals(sigset_t& previous) {
+  sigset_t blocked;
+  sigfillset(&blocked);
+  for (int sig : kFaultSignals) sigdelset(&blocked, sig);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+}
 
 // The stack size of a worker, in bytes.
 std::size_t workerStack() {
@@ -174,8 +193,11 @@ struct alignas(64) ChunkPool::Worker {
   pthread_t thread{};
 };
 
-ChunkPool::ChunkPool(int threads) noexcept {
+ChunkPool::ChunkPool(int threads) noexcept : ChunkPool(threads, false) {}
+
+ChunkPool::ChunkPool(int threads, bool followMachine) noexcept {
   int wanted = threads < 1 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads) - 1;
+  share_ = ThreadShare(1, followMachine);
   if (wanted == 0) return;
   const std::size_t stack = workerStack();
   const std::size_t spare = spareAddressSpace();
@@ -197,14 +219,8 @@ ChunkPool::ChunkPool(int threads) noexcept {
   pthread_attr_t attr;
   if (::pthread_attr_init(&attr) != 0) return;
   ::pthread_attr_setstacksize(&attr, stack);
-  // The workers start with the signals sent to the process blocked, so
-  // that such a signal (an interruption, a termination) is always taken by
-  // the program's own thread, never in the middle of a worker's chunk.
-  // Signals raised by a fault of a worker's own stay with it.
-  sigset_t blocked, previous;
-  sigfillset(&blocked);
-  for (int sig : kFaultSignals) sigdelset(&blocked, sig);
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  sigset_t previous;
+  blockProcessSignals(previous);
   for (int k = 0; k < wanted; ++k) {
     Worker& w = workers_[static_cast<std::size_t>(k)];
     w.pool = this;
@@ -213,8 +229,7 @@ ChunkPool::ChunkPool(int threads) noexcept {
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   ::pthread_attr_destroy(&attr);
-  limit_ = ThreadLimit(nWorkers_ + 1);
-  windowStart_ = Clock::now();
+  share_ = ThreadShare(nWorkers_ + 1, followMachine);
 }
 
 ChunkPool::~ChunkPool() {
@@ -229,35 +244,93 @@ ChunkPool::~ChunkPool() {
   }
 }
 
-void ChunkPool::setPressureSource(bool (*source)(std::uint64_t& stalled)) {
-  pressureSource.store(source != nullptr ? source : processorPressure);
+void ChunkPool::setMachineSource(ThreadShare::Machine (*source)()) {
+  machineSource.store(source != nullptr ? source : systemMachine);
 }
 
 ChunkPool& ChunkPool::shared() {
-  static ChunkPool pool(threadCount());
+  static const int asked = threadSetting();
+  static ChunkPool pool(asked > 0 ? asked : std::min(systemMachine().processors, kMaxThreads),
+                        asked == 0);
   return pool;
 }
 
-int ChunkPool::threadCount() {
-  if (const char* text = std::getenv("XFORM1_THREADS")) {
-    const char* end = text + std::strlen(text);
-    int value = 0;
-    const auto [ptr, ec] = std::from_chars(text, end, value);
-    if (ec == std::errc() && ptr == end && ptr != text && value >= 1) return value;
+int ChunkPool::threadsAsked(const char* value, std::string& warning) {
+  warning.clear();
+  if (value == nullptr) return 0;
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const char* begin = value;
+  const char* end = value + std::strlen(value);
+  while (begin < end && blank(*begin)) ++begin;
+  while (end > begin && blank(end[-1])) --end;
+  if (begin == end) return 0;  // empty, or blanks alone
+  bool number = true;
+  long long threads = 0;
+  for (const char* c = begin; c < end && number; ++c) {
+    number = *c >= '0' && *c <= '9';
+    threads = std::min<long long>(10 * threads + (*c - '0'), kMaxThreads);
   }
-  const unsigned hardware = std::thread::hardware_concurrency();
-  return hardware == 0 ? 1 : static_cast<int>(hardware < kMaxThreads ? hardware : kMaxThreads);
+  if (number && threads >= 1) return static_cast<int>(threads);
+  warning = std::string("XFORM1_THREADS=\"") + value +
+            "\" is not a positive integer: the program chooses the number of threads";
+  return 0;
 }
 
-void ChunkPool::runJob(std::size_t nChunks, Task task, void* ctx) {
+int ChunkPool::threadSetting() {
+  static const int setting = [] {
+    std::string warning;
+    const int threads = threadsAsked(std::getenv("XFORM1_THREADS"), warning);
+    if (!warning.empty()) std::cerr << warning << std::endl;
+    return threads;
+  }();
+  return setting;
+}
+
+int ChunkPool::threadsFor(std::size_t work) {
+  if (share_.follows()) {
+    const Clock::time_point now = Clock::now();
+    if (share_.due(now)) {
+      // The run's own threads that run: the caller, and the workers that
+      // do not sleep.
+      int awake = 1;
+      for (int k = 0; k < nWorkers_; ++k) {
+        const Worker& w = workers_[static_cast<std::size_t>(k)];
+        awake += w.sleeping.load(std::memory_order_relaxed) == 0;
+      }
+      share_.looked(now, machineSource.load(std::memory_order_relaxed)(), awake);
+    }
+  }
+  return share_.threadsFor(work);
+}
+
+void ThreadShare::looked(Clock::time_point now, Machine machine, int own) {
+  nextLook_ = now + kLookEvery;
+  // Not known: as many as the processors.
+  const int others = machine.running < 0 ? 0 : std::max(machine.running - own, 0);
+  const int free = std::max(1, machine.processors - others);
+  free_ = std::min(free, lastFree_);
+  lastFree_ = free;
+}
+
+int ThreadShare::threadsFor(std::size_t work) const {
+  const std::size_t byWork = follow_ ? std::max<std::size_t>(work / kWorkPerThread, 1) : SIZE_MAX;
+  const int allowed = follow_ ? free_ : threads_;
+  return static_cast<int>(std::min({byWork, static_cast<std::size_t>(allowed),
+                                    static_cast<std::size_t>(threads_)}));
+}
+
+void ChunkPool::runJob(std::size_t nChunks, std::size_t work, Task task, void* ctx) {
   failure_ = nullptr;
+  const int threads = threadsFor(work);
   for (std::size_t base = 0; base < nChunks; base += kMaxPiece) {
-    runPiece(base, static_cast<std::uint32_t>(std::min(kMaxPiece, nChunks - base)), task, ctx);
+    runPiece(base, static_cast<std::uint32_t>(std::min(kMaxPiece, nChunks - base)), threads, task,
+             ctx);
   }
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
-void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, void* ctx) {
+void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, int threads, Task task,
+                         void* ctx) {
   const std::uint32_t job = ++job_;
   // Takers of earlier jobs find this job's number from here on, before its
   // size changes.
@@ -267,98 +340,34 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, Task task, voi
   ctx_ = ctx;
   base_ = base;
   done_.store(0, std::memory_order_relaxed);
-  joined_.store(0, std::memory_order_relaxed);
   claim_.store(std::uint64_t{job} << 32, std::memory_order_release);
 
   // Workers asked: as many as the job has chunks besides one of the
-  // caller's, within the limit.
-  const int wake =
-      static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(limit_.value()))) - 1;
-  if (wake <= 0) {
-    help(job, false);
-    if (limit_.value() < threads()) adapt(Clock::now(), {});
-    return;
-  }
+  // caller's, within its threads.
+  const int wake = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(threads))) - 1;
   const Clock::time_point started = Clock::now();
   for (int k = 0; k < wake; ++k) workers_[static_cast<std::size_t>(k)].go.store(job);
   for (int k = 0; k < wake; ++k) {
     Worker& w = workers_[static_cast<std::size_t>(k)];
     if (w.sleeping.load()) w.go.notify_one();
   }
-  help(job, false);
-  const Clock::time_point own = Clock::now();
-  if (done_.load(std::memory_order_acquire) != nChunks) {
-    const auto finished = [this, nChunks] {
-      return done_.load(std::memory_order_acquire) == nChunks;
-    };
-    const Clock::duration poll = std::clamp<Clock::duration>(own - started, kCallerPollMin,
-                                                             kCallerPollMax);
-    if (!pollFor(poll, finished)) {
-      callerWaits_.store(1);
-      for (std::uint32_t d; (d = done_.load()) != nChunks;) done_.wait(d);
-      callerWaits_.store(0);
-    }
-  }
-  const Clock::time_point end = Clock::now();
-  // The caller lost what it waited beyond its own share (the workers' chunks,
-  // if they ran, would have ended within about as much)...
-  Clock::duration loss = std::max<Clock::duration>((end - own) - (own - started), {});
-  // ...or, when the workers asked have not come to take a chunk while the
-  // caller took them all for a long while (they are late, not merely slower
-  // to wake than a short job, nor still starting), all its time.
-  if (joined_.load(std::memory_order_relaxed) == 0 && end - started > kLate &&
-      running_.load(std::memory_order_relaxed) == nWorkers_) {
-    loss = end - started;
-  }
-  adapt(end, loss);
-}
-
-void ChunkPool::adapt(Clock::time_point now, Clock::duration loss) {
-  lost_ += loss;
-  if (now - windowStart_ < kWindow) return;
-  const Clock::rep window = (now - windowStart_).count();
-  // The processors are wanted by more threads than they can run (this
-  // run's and other programs'): some thread waited for one during more
-  // than a quarter of the window. While any waited more than a sixteenth,
-  // the limit does not rise.
-  bool crowded = false;
-  bool busy = false;
-  std::uint64_t stalled = 0;
-  if (pressureSource.load(std::memory_order_relaxed)(stalled)) {
-    if (havePressure_) {
-      const std::chrono::microseconds stall(
-          static_cast<std::chrono::microseconds::rep>(stalled - stalled_));
-      const Clock::rep waited = std::chrono::duration_cast<Clock::duration>(stall).count();
-      crowded = waited * kLossShare > window;
-      busy = waited * kPressureShare > window;
-    }
-    stalled_ = stalled;
-    havePressure_ = true;
-  }
-  const bool losing = crowded || lost_.count() * kLossShare > window;
-  windowStart_ = now;
-  lost_ = {};
-  limit_.windowEnded(now, losing, busy);
-}
-
-void ThreadLimit::windowEnded(Clock::time_point now, bool losing, bool busy) {
-  if (losing) {
-    if (limit_ == 1) return;
-    limit_ /= 2;
-    pause_ = std::min(2 * pause_, kMaxPause);
-    rose_ = false;
-    nextRise_ = now + pause_;
-  } else if (now >= nextRise_ && (limit_ < threads_ || rose_) && !busy) {
-    // No cut since the last rise: it held.
-    if (rose_) pause_ = std::max(pause_ / 2, kMinPause);
-    rose_ = limit_ < threads_;
-    limit_ = std::min(threads_, 2 * limit_);
-    nextRise_ = now + pause_;
+  help(job);
+  if (done_.load(std::memory_order_acquire) == nChunks) return;
+  // The workers' chunks, if they run, end within about as long as the
+  // caller's own share took.
+  const auto finished = [this, nChunks] {
+    return done_.load(std::memory_order_acquire) == nChunks;
+  };
+  const Clock::duration poll =
+      std::clamp<Clock::duration>(Clock::now() - started, kCallerPollMin, kCallerPollMax);
+  if (!pollFor(poll, finished)) {
+    callerWaits_.store(1);
+    for (std::uint32_t d; (d = done_.load()) != nChunks;) done_.wait(d);
+    callerWaits_.store(0);
   }
 }
 
-std::uint32_t ChunkPool::help(std::uint32_t job, bool worker) {
-  std::uint32_t ran = 0;
+void ChunkPool::help(std::uint32_t job) {
   std::uint64_t seen = claim_.load(std::memory_order_acquire);
   for (;;) {
     if (static_cast<std::uint32_t>(seen >> 32) != job) break;
@@ -371,18 +380,15 @@ std::uint32_t ChunkPool::help(std::uint32_t job, bool worker) {
                                       std::memory_order_acquire)) {
       continue;
     }
-    if (worker && ran == 0) joined_.fetch_add(1, std::memory_order_relaxed);
     const std::size_t chunk = base_ + next;
     try {
       task_(ctx_, chunk);
     } catch (...) {
       fail(chunk, std::current_exception());
     }
-    ++ran;
     if (done_.fetch_add(1) + 1 == n && callerWaits_.load()) done_.notify_one();
     seen = claim_.load(std::memory_order_acquire);
   }
-  return ran;
 }
 
 void ChunkPool::fail(std::size_t chunk, std::exception_ptr failure) {
@@ -400,7 +406,6 @@ void* ChunkPool::start(void* worker) {
 }
 
 void ChunkPool::work(Worker& self) {
-  running_.fetch_add(1, std::memory_order_relaxed);
   std::uint32_t seen = 0;
   for (;;) {
     std::uint32_t job = 0;
@@ -419,7 +424,7 @@ void ChunkPool::work(Worker& self) {
     }
     if (stop_.load()) return;
     seen = job;
-    help(job, true);
+    help(job);
   }
 }
 

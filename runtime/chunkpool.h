@@ -1,6 +1,7 @@
 // A small, persistent pool of threads that runs one job over numbered
 // chunks of work: the program's one way of using several threads (the
-// conversion of the station lines read, the estimator's sweeps).
+// conversion of the station lines read, the estimator's sweeps, the
+// report's station rows).
 //
 // A job is a body called once for every chunk 0 .. nChunks-1; the chunks are
 // handed out to the pool's threads and to the calling thread in no fixed
@@ -13,15 +14,31 @@
 //
 // A job ends when its chunks are done: the calling thread takes chunks
 // itself and waits only for those that a worker has taken, never for a
-// worker that took none. A job wakes no more workers than it has chunks
-// besides the caller's, and no more than the pool's current limit: while
-// the workers keep holding the caller up or coming too late (other
-// programs take the processors, a worker taken off its processor in the
-// middle of a chunk), the limit falls, down to the calling thread alone; it
-// rises again while the workers keep up. It falls too while the system's
-// processors are wanted by more threads than they can run (other programs
-// or other runs take them), and rises only while they are not. Which
-// threads take part never changes a result.
+// worker that took none. Which threads take part never changes a result.
+//
+// How many threads a job uses (ThreadShare decides): a pool made with a
+// number of threads, as XFORM1_THREADS sets it for the program, uses them
+// for every job of as many chunks. The program's pool otherwise follows the
+// machine: it has a thread for each processor that the process may use
+// (its processor affinity, its control group's share of processor time),
+// and a job uses threads only while they pay:
+//   - a job gets the processors that the threads of other programs (other
+//     runs of this one among them), which run or wait for a processor,
+//     leave free: a machine where every processor is busy, or crowded by
+//     runs started together, gives a run one thread. The pool counts these
+//     threads (/proc/loadavg) when it starts and again every kLookEvery,
+//     and takes the fewer free processors of its last two looks: threads
+//     are given up at once, taken again only once two looks show the
+//     processors free (a passing lull of the others is not taken);
+//   - a job gets one thread per kWorkPerThread of its work (a station
+//     visited by one thread, some 5 to 10 nanoseconds: the unit its caller
+//     states), some 100 microseconds: on less the waking of a thread and
+//     the waiting for it cost more than they save (a sweep of the
+//     estimator over 5,000 stations gains nothing from threads, one over
+//     10,000 does), and a split job costs more processor time in all than
+//     one thread would take, which on a crowded machine is lost.
+// A job that states no work is taken to be large (each chunk worth a
+// thread).
 #pragma once
 
 #include <atomic>
@@ -31,82 +48,104 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <type_traits>
 
 namespace rt {
 
-// The number of threads that the jobs of a pool use, and how it moves over
-// windows of time: a window that loses (the caller lost too much of it, or
-// the processors were crowded) halves it, down to 1; after a pause without
-// a cut, and in a window that is neither losing nor busy (the processors
-// not wanted by many), it doubles, up to the pool's threads. The pause
-// doubles with each cut (up to kMaxPause) and halves with each rise
-// that held, so that the pool takes the processors again soon after they
-// are free, and on a machine that stays busy a rise, which costs a job held
-// up, comes rarely.
-class ThreadLimit {
+// The threads a job gets, by the rule above: fed the machine by its pool,
+// or by a test.
+class ThreadShare {
  public:
   using Clock = std::chrono::steady_clock;
-  // The pause between a cut of the limit and its next rise: from, to.
-  static constexpr Clock::duration kMinPause = std::chrono::milliseconds(1);
-  static constexpr Clock::duration kMaxPause = std::chrono::milliseconds(400);
+  static constexpr Clock::duration kLookEvery = std::chrono::milliseconds(5);
+  static constexpr std::size_t kWorkPerThread = 16384;
 
-  explicit ThreadLimit(int threads) : threads_(threads), limit_(threads) {}
-  int value() const { return limit_; }
-  // The end of a window at `now`.
-  void windowEnded(Clock::time_point now, bool losing, bool busy);
+  // The machine seen from a run: the processors it may use, and the
+  // threads of the system that run or wait for a processor, the run's own
+  // included (negative: not known).
+  struct Machine {
+    int processors = 1;
+    int running = -1;
+  };
+
+  // `threads` for every job (follow false), or at most that many as the
+  // machine and the job's work allow (follow true; one until the first look).
+  ThreadShare(int threads, bool follow) : threads_(threads), follow_(follow) {}
+  bool follows() const { return follow_; }
+  // A look at the machine is due at `now`.
+  bool due(Clock::time_point now) const { return follow_ && now >= nextLook_; }
+  // A look at the machine at `now`, while `own` threads of the run run.
+  void looked(Clock::time_point now, Machine machine, int own);
+  // The threads, the calling thread included, for a job of `work`.
+  int threadsFor(std::size_t work) const;
 
  private:
   int threads_;
-  int limit_;
-  Clock::duration pause_ = kMinPause;  // from a cut to the next rise
-  Clock::time_point nextRise_{};       // the limit may rise from then on
-  bool rose_ = false;                  // the last change was a rise
+  bool follow_;
+  int free_ = 1;            // the threads the machine allows now
+  int lastFree_ = 1 << 30;  // the free processors at the last look
+  Clock::time_point nextLook_{};
 };
 
 class ChunkPool {
  public:
-  // A pool of `threads` threads in all, the calling thread included: a pool
-  // of 1 starts no thread. A thread that the system refuses, or that does
-  // not fit in the address space left under a limit of the process, leaves
-  // a smaller pool; so does a lack of memory for the pool itself.
+  // A job's work when its caller states none: every chunk is worth a thread.
+  static constexpr std::size_t kAnyWork = SIZE_MAX;
+
+  // A pool of `threads` threads in all, the calling thread included, that
+  // every job of as many chunks uses: a pool of 1 starts no thread. A
+  // thread that the system refuses, or that does not fit in the address
+  // space left under a limit of the process, leaves a smaller pool; so
+  // does a lack of memory for the pool itself.
   explicit ChunkPool(int threads) noexcept;
+  // A pool of at most `threads` threads that follows the machine
+  // (followMachine true) as the program's pool does, or one as above.
+  ChunkPool(int threads, bool followMachine) noexcept;
   ~ChunkPool();
   ChunkPool(const ChunkPool&) = delete;
   ChunkPool& operator=(const ChunkPool&) = delete;
 
-  // The pool of the program, started on first use with threadCount() threads.
+  // The pool of the program, started on first use: the threads that
+  // XFORM1_THREADS sets, otherwise one for each processor the process may
+  // use, jobs taking as many as the machine and their work allow.
   static ChunkPool& shared();
 
-  // The number of threads for the program's pool: the positive integer in
-  // the environment variable XFORM1_THREADS, otherwise (unset or not a
-  // positive integer) the number of hardware threads.
-  static int threadCount();
+  // The threads that XFORM1_THREADS asks for: the positive integer of
+  // `value` (blanks around it allowed; at most kMaxThreads), 0 where it is
+  // unset (null), empty or blank. Any other value gives 0 and, in `warning`, the
+  // line for the user that says so (otherwise `warning` is left empty).
+  static constexpr int kMaxThreads = 1024;
+  static int threadsAsked(const char* value, std::string& warning);
+  // The program's setting, read from the environment once per process; the
+  // first call writes its warning, if any, to standard error.
+  static int threadSetting();
 
-  // Test hook: the source of the system's processor pressure (the time, in
-  // microseconds, during which some thread waited for a processor; false:
-  // not known) for every pool; nullptr restores the system's own.
-  static void setPressureSource(bool (*source)(std::uint64_t& stalled));
+  // Test hook: where the pools that follow the machine look at it;
+  // nullptr restores the system's own.
+  static void setMachineSource(ThreadShare::Machine (*source)());
 
   // Threads of the pool, the calling thread included.
   int threads() const { return nWorkers_ + 1; }
 
-  // The threads, the calling thread included, that a job of many chunks
-  // would use now (from 1 to threads()). For the calling thread only.
-  int threadsNow() const { return limit_.value(); }
+  // The threads, the calling thread included, that a job of `work` (in
+  // the unit of ThreadShare) would use now, from 1 to threads(); of many
+  // chunks where `work` is not stated. For the calling thread only.
+  int threadsFor(std::size_t work);
+  int threadsNow() { return threadsFor(kAnyWork); }
 
   // Calls body(chunk) once for every chunk in [0, nChunks) and returns when
   // every call has returned (or throws the failure of the first chunk that
-  // threw).
+  // threw). `work`: the job's work, see threadsFor.
   template <class Body>
-  void run(std::size_t nChunks, Body&& body) {
+  void run(std::size_t nChunks, Body&& body, std::size_t work = kAnyWork) {
     if (nChunks == 0) return;
     if (nChunks == 1 || nWorkers_ == 0) {
       for (std::size_t c = 0; c < nChunks; ++c) body(c);
       return;
     }
     using Callable = std::remove_reference_t<Body>;  // const for a const body
-    runJob(nChunks, [](void* ctx, std::size_t c) { (*static_cast<Callable*>(ctx))(c); },
+    runJob(nChunks, work, [](void* ctx, std::size_t c) { (*static_cast<Callable*>(ctx))(c); },
            const_cast<void*>(static_cast<const void*>(std::addressof(body))));
   }
 
@@ -114,23 +153,18 @@ class ChunkPool {
   using Task = void (*)(void*, std::size_t);
   struct Worker;
 
-  void runJob(std::size_t nChunks, Task task, void* ctx);
-  // One job of at most kMaxPiece chunks, from chunk `base` on.
-  void runPiece(std::size_t base, std::uint32_t nChunks, Task task, void* ctx);
+  void runJob(std::size_t nChunks, std::size_t work, Task task, void* ctx);
+  // One job of at most kMaxPiece chunks, from chunk `base` on, with at most
+  // `threads` threads.
+  void runPiece(std::size_t base, std::uint32_t nChunks, int threads, Task task, void* ctx);
   static void* start(void* worker);
   void work(Worker& self);
-  // Takes and runs chunks of job `job` while it has any (worker: for a
-  // worker); returns the number of chunks run.
-  std::uint32_t help(std::uint32_t job, bool worker);
+  // Takes and runs chunks of job `job` while it has any.
+  void help(std::uint32_t job);
   // Keeps the failure of a chunk when no earlier chunk has failed.
   void fail(std::size_t chunk, std::exception_ptr failure);
-  // The limit of threads after a job that could have woken workers, ended
-  // at `now`, in which the caller lost `loss` to the workers.
-  void adapt(std::chrono::steady_clock::time_point now, std::chrono::steady_clock::duration loss);
-
   std::unique_ptr<Worker[]> workers_;
   int nWorkers_ = 0;
-  std::atomic<int> running_{0};  // workers that have started
 
   // The current job. claim_ holds the job number (high half) and the next
   // chunk to hand out (low half): a chunk is taken by moving it on while
@@ -141,7 +175,6 @@ class ChunkPool {
   std::atomic<std::uint64_t> claim_{0};
   std::atomic<std::uint32_t> nChunks_{0};
   std::atomic<std::uint32_t> done_{0};       // chunks done
-  std::atomic<std::uint32_t> joined_{0};     // workers that took a chunk
   std::atomic<std::uint32_t> callerWaits_{0};  // the caller sleeps on done_
   Task task_ = nullptr;
   void* ctx_ = nullptr;
@@ -154,15 +187,8 @@ class ChunkPool {
   std::exception_ptr failure_;
   std::size_t failedChunk_ = 0;
 
-  // The limit of threads a job uses (the caller's).
-  ThreadLimit limit_{1};
-  // The time the caller lost since windowStart_.
-  std::chrono::steady_clock::time_point windowStart_{};
-  std::chrono::steady_clock::duration lost_{};
-  // The system's processor pressure at the end of the last window
-  // (microseconds during which some thread waited for a processor).
-  bool havePressure_ = false;
-  std::uint64_t stalled_ = 0;
+  // How many threads a job uses (the caller's).
+  ThreadShare share_{1, false};
 };
 
 }  // namespace rt

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,12 +24,7 @@
 namespace {
 
 using rt::ChunkPool;
-using rt::ThreadLimit;
-
-int hardwareThreads() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
-}
+using rt::ThreadShare;
 
 TEST(ChunkPool, EveryChunkRunsOnceInEveryJob) {
   for (int threads : {1, 2, 3, 8}) {
@@ -186,9 +182,9 @@ class HeldWorkers {
 
 TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
   // Workers that the system does not run (another program has the
-  // processors) take no chunk: the caller takes them all, and the job ends
-  // without waiting for them. Afterwards the workers go back to waiting
-  // and take their share of later jobs.
+  // processors) take no chunk: the caller takes them all, and every job
+  // ends without waiting for them. Afterwards the workers go back to
+  // waiting and take their share of later jobs.
   ChunkPool pool(4);
   const std::optional<PoolThreads> workers = workersOf(pool);
   ASSERT_TRUE(workers) << "the pool's threads did not all take a chunk";
@@ -210,17 +206,13 @@ TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
   });
   const auto caller = pthread_self();
   std::vector<std::atomic<int>> byCaller(64), calls(64);
-  // Jobs with chunks that take a while, for which the workers asked never
-  // come: the pool falls to the caller alone.
-  int jobs = 0;
-  bool alone = false;
-  for (; jobs < 1000 && !alone; ++jobs) {
+  constexpr int kJobs = 200;
+  for (int job = 0; job < kJobs; ++job) {
     pool.run(calls.size(), [&](std::size_t c) {
       ++calls[c];
       if (pthread_equal(pthread_self(), caller)) ++byCaller[c];
       std::this_thread::sleep_for(std::chrono::microseconds(20));
     });
-    alone = pool.threadsNow() == 1;
   }
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -230,10 +222,9 @@ TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
   guard.join();
   EXPECT_FALSE(guardReleased) << "a job waited for workers that took no chunk";
   for (std::size_t c = 0; c < calls.size(); ++c) {
-    EXPECT_EQ(calls[c].load(), jobs) << "chunk " << c;
-    EXPECT_EQ(byCaller[c].load(), jobs) << "chunk " << c;
+    EXPECT_EQ(calls[c].load(), kJobs) << "chunk " << c;
+    EXPECT_EQ(byCaller[c].load(), kJobs) << "chunk " << c;
   }
-  EXPECT_TRUE(alone) << "the pool still asks for the held workers after " << jobs << " jobs";
 
   held.release();
   for (int job = 0; job < 50; ++job) {
@@ -243,88 +234,133 @@ TEST(ChunkPool, JobEndsWhenItsChunksAreDoneWhileItsWorkersAreHeld) {
   }
 }
 
-// A system whose processors some thread always waits for, and one where
-// none ever waits: the processor pressure that the pool reads.
-bool fullPressure(std::uint64_t& stalled) {
-  using namespace std::chrono;
-  stalled = static_cast<std::uint64_t>(
-      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
-  return true;
-}
-bool noPressure(std::uint64_t& stalled) {
-  stalled = 0;
-  return true;
-}
+// The machine that a pool which follows it sees in the test below: 8
+// processors, and as many threads running as the test sets.
+std::atomic<int> fakeRunning{1};
+ThreadShare::Machine fakeMachine() { return {8, fakeRunning.load()}; }
 
-TEST(ChunkPool, CrowdedProcessorsGetFewerThreadsAndFreeOnesMore) {
-  // While the system's processors are wanted by more threads than they
-  // can run, later jobs use fewer threads, down to the caller alone; once
-  // they are free again, jobs use more threads again (how many depends on
-  // how soon the workers come as well: ThreadLimit's own test follows the
-  // rule step by step). Every chunk runs once whatever the threads.
-  struct Restore {
-    ~Restore() { ChunkPool::setPressureSource(nullptr); }
-  } restore;
-  ChunkPool pool(8);
-  if (pool.threads() < 8) GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
-  const auto jobsUntil = [&pool](auto reached) {
-    int jobs = 0;
-    for (; jobs < 20000 && !reached(pool.threadsNow()); ++jobs) {
-      std::vector<int> calls(16, 0);
-      pool.run(calls.size(), [&calls](std::size_t c) {
+// The threads that took a chunk of a job of 64 chunks of `work`, whose
+// chunks take a while.
+std::size_t threadsOfJob(ChunkPool& pool, std::size_t work) {
+  std::mutex mutex;
+  std::set<std::thread::id> seen;
+  std::vector<int> calls(64, 0);
+  pool.run(
+      calls.size(),
+      [&](std::size_t c) {
         ++calls[c];
-        std::this_thread::sleep_for(std::chrono::microseconds(20));
-      });
-      for (std::size_t c = 0; c < calls.size(); ++c) EXPECT_EQ(calls[c], 1) << "chunk " << c;
-    }
-    return reached(pool.threadsNow());
-  };
-  ChunkPool::setPressureSource(fullPressure);
-  EXPECT_TRUE(jobsUntil([](int t) { return t == 1; }))
-      << "still " << pool.threadsNow() << " threads on crowded processors";
-  ChunkPool::setPressureSource(noPressure);
-  EXPECT_TRUE(jobsUntil([](int t) { return t > 1; }))
-      << "only " << pool.threadsNow() << " thread on free processors";
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const std::lock_guard<std::mutex> lock(mutex);
+        seen.insert(std::this_thread::get_id());
+      },
+      work);
+  for (std::size_t c = 0; c < calls.size(); ++c) EXPECT_EQ(calls[c], 1) << "chunk " << c;
+  return seen.size();
 }
 
-TEST(ThreadLimit, HalvesInLosingWindowsAndDoublesAfterAPauseWhileNotBusy) {
-  using Clock = ThreadLimit::Clock;
-  using std::chrono::milliseconds;
-  ThreadLimit limit(8);
-  Clock::time_point t{};
-  const auto window = [&](Clock::duration after, bool losing, bool busy) {
-    t += after;
-    limit.windowEnded(t, losing, busy);
-    return limit.value();
-  };
-  EXPECT_EQ(limit.value(), 8);
-  // Losing windows halve it, down to 1 and no further; the pause after the
-  // cuts has grown from 1 ms to 8 ms.
-  EXPECT_EQ(window(milliseconds(20), true, false), 4);
-  EXPECT_EQ(window(milliseconds(20), true, false), 2);
-  EXPECT_EQ(window(milliseconds(20), true, false), 1);
-  // Within the pause after the last cut: no rise.
-  EXPECT_EQ(window(milliseconds(7), false, false), 1);
-  // Still losing: it stays at 1.
-  EXPECT_EQ(window(milliseconds(20), true, false), 1);
-  // Not losing, but busy: no rise, however long it lasts.
-  EXPECT_EQ(window(milliseconds(500), false, true), 1);
-  // Neither: it doubles, and again once the pause after that rise (8 ms)
-  // has passed, each rise that held halving the pause.
-  EXPECT_EQ(window(milliseconds(1), false, false), 2);
-  EXPECT_EQ(window(milliseconds(1), false, false), 2);
-  EXPECT_EQ(window(milliseconds(7), false, false), 4);
-  EXPECT_EQ(window(milliseconds(4), false, false), 8);
-  EXPECT_EQ(window(milliseconds(20), false, false), 8);
-  // Each cut doubles the pause, up to its longest.
-  for (int cut = 0; cut < 20; ++cut) {
-    window(milliseconds(1000), true, false);
-    window(milliseconds(1000), false, false);
+TEST(ChunkPool, PoolThatFollowsTheMachineTakesItsShareForTheJobsWork) {
+  // The machine seen anew after each pause: crowded, a job runs on the
+  // caller alone; free, a job of much work uses every thread and a job of
+  // little work few (ThreadShare's own test follows the rule case by case).
+  struct Restore {
+    ~Restore() { ChunkPool::setMachineSource(nullptr); }
+  } restore;
+  ChunkPool::setMachineSource(fakeMachine);
+  ChunkPool pool(8, true);
+  if (pool.threads() < 8) {
+    GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
   }
-  window(milliseconds(1000), true, false);
-  const int cut = limit.value();
-  EXPECT_EQ(window(ThreadLimit::kMaxPause - milliseconds(1), false, false), cut);
-  EXPECT_EQ(window(milliseconds(1), false, false), 2 * cut);
+  const std::size_t little = 2 * ThreadShare::kWorkPerThread;
+  // Two looks at a machine where `running` threads run.
+  const auto afterALook = [&pool](int running) {
+    fakeRunning.store(running);
+    for (int look = 0; look < 2; ++look) {
+      std::this_thread::sleep_for(ThreadShare::kLookEvery + std::chrono::milliseconds(1));
+      pool.threadsNow();
+    }
+  };
+  afterALook(100);
+  EXPECT_EQ(pool.threadsNow(), 1);
+  EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
+  afterALook(1);
+  EXPECT_EQ(pool.threadsNow(), 8);
+  EXPECT_EQ(pool.threadsFor(little), 2);
+  EXPECT_LE(threadsOfJob(pool, little), 2u);
+  const std::optional<PoolThreads> workers = workersOf(pool);
+  ASSERT_TRUE(workers) << "the pool's threads did not all take a chunk";
+  EXPECT_EQ(workers->handles.size(), 7u);
+  afterALook(100);
+  EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
+}
+
+TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
+  using Clock = ThreadShare::Clock;
+  constexpr std::size_t kWork = ThreadShare::kWorkPerThread;
+  constexpr std::size_t kAny = ChunkPool::kAnyWork;
+  ThreadShare share(8, true);
+  Clock::time_point t{};
+  // Until the first look, one thread; the first look alone decides.
+  EXPECT_TRUE(share.due(t));
+  EXPECT_EQ(share.threadsFor(kAny), 1);
+  share.looked(t, {8, 3}, 1);
+  EXPECT_EQ(share.threadsFor(kAny), 6);
+  const struct {
+    const char* what;
+    int processors, running, own;  // the machine at the look, the run's own running
+    std::size_t work;
+    int threads;
+  } cases[] = {
+      {"alone", 8, 1, 1, kAny, 8},
+      {"alone, its own threads running", 8, 8, 8, kAny, 8},
+      {"fewer running than its own (counted at another moment)", 8, 1, 5, kAny, 8},
+      {"running not known", 8, -1, 1, kAny, 8},
+      {"one other thread", 8, 2, 1, kAny, 7},
+      {"five others, its own three running", 8, 8, 3, kAny, 3},
+      {"seven others", 8, 8, 1, kAny, 1},
+      {"a busy loop on every processor", 8, 9, 1, kAny, 1},
+      {"32 runs", 8, 32, 1, kAny, 1},
+      {"4 processors for the process", 4, 1, 1, kAny, 4},
+      {"more processors than threads", 16, 1, 1, kAny, 8},
+      {"no work", 8, 1, 1, 0, 1},
+      {"less work than a thread's", 8, 1, 1, kWork - 1, 1},
+      {"the work of two threads", 8, 1, 1, 2 * kWork + 1, 2},
+      {"much work", 8, 1, 1, 100 * kWork, 8},
+      {"work of three threads, five processors free", 8, 4, 1, 3 * kWork, 3},
+      {"much work, two processors free", 8, 7, 1, 100 * kWork, 2},
+  };
+  // Each machine seen at two looks in a row.
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int look = 0; look < 2; ++look) {
+      t += ThreadShare::kLookEvery;
+      ASSERT_TRUE(share.due(t));
+      share.looked(t, {c.processors, c.running}, c.own);
+      // Until the next look is due, the share holds.
+      EXPECT_FALSE(share.due(t + ThreadShare::kLookEvery - std::chrono::nanoseconds(1)));
+    }
+    EXPECT_EQ(share.threadsFor(c.work), c.threads);
+  }
+  // Threads are given up at the first look that finds the processors
+  // taken, taken again at the second that finds them free.
+  const auto look = [&](int running) {
+    t += ThreadShare::kLookEvery;
+    share.looked(t, {8, running}, 1);
+    return share.threadsFor(kAny);
+  };
+  EXPECT_EQ(look(1), 2);  // two processors were free at the look before
+  EXPECT_EQ(look(1), 8);
+  EXPECT_EQ(look(9), 1);
+  EXPECT_EQ(look(1), 1);
+  EXPECT_EQ(look(1), 8);
+  EXPECT_EQ(look(5), 4);
+  EXPECT_EQ(look(3), 4);
+  EXPECT_EQ(look(3), 6);
+  // A pool of a set number of threads looks at nothing and uses them for
+  // any job.
+  ThreadShare fixed(3, false);
+  EXPECT_FALSE(fixed.due(t));
+  EXPECT_EQ(fixed.threadsFor(0), 3);
+  EXPECT_EQ(fixed.threadsFor(kAny), 3);
 }
 
 // The voluntary context switches of a thread of the process (each time it
@@ -355,9 +391,15 @@ TEST(ChunkPool, JobOfFewChunksWakesNoMoreWorkersThanItNeeds) {
   };
   for (const std::size_t nChunks : {1u, 2u, 3u}) {
     SCOPED_TRACE(std::to_string(nChunks) + " chunks");
-    // Every worker asleep.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::vector<long> before = sleeps();
+    // Every worker asleep: no count moves over 100 ms (on a crowded
+    // machine a worker may take a while to get there).
+    std::vector<long> before = sleeps();
+    for (int wait = 0; wait < 50; ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const std::vector<long> now = sleeps();
+      if (now == before) break;
+      before = now;
+    }
     if (before.size() != workers->ids.size()) GTEST_SKIP() << "no count of sleeps of a thread here";
     for (int job = 0; job < 20; ++job) {
       std::vector<int> calls(nChunks, 0);
@@ -424,16 +466,31 @@ TEST(ChunkPool, SignalsToTheProcessAreTakenByTheCallingThread) {
   sigaction(SIGUSR1, &previous, nullptr);
 }
 
-TEST(ChunkPool, ThreadCountFromTheEnvironment) {
+TEST(ChunkPool, ThreadsAskedByTheEnvironment) {
+  // 0: the program chooses; a value not taken is told in one line naming
+  // the variable and its value.
   const struct {
     const char* value;
-    int threads;  // 0: the hardware's
-  } cases[] = {{"3", 3},   {"1", 1},     {"12", 12}, {nullptr, 0}, {"", 0},   {"0", 0},
-               {"-2", 0},  {"four", 0},  {"4x", 0},  {" 4", 0},    {"4 ", 0}, {"99999999999", 0}};
+    int threads;
+    bool warned;
+  } cases[] = {
+      {nullptr, 0, false}, {"", 0, false},     {"3", 3, false},    {"1", 1, false},
+      {"12", 12, false},   {"007", 7, false},  {"1 ", 1, false},   {" 4", 4, false},
+      {"\t2\t ", 2, false}, {"99999999999", ChunkPool::kMaxThreads, false},
+      {"0", 0, true},      {"-2", 0, true},    {"+2", 0, true},    {"four", 0, true},
+      {"4x", 0, true},     {"4 4", 0, true},   {" ", 0, false},     {"1.5", 0, true},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
-    const rttest::EnvVariable variable("XFORM1_THREADS", c.value);
-    EXPECT_EQ(ChunkPool::threadCount(), c.threads > 0 ? c.threads : hardwareThreads());
+    SCOPED_TRACE(c.value == nullptr ? "unset" : std::string("\"") + c.value + "\"");
+    std::string warning = "left from before";
+    EXPECT_EQ(ChunkPool::threadsAsked(c.value, warning), c.threads);
+    if (c.warned) {
+      EXPECT_EQ(warning, std::string("XFORM1_THREADS=\"") + c.value +
+                             "\" is not a positive integer: the program chooses the number of "
+                             "threads");
+    } else {
+      EXPECT_EQ(warning, "");
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "runtime/chunkpool.h"
 #include "runtime/units.h"
 
 namespace rt {
@@ -146,6 +147,8 @@ int runProgram(int argc, const char* const* argv, const std::function<void()>& b
   try {
     // The command line is the first memory the run takes.
     setCommandLine(argc, argv);
+    // A setting of the threads that is not taken is told before anything else.
+    ChunkPool::threadSetting();
     body();
   } catch (const ProgramExit& e) {
     status = e.status;

@@ -183,12 +183,62 @@ TEST(Xform1OneThread, StartsNoThreadAtAll) {
   }
   if (result.status == kNoFilter) GTEST_SKIP() << "a seccomp filter cannot be installed here";
   EXPECT_EQ(result.status, -1) << "the run with two threads was not stopped";
-  {
-    const rttest::EnvVariable variable("XFORM1_THREADS", "1");
-    result = e2e::run(dir, {"XFORM1.INP"}, guarded);
+  // Blanks around the number, as a script may leave them, change nothing.
+  for (const char* one : {"1", " 1\t"}) {
+    SCOPED_TRACE(std::string("XFORM1_THREADS=\"") + one + "\"");
+    {
+      const rttest::EnvVariable variable("XFORM1_THREADS", one);
+      result = e2e::run(dir, {"XFORM1.INP"}, guarded);
+    }
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(dir.text("XFORM1.OUT").find("REJECTED STATIONS     :    20"), std::string::npos);
   }
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(dir.text("XFORM1.OUT").find("REJECTED STATIONS     :    20"), std::string::npos);
+}
+
+// A value of XFORM1_THREADS that is not a positive integer is told in one
+// line on standard error, before anything else, whether the run uses
+// threads or not; the report and every file are those of a run without it.
+TEST(Xform1ThreadSetting, ValueNotTakenIsToldOnceAndChangesNoFile) {
+  for (const char* network : {"1000 10", "5000 10"}) {
+    SCOPED_TRACE(network);
+    RunDir source("setting_network");
+    ASSERT_TRUE(e2e::generateNetwork(source, network));
+    const auto runWith = [&](const char* value, std::vector<std::string>& files) {
+      RunDir dir("setting");
+      for (const std::string name : {"CONST.", "DATUM.", "REF.CRD", "LOC.CRD", "XFORM1.INP"}) {
+        dir.put(name, source.text(name));
+      }
+      e2e::RunResult result;
+      {
+        const rttest::EnvVariable variable("XFORM1_THREADS", value);
+        result = e2e::run(dir, {"XFORM1.INP"});
+      }
+      files.clear();
+      for (const std::string& name : dir.files()) {
+        files.push_back(name + "\n" + e2e::maskClock(dir.text(name)));
+      }
+      result.out = e2e::maskClock(result.out);
+      return result;
+    };
+    std::vector<std::string> wantFiles, files;
+    const e2e::RunResult want = runWith(nullptr, wantFiles);
+    ASSERT_EQ(want.status, 0) << want.err;
+    // (The values taken and not taken, one by one: the pool's own test.)
+    for (const char* value : {"", " ", "0", "8x"}) {
+      SCOPED_TRACE(std::string("XFORM1_THREADS=\"") + value + "\"");
+      const e2e::RunResult got = runWith(value, files);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.out, want.out);
+      EXPECT_TRUE(files == wantFiles);
+      const bool blank = std::string(value).find_first_not_of(' ') == std::string::npos;
+      EXPECT_EQ(got.err, blank ? want.err
+                               : std::string("XFORM1_THREADS=\"") + value +
+                                     "\" is not a positive integer: the program chooses the "
+                                     "number of threads\n" +
+                                     want.err);
+    }
+  }
 }
 
 }  // namespace

@@ -545,7 +545,10 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
   // Each group of accumulators takes its share of the work on every
   // station (coordinates, residual, design columns): with two threads one
   // thread folding all sums is faster.
-  if (pool_.threadsNow() < kSplitThreads) return false;
+  // The work of a job, for the pool: each group visits every station of a
+  // block (every block counted as a full one).
+  const std::size_t work = std::min(s_.n, kSplitBlock) * (kGroupCount + 1);
+  if (pool_.threadsFor(work) < kSplitThreads) return false;
   const unsigned needed = partsOf(pt);
   // The translations alone: the plain kernel.
   if ((needed & ~kPartT) == 0) return false;
@@ -567,9 +570,12 @@ bool Sweep::runSplit(const Point& pt, Residuals mode) {
   }
   for (std::size_t begin = 0; begin < s_.n; begin += kSplitBlock) {
     const std::size_t end = std::min(begin + kSplitBlock, s_.n);
-    pool_.run(nGroups, [this, &pt, &groups, begin, end](std::size_t g) {
-      groups[g].fn(s_, pt, begin, end, groups[g].design, groups[g].stats);
-    });
+    pool_.run(
+        nGroups,
+        [this, &pt, &groups, begin, end](std::size_t g) {
+          groups[g].fn(s_, pt, begin, end, groups[g].design, groups[g].stats);
+        },
+        work);
   }
   VectorDesign all(pt);
   for (std::size_t g = 0; g < nGroups; ++g) {
@@ -590,11 +596,14 @@ void Sweep::run(const Point& pt, bool normals, Residuals mode) {
   if (!normals && mode == Residuals::Candidate) {
     // The candidate alone: the chunks in any order, then the first of the
     // largest in chunk order.
-    pool_.run(slots_.size(), [this, &pt, range](std::size_t chunk) {
-      const std::size_t begin = chunk * kChunkStations;
-      const std::size_t end = std::min(begin + kChunkStations, s_.n);
-      range(s_, pt, begin, end, normals_, slots_[chunk].stats);
-    });
+    pool_.run(
+        slots_.size(),
+        [this, &pt, range](std::size_t chunk) {
+          const std::size_t begin = chunk * kChunkStations;
+          const std::size_t end = std::min(begin + kChunkStations, s_.n);
+          range(s_, pt, begin, end, normals_, slots_[chunk].stats);
+        },
+        s_.n);
     stats_.clear();
     for (const Slot& slot : slots_) stats_.takeCandidate(slot.stats);
     return;
