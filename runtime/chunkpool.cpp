@@ -145,7 +145,7 @@ std::atomic<rt::ThreadShare::Machine (*)()> machineSource{systemMachine};
 void blockProcessSignals(sigset_t& previous) {
   sigset_t blocked;
   sigfillset(&blocked);
-  for (int sig : kFaultSignals) sigdelset(&blocked, sig);
+  for (int sig : rt::kFaultSignals) sigdelset(&blocked, sig);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
 }
 
