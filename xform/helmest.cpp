@@ -177,11 +177,8 @@ void Estimator::allocateWorkspace() {
 // Room for the north/east/up matrices, 9 per station (residualMatrices
 // writes every element).
 void Estimator::allocateMatrices() {
-  try {
-    neuMat_.reset(new double[9 * st_.n]);
-  } catch (const std::bad_alloc&) {
-    ALCERR(1, "neuMat", {9, static_cast<long long>(st_.n)}, "HELMTR");
-  }
+  allocOrStop([&] { neuMat_.reset(new double[9 * st_.n]); }, "neuMat",
+              {9, static_cast<long long>(st_.n)}, "HELMTR");
 }
 
 // Residuals north/east/up at each station: the matrix of each depends only
