@@ -141,14 +141,20 @@ class FileSizeLimit {
 };
 
 // For a child process that is thrown away afterwards: gives it a mount
-// namespace of its own (its mounts go with it) and mounts there a small
-// file system, a tmpfs with `options` ("size=64k", "nr_inodes=16",
-// "mode=755"), on the existing directory `dir`. False, with errno set,
-// where the machine does not allow it (only root may mount).
+// namespace of its own, so that the mounts it makes go with it. False, with
+// errno set, where the machine does not allow it (only root may mount).
+inline bool privateMountNamespace() {
+  return ::unshare(CLONE_NEWNS) == 0 &&
+         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+// For such a child: mounts in its own namespace a small file system, a
+// tmpfs with `options` ("size=64k", "nr_inodes=16", "mode=755"), on the
+// existing directory `dir`. False, with errno set, where the machine does
+// not allow it.
 inline bool mountPrivateTmpfs(const fs::path& dir, const std::string& options,
                               unsigned long flags = 0) {
-  return ::unshare(CLONE_NEWNS) == 0 &&
-         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+  return privateMountNamespace() &&
          ::mount("tmpfs", dir.c_str(), "tmpfs", flags, options.c_str()) == 0;
 }
 

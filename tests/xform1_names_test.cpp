@@ -477,9 +477,7 @@ TEST(Xform1NamesPlaces, OneNewFileThroughASecondMountIsRefused) {
   // The second mount exists for the program alone (a mount namespace of
   // its own); 124 when it cannot be made.
   const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"}, [] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(".", "bind", nullptr, MS_BIND, nullptr) != 0)
+    if (!rttest::privateMountNamespace() || ::mount(".", "bind", nullptr, MS_BIND, nullptr) != 0)
       ::_exit(124);
   });
   if (result.status == 124) GTEST_SKIP() << "cannot bind-mount here";
