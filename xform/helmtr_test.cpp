@@ -21,6 +21,7 @@
 #include "frame/runid.h"
 #include "runtime/process.h"
 #include "runtime/testsanitizer.h"
+#include "runtime/testsupport.h"
 #include "runtime/text.h"
 #include "runtime/units.h"
 #include "stations/algebra.h"
@@ -205,13 +206,6 @@ std::vector<std::string> linesOf(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 int countOf(const std::string& text, const std::string& what) {
@@ -510,7 +504,7 @@ TEST_F(HelmertTest, RejectionOffKeepsOutliersAndAnOldList) {
   EXPECT_EQ(net.ityp, std::vector<int>(8, 0));
   EXPECT_EQ(console_.str().find("OUTLIER"), std::string::npos);
   EXPECT_EQ(console_.str().find("STATIONS     :"), std::string::npos);
-  EXPECT_EQ(readFile(list), "kept\n");
+  EXPECT_EQ(rttest::fileContent(list), "kept\n");
 }
 
 TEST_F(HelmertTest, NoOutlierRemovesAnOldList) {
@@ -921,7 +915,7 @@ TEST_F(HelmertTest, WholeReportForEachSystemAndUnit) {
     EXPECT_EQ(net.ityp, (std::vector<int>{0, 0, 0, -1, 1, 2, 0, 0}));
     EXPECT_EQ(r.nDof, 15 - 7);
 
-    const auto want = linesOf(readFile(fs::path(XF_SOURCE_DIR) / "xform/testdata" / c.fixture));
+    const auto want = linesOf(rttest::fileContent(fs::path(XF_SOURCE_DIR) / "xform/testdata" / c.fixture));
     const auto got = linesOf(console_.str());
     ASSERT_FALSE(want.empty());
     ASSERT_EQ(got.size(), want.size()) << console_.str();
@@ -940,7 +934,7 @@ TEST_F(HelmertTest, WholeReportForEachSystemAndUnit) {
                                " Station                        Residuals (millimeters)\n"
                                "                                 N         E         U\n"
                                " \n";
-    EXPECT_EQ(readFile(list), header + c.rejectedRow + "\n\n" + c.rmsRow + "\n \n");
+    EXPECT_EQ(rttest::fileContent(list), header + c.rejectedRow + "\n\n" + c.rmsRow + "\n \n");
     restartRun();
   }
 }
@@ -948,7 +942,7 @@ TEST_F(HelmertTest, WholeReportForEachSystemAndUnit) {
 TEST_F(HelmertTest, PrintLevelOneLeavesOutSystemBlockAndTable) {
   Network net = smallCase();
   run(net, kAll, 1, 1, 1, {0.1, 0.1, 0.1}, 1);
-  auto want = linesOf(readFile(fs::path(XF_SOURCE_DIR) / "xform/testdata/helm_report_local_m.txt"));
+  auto want = linesOf(rttest::fileContent(fs::path(XF_SOURCE_DIR) / "xform/testdata/helm_report_local_m.txt"));
   ASSERT_EQ(want[21], " |     | RMS / COMPONENT  |     |     0.0035    0.0031    0.0049 |   |");
   want.erase(want.begin() + 3, want.begin() + 21);
   const auto got = linesOf(console_.str());
