@@ -527,13 +527,7 @@ TEST_F(HelmertTest, NoOutlierRemovesAnOldList) {
 TEST_F(HelmertTest, OldListThatCannotBeRemovedStopsAfterTheReport) {
   const fs::path list = useListFile("none/r.lst");
   Network net = synthetic(europe(8), {1, 2, 3, 0, 0, 0, 1}, 1, false);
-  int status = 0;
-  try {
-    run(net, kAll, 1, 1, 1, {0.01, 0.01, 0.01});
-  } catch (const rt::ProgramExit& e) {
-    status = e.status;
-  }
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(runStopping(net, kAll, 1, 1, {0.01, 0.01, 0.01}), 1);
   const std::string out = console_.str();
   const std::size_t noOutlier = out.find("\n NO OUTLIER DETECTED\n");
   const std::size_t failed = out.find("\n *** SR OPNERR: OPEN FAILED\n");
