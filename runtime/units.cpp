@@ -274,7 +274,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
         u.replacement = std::move(replacement);
       }
     }
-    // Written where it stands: opened by its name.
+    // Written where it stands: opened in the directory its name led to.
     const bool inPlace = fd < 0;
     const char* mode = "r+";
     if (inPlace) {
@@ -314,8 +314,9 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       // never is.
       u.regular = !u.sharesConsole;
     }
-    // A file that is never removed here needs no directory.
-    const bool removable = u.replacement || (u.regular && !u.readOnly && !u.sharesConsole);
+    // A file that is never removed here needs no directory. One that the
+    // run may only read may still be removed (its directory decides).
+    const bool removable = u.replacement || (u.regular && !u.sharesConsole);
     if (!removable) u.place.closeDirectory();
   }
   u.buffer = std::make_unique<char[]>(kBufferSize);

@@ -388,6 +388,15 @@ TEST_F(Units, CloseKeepsOrDeletes) {
   EXPECT_EQ(rt::closeUnitIostat(12), 0);
 }
 
+// A file that the run may only read (opened for reading, or read-only to
+// the run) is still removed by a Delete: its directory decides that.
+TEST_F(Units, FileOpenedForReadingIsRemovedByDelete) {
+  put("read.txt", "r\n");
+  ASSERT_EQ(rt::openUnit(13, path("read.txt"), status("OLD", true)), 0);
+  EXPECT_EQ(rt::closeUnitIostat(13, rt::Disp::Delete), 0);
+  EXPECT_FALSE(fs::exists(path("read.txt")));
+}
+
 TEST_F(Units, ReopeningAUnitClosesTheFormerFile) {
   ASSERT_EQ(rt::openUnit(20, path("a.txt"), status("NEW")), 0);
   rt::writeRecord(20, "into a");
