@@ -120,12 +120,15 @@ int usableProcessors() {
 }
 
 // The machine as the system shows it: the processors the process may use
-// (found once), and the threads of the system that run or wait for a
-// processor now (the fourth field of /proc/loadavg: running/all).
+// and those of the system (found once), and the threads of the system that
+// run or wait for a processor now (the fourth field of /proc/loadavg:
+// running/all).
 rt::ThreadShare::Machine systemMachine() {
   static const int processors = usableProcessors();
+  static const int online = static_cast<int>(std::max(::sysconf(_SC_NPROCESSORS_ONLN), 1L));
   rt::ThreadShare::Machine machine;
   machine.processors = processors;
+  machine.online = online;
   const std::string load = smallFile("/proc/loadavg");
   int running = 0;
   if (std::sscanf(load.c_str(), "%*s %*s %*s %d/", &running) == 1 && running > 0) {
@@ -307,7 +310,8 @@ void ThreadShare::looked(Clock::time_point now, Machine machine, int own) {
   nextLook_ = now + kLookEvery;
   // Not known: as many as the processors.
   const int others = machine.running < 0 ? 0 : std::max(machine.running - own, 0);
-  const int free = std::max(1, machine.processors - others);
+  const int online = std::max(machine.online, machine.processors);
+  const int free = std::max(1, std::min(machine.processors, online - others));
   free_ = std::min(free, lastFree_);
   lastFree_ = free;
 }

@@ -22,11 +22,12 @@
 // machine: it has a thread for each processor that the process may use
 // (its processor affinity, its control group's share of processor time),
 // and a job uses threads only while they pay:
-//   - a job gets the processors that the threads of other programs (other
-//     runs of this one among them), which run or wait for a processor,
-//     leave free: a machine where every processor is busy, or crowded by
-//     runs started together, gives a run one thread. The pool counts these
-//     threads (/proc/loadavg) when it starts and again every kLookEvery,
+//   - a job gets the processors of the process that the threads of other
+//     programs (other runs of this one among them), which run or wait for
+//     a processor anywhere on the system, leave free: a machine where every
+//     processor is busy, or crowded by runs started together, gives a run
+//     one thread. The pool counts these threads (/proc/loadavg) at its
+//     first job (until then one thread) and again every kLookEvery,
 //     and takes the fewer free processors of its last two looks: threads
 //     are given up at once, taken again only once two looks show the
 //     processors free (a passing lull of the others is not taken);
@@ -67,12 +68,17 @@ class ThreadShare {
   static constexpr Clock::duration kLookEvery = std::chrono::milliseconds(5);
   static constexpr std::size_t kWorkPerThread = 2048;
 
-  // The machine seen from a run: the processors it may use, and the
-  // threads of the system that run or wait for a processor, the run's own
-  // included (negative: not known).
+  // The machine seen from a run: the processors it may use, the threads of
+  // the system that run or wait for a processor, the run's own included
+  // (negative: not known), and the processors of the system those threads
+  // run on (0: the run's own processors). The others' threads take the
+  // system's processors first, so a run kept to a few of them (an affinity,
+  // a batch system's share) still has those while the others do not fill
+  // the rest.
   struct Machine {
     int processors = 1;
     int running = -1;
+    int online = 0;
   };
 
   // `threads` for every job (follow false), or at most that many as the

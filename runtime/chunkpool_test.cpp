@@ -309,6 +309,7 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
     int processors, running, own;  // the machine at the look, the run's own running
     std::size_t work;
     int threads;
+    int online = 0;  // the system's processors, when more than the run's
   } cases[] = {
       {"alone", 8, 1, 1, kAny, 8},
       {"alone, its own threads running", 8, 8, 8, kAny, 8},
@@ -326,6 +327,9 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
       {"the work of two threads", 8, 1, 1, 2 * kWork + 1, 2},
       {"much work", 8, 1, 1, 100 * kWork, 8},
       {"work of three threads, five processors free", 8, 4, 1, 3 * kWork, 3},
+      {"2 of 8 processors for the process, 5 others", 2, 6, 1, kAny, 2, 8},
+      {"2 of 8 processors for the process, 7 others", 2, 8, 1, kAny, 1, 8},
+      {"2 of 8 processors for the process, a busy loop on every one", 2, 9, 1, kAny, 1, 8},
       {"much work, two processors free", 8, 7, 1, 100 * kWork, 2},
   };
   // Each machine seen at two looks in a row.
@@ -334,7 +338,7 @@ TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
     for (int look = 0; look < 2; ++look) {
       t += ThreadShare::kLookEvery;
       ASSERT_TRUE(share.due(t));
-      share.looked(t, {c.processors, c.running}, c.own);
+      share.looked(t, {c.processors, c.running, c.online}, c.own);
       // Until the next look is due, the share holds.
       EXPECT_FALSE(share.due(t + ThreadShare::kLookEvery - std::chrono::nanoseconds(1)));
     }
