@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <new>
 
 #include "frame/exitrc.h"
 #include "frame/m_vand.h"

@@ -2,7 +2,6 @@
 #include "stations/stalist.h"
 
 #include <algorithm>
-#include <new>
 #include <stdexcept>
 
 #include "frame/exitrc.h"

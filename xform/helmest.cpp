@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <new>
 #include <string>
 
 #include "frame/constants.h"
@@ -13,7 +12,6 @@
 #include "runtime/format.h"
 #include "stations/algebra.h"
 #include "stations/ellips.h"
-#include "stations/getco3.h"
 #include "stations/gjinv.h"
 
 namespace helm {

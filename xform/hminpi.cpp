@@ -14,7 +14,6 @@
 #include "optcheck/ckopt.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
-#include "stations/getco3.h"
 #include "stations/stalist.h"
 #include "xform/helmcodes.h"
 
