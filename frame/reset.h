@@ -6,7 +6,7 @@
 // back on the standard streams; the file-opening test hook cleared.
 void resetRunState();
 
-// The start values of the state that frame/state.cpp holds (keyword list,
-// run identity, unit numbers, constants), stated once: the program starts
-// with them and resetRunState() puts them back.
+// Puts back the start values of the state that frame/state.cpp holds
+// (keyword list, run identity, unit numbers, constants), named once there:
+// the program starts with them, set before any code runs.
 void setStartState();
