@@ -401,13 +401,15 @@ void Estimator::finalPass() {
   writeResults();
   if (nPar_ >= 1) report_.iterations(iteration_);
   if (in_.reject) {
-    // The report says that nothing was rejected before an old list is
-    // removed; a new list is opened (and a failed open stops the run)
-    // before the report lists the rejected stations.
     const HelmRejections rejected = rejections();
-    if (rejected.rejected == 0) report_.rejection(rejected);
-    writeRejectedList(rejected, rms_);
-    if (rejected.rejected != 0) report_.rejection(rejected);
+    if (rejected.rejected == 0) {
+      report_.rejection(rejected);
+      removeRejectedList();
+    } else {
+      const bool list = openRejectedList();
+      report_.rejection(rejected);
+      if (list) writeRejectedList(rejected, rms_);
+    }
   }
 }
 

@@ -39,27 +39,27 @@ void writeRejectedStations(int unit, std::string_view headFmt, const HelmRejecti
   }
 }
 
+// The list file's name, the whole value: a path cut to fewer characters
+// would name, and could delete, another file. False: no name given.
+bool rejectedListName(std::string& name) {
+  int irc = 0;
+  GTFLNA(0, "LISTFIL", name, irc, kLineLen);
+  return irc == 0;
+}
+
 }  // namespace
 
-void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp) {
+bool openRejectedList() {
   std::string listFile;
-  int irc = 0;
-  // The whole value: a path cut to fewer characters would name, and could
-  // delete, another file.
-  GTFLNA(0, "LISTFIL", listFile, irc, kLineLen);
-  if (irc != 0) return;
-  int iostat = 0;
-  if (rejections.rejected == 0) {
-    // Remove a list left by an earlier run. That needs no new file beside
-    // it: the list is opened where it stands.
-    OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
-    OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
-    rt::closeUnit(LFNRD, rt::Disp::Delete);
-    return;
-  }
+  if (!rejectedListName(listFile)) return false;
   // A result file: it replaces the old list once written and closed.
+  int iostat = 0;
   OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat, rt::FileRole::Result);
   OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+  return true;
+}
+
+void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp) {
   rt::writeFmt(LFNRD, "(A,/,80('-'))", {rt::fit(runTitle, kTitleLen)});
   writeRejectedStations(LFNRD,
                         "(/,' Number of accepted stations :',I8,/,' Number of rejected stations "
@@ -70,6 +70,17 @@ void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp) {
   rt::writeFmt(LFNRD, "(/,' RMS of accepted stations',3F10.2,/,1X)",
                {shown(rmsCmp[0] * 1000.0), shown(rmsCmp[1] * 1000.0), shown(rmsCmp[2] * 1000.0)});
   rt::closeUnit(LFNRD, rt::Disp::Keep);
+}
+
+void removeRejectedList() {
+  std::string listFile;
+  if (!rejectedListName(listFile)) return;
+  // Remove a list left by an earlier run. That needs no new file beside
+  // it: the list is opened where it stands.
+  int iostat = 0;
+  OPNFIL(LFNRD, listFile, "UNKNOWN", "FORMATTED", " ", " ", iostat);
+  OPNERR(LFNMSG, LFNRD, iostat, listFile, "HELMTR");
+  rt::closeUnit(LFNRD, rt::Disp::Delete);
 }
 
 HelmReport::HelmReport(int printUnit, int iPrt, helm::ResidualSystem system,

@@ -27,11 +27,16 @@ struct HelmRejections {
 };
 
 // The list of rejected stations on the file named by keyword LISTFIL, when
-// a name is given: written (and put in place of an old list once whole)
-// when a station was rejected, an old list removed otherwise. rmsCmp: the
-// RMS of the north, east and up residuals, metres. A failed open stops the
-// run.
+// a name is given. When a station was rejected, the list is opened as a
+// result file before the report's rejection block (openRejectedList: false
+// when no name is given) and written after it (writeRejectedList: put in
+// place of an old list once whole; rmsCmp: the RMS of the north, east and
+// up residuals, metres). When none was rejected, an old list is removed
+// after the report has said so (removeRejectedList). A failed open stops
+// the run.
+bool openRejectedList();
 void writeRejectedList(const HelmRejections& rejections, const double* rmsCmp);
+void removeRejectedList();
 
 class HelmReport {
  public:
