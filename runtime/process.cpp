@@ -130,11 +130,9 @@ namespace {
 void openClosedStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (null >= 0 && null != fd) {
-      ::dup2(null, fd);
-      ::close(null);
-    }
+    // The system gives the lowest free number: `fd`, the lower ones being
+    // open by now.
+    if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0) continue;
   }
 }
 

@@ -14,7 +14,7 @@ enum Handling : int {
   kUsed = 0,       // in the solution, the statistics and the rejection test
   kMarked = 1,     // its residual is computed and shown, nothing else
   kExcluded = 2,   // left out altogether: no residual, no row in the report
-  kRejected = -1,  // rejected as an outlier by the estimator, then shown like a marked station
+  kRejected = -1,  // rejected as an outlier by the estimator: shown, marked '*', not used
 };
 
 // The handling of an ITYP value: a value that is none of the four codes
