@@ -101,13 +101,11 @@ int main(int argc, char** argv) {
     XYZELL(kA, kB, none, none, 1.0, &x1[3 * i], ell);
     NEUCART(ell[0], ell[1], ell[2], kA, kB, -1, xyz, neu, &neuMat[9 * i]);
   }
-  std::vector<helm::Handling> codes(ns);
-  for (std::size_t i = 0; i < ns; ++i) codes[i] = helm::handlingOf(ityp[i]);
   helm::Stations st;
   st.n = ns;
   st.x1 = x1.data();
   st.x2 = x2.data();
-  st.code = codes.data();
+  st.code = ityp.data();
   st.system = helm::ResidualSystem::Equatorial;
   st.neuMat = neuMat.data();
   st.onAxis = onAxis.data();

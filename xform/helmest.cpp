@@ -155,14 +155,12 @@ void Estimator::run() {
   finalPass();
 }
 
-// The arrays of the station view: the handling codes as the sweeps read
-// them and, for the residuals at each station, which stations lie on the
-// polar axis and room for their north/east/up matrices.
+// The arrays of the station view: for the residuals at each station,
+// which stations lie on the polar axis and room for their north/east/up
+// matrices. The sweeps read the handling codes from ITYP itself.
 void Estimator::allocateWorkspace() {
   const long long n = static_cast<long long>(st_.n);
-  allocChecked(codes_, n, kUsed, "codes", {n}, "HELMTR");
-  for (std::size_t i = 0; i < st_.n; ++i) codes_[i] = handlingOf(out_.ITYP[i]);
-  st_.code = codes_.data();
+  st_.code = out_.ITYP.data();
   if (in_.system != ResidualSystem::Equatorial && in_.system != ResidualSystem::Projection) return;
   allocChecked(onAxis_, n, char{0}, "onAxis", {n}, "HELMTR");
   for (std::size_t i = 0; i < st_.n; ++i) {
@@ -328,7 +326,6 @@ Estimator::Pass Estimator::residualPass() {
 // The station leaves the estimation; the iterations count again from 1 and
 // the barycentres follow the stations still used.
 void Estimator::reject(long station) {
-  codes_[station] = kRejected;
   out_.ITYP[station] = kRejected;
   --nUsed_;
   iteration_ = 1;
@@ -427,12 +424,12 @@ void Estimator::residualTable() const {
       const std::size_t begin = first + c * kChunkStations;
       const std::size_t end = std::min(last, begin + kChunkStations);
       for (std::size_t j = begin; j < end; ++j) {
-        if (codes_[j] == kExcluded) continue;
+        if (out_.ITYP[j] == kExcluded) continue;
         double v[3];
         residual(st_, point_, j, v);
         const int number = in_.numbers[j] != 0 ? in_.numbers[j] : static_cast<int>(j + 1);
         report_.stationRow(rows[c], number, in_.names[j], in_.flags[2 * j], in_.flags[2 * j + 1],
-                           v, codes_[j]);
+                           v, handlingOf(out_.ITYP[j]));
       }
     });
     for (std::size_t c = 0; c < nChunks; ++c) report_.writeRows(rows[c]);
@@ -444,7 +441,7 @@ HelmRejections Estimator::rejections() const {
   HelmRejections r;
   r.accepted = nUsed_;
   for (std::size_t j = 0; j < st_.n; ++j) {
-    if (codes_[j] != kRejected) continue;
+    if (out_.ITYP[j] != kRejected) continue;
     double v[3];
     residual(st_, point_, j, v);
     ++r.rejected;

@@ -114,7 +114,6 @@ class Estimator {
   int nUsed_ = 0;
 
   // The station view and its sweep.
-  std::vector<Handling> codes_;
   std::vector<char> onAxis_;
   std::unique_ptr<double[]> neuMat_;
   Stations st_;

@@ -34,7 +34,7 @@ struct Stations {
   std::size_t n = 0;
   const double* x1 = nullptr;  // target set
   const double* x2 = nullptr;  // set that is transformed
-  const Handling* code = nullptr;
+  const int* code = nullptr;  // ITYP values (helmcodes.h: any other value is marked)
   bool sub1 = false, sub2 = false, rotate = false;
   double b1[3] = {0.0, 0.0, 0.0};
   double b2[3] = {0.0, 0.0, 0.0};

@@ -45,7 +45,7 @@ struct Sequence {
 // and rejected stations, one on the polar axis and one at the geocentre.
 struct Network {
   std::vector<double> x1, x2, aux, neuMat;
-  std::vector<helm::Handling> code;
+  std::vector<int> code;  // ITYP values
   std::vector<char> onAxis;
   std::size_t size() const { return code.size(); }
 
