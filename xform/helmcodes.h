@@ -47,13 +47,11 @@ enum class ResidualSystem : int {
 };
 
 constexpr ResidualSystem residualSystemOf(int resTyp) {
-  switch (resTyp) {
-    case 1:
-      return ResidualSystem::Local;
-    case 2:
-      return ResidualSystem::Equatorial;
-    case 3:
-      return ResidualSystem::Projection;
+  switch (static_cast<ResidualSystem>(resTyp)) {
+    case ResidualSystem::Local:
+    case ResidualSystem::Equatorial:
+    case ResidualSystem::Projection:
+      return static_cast<ResidualSystem>(resTyp);
     default:
       return ResidualSystem::Frame;
   }
