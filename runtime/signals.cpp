@@ -13,6 +13,10 @@ namespace rt {
 
 namespace {
 
+// The faults among kFaultSignals at which the faulting instruction runs
+// again when the handler returns (the others are raised by a call).
+constexpr int kRepeatingFaults[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
 // The files to remove on a signal: each entry owns a copy of the name made
 // when it was registered and borrows the directory, so the handler only
 // reads and unlinks.
@@ -62,7 +66,8 @@ void removeTempFilesAndDie(int sig, siginfo_t* info, void* /*context*/) {
     }
   }
   removeTempFiles();
-  const bool fault = sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+  bool fault = false;
+  for (int repeating : kRepeatingFaults) fault = fault || sig == repeating;
   if (fault && info != nullptr && info->si_code > 0) {
     // The program's own fault (the kernel's signal, not one sent): the
     // faulting instruction runs again on return and meets the default
