@@ -361,16 +361,22 @@ const char* kindName(FItem::Kind k) {
 // ---------------------------------------------------------------------------
 // Numbers on output
 
-void stars(std::string& out, int w) { out.append(static_cast<std::size_t>(w), '*'); }
+// A number that does not fit its field: w asterisks. Returns false, which
+// the number writers below hand on as "did not fit".
+bool stars(std::string& out, int w) {
+  out.append(static_cast<std::size_t>(w), '*');
+  return false;
+}
 
 void padLeft(std::string& out, int w, std::size_t len) {
   if (static_cast<std::size_t>(w) > len) out.append(static_cast<std::size_t>(w) - len, ' ');
 }
 
-void putInt(std::string& out, long long v, int w, int m) {
+// The number writers return whether the number fitted its field.
+bool putInt(std::string& out, long long v, int w, int m) {
   if (m == 0 && v == 0) {
     out.append(static_cast<std::size_t>(w), ' ');
-    return;
+    return true;
   }
   unsigned long long mag = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
   char buf[24];
@@ -386,6 +392,7 @@ void putInt(std::string& out, long long v, int w, int m) {
   if (v < 0) out += '-';
   out.append(static_cast<std::size_t>(digits - n), '0');
   while (n > 0) out += buf[--n];
+  return true;
 }
 
 // The exact decimal value of a positive finite double: 0.D1D2...Dn x 10^point,
@@ -490,7 +497,8 @@ bool fixedByIntegers(double x, int d, Decimal& dec) {
 
 char digitAt(const Decimal& dec, int i) { return i >= 0 && i < dec.n ? dec.digits[i] : '0'; }
 
-bool putNonFinite(std::string& out, double x, int w) {
+// Writes an infinity or NaN (true), setting `fitted`; false for a finite x.
+bool putNonFinite(std::string& out, double x, int w, bool& fitted) {
   if (std::isfinite(x)) return false;
   const char* t;
   if (std::isnan(x))
@@ -501,16 +509,18 @@ bool putNonFinite(std::string& out, double x, int w) {
     t = w >= 9 ? "-Infinity" : "-Inf";
   const std::size_t len = std::char_traits<char>::length(t);
   if (len > static_cast<std::size_t>(w)) {
-    stars(out, w);
+    fitted = stars(out, w);
   } else {
     padLeft(out, w, len);
     out += t;
+    fitted = true;
   }
   return true;
 }
 
-void putFixed(std::string& out, double x, int w, int d) {
-  if (putNonFinite(out, x, w)) return;
+bool putFixed(std::string& out, double x, int w, int d) {
+  bool fitted = true;
+  if (putNonFinite(out, x, w, fitted)) return fitted;
   const bool neg = std::signbit(x);
   Decimal dec;
   if (x != 0.0 && !fixedByIntegers(std::fabs(x), d, dec)) {
@@ -537,10 +547,12 @@ void putFixed(std::string& out, double x, int w, int d) {
   }
   *p++ = '.';
   for (int j = 0; j < d; ++j) *p++ = digitAt(dec, dec.point + j);
+  return true;
 }
 
-void putExp(std::string& out, double x, int w, int d, char letter) {
-  if (putNonFinite(out, x, w)) return;
+bool putExp(std::string& out, double x, int w, int d, char letter) {
+  bool fitted = true;
+  if (putNonFinite(out, x, w, fitted)) return fitted;
   const bool neg = std::signbit(x);
   Decimal dec;
   int exp = 0;
@@ -568,6 +580,7 @@ void putExp(std::string& out, double x, int w, int d, char letter) {
   if (aexp > 99) out += static_cast<char>('0' + aexp / 100);
   out += static_cast<char>('0' + aexp / 10 % 10);
   out += static_cast<char>('0' + aexp % 10);
+  return true;
 }
 
 void putText(std::string& out, std::string_view s, int w) {
@@ -581,24 +594,22 @@ void putText(std::string& out, std::string_view s, int w) {
   }
 }
 
-void putItem(std::string& out, const Format& f, const Step& s, const FItem& item, std::size_t index) {
+// Writes one item into its field; false when it is a number that did not
+// fit and was written as asterisks (a text always fits: it is cut).
+bool putItem(std::string& out, const Format& f, const Step& s, const FItem& item, std::size_t index) {
   switch (s.op) {
     case Op::Int:
       if (item.kind() != FItem::Kind::Int) wrongItem(f, s, index, kindName(item.kind()));
-      putInt(out, item.intValue(), s.w, s.d);
-      break;
+      return putInt(out, item.intValue(), s.w, s.d);
     case Op::Fixed:
     case Op::Exp:
       if (item.kind() != FItem::Kind::Real) wrongItem(f, s, index, kindName(item.kind()));
-      if (s.op == Op::Fixed)
-        putFixed(out, item.realValue(), s.w, s.d);
-      else
-        putExp(out, item.realValue(), s.w, s.d, s.letter);
-      break;
+      if (s.op == Op::Fixed) return putFixed(out, item.realValue(), s.w, s.d);
+      return putExp(out, item.realValue(), s.w, s.d, s.letter);
     default:
       if (item.kind() != FItem::Kind::Text) wrongItem(f, s, index, kindName(item.kind()));
       putText(out, item.text(), s.w);
-      break;
+      return true;
   }
 }
 
@@ -843,6 +854,7 @@ struct RecordWriter {
   std::span<const FItem> items;
   Emit& emit;
   std::string& rec;
+  std::vector<std::size_t>* overflowed = nullptr;  // where asked: the items written as asterisks
   std::size_t item = 0;
 
   bool left() const { return item < items.size(); }
@@ -855,7 +867,7 @@ struct RecordWriter {
   void skip(std::size_t w) { rec.append(w, ' '); }
   void literal(const std::string& text) { rec += text; }
   bool data(const Step& s) {
-    putItem(rec, f, s, items[item], item);
+    if (!putItem(rec, f, s, items[item], item) && overflowed != nullptr) overflowed->push_back(item);
     ++item;
     return true;
   }
@@ -871,10 +883,11 @@ std::string& recordBuffer() {
 }
 
 template <typename Emit>
-void writeRecords(const Format& f, std::span<const FItem> items, Emit&& emit) {
+void writeRecords(const Format& f, std::span<const FItem> items, Emit&& emit,
+                  std::vector<std::size_t>* overflowed = nullptr) {
   std::string& rec = recordBuffer();
   rec.clear();
-  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit, rec};
+  RecordWriter<std::remove_reference_t<Emit>> w{f, items, emit, rec, overflowed};
   walkFormat(f, w);
 }
 
@@ -943,11 +956,15 @@ void appendTo(std::string& out, std::string_view fmt, std::span<const FItem> ite
   });
 }
 
-void writeToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
-  writeRecords(parsedFormat(fmt), items, [&](const std::string& rec) {
-    writeRecord(unit, rec);
-    return true;
-  });
+void writeToUnit(int unit, std::string_view fmt, std::span<const FItem> items,
+                 std::vector<std::size_t>* overflowed = nullptr) {
+  writeRecords(
+      parsedFormat(fmt), items,
+      [&](const std::string& rec) {
+        writeRecord(unit, rec);
+        return true;
+      },
+      overflowed);
 }
 
 void writeTrimmedToUnit(int unit, std::string_view fmt, std::span<const FItem> items) {
@@ -984,6 +1001,10 @@ void appendRecords(std::string& out, std::string_view fmt, const FItems& items) 
 
 void writeFmt(int unit, std::string_view fmt, FItemList items) { writeToUnit(unit, fmt, items); }
 void writeFmt(int unit, std::string_view fmt, const FItems& items) { writeToUnit(unit, fmt, items); }
+void writeFmt(int unit, std::string_view fmt, const FItems& items, std::vector<std::size_t>& overflowed) {
+  overflowed.clear();
+  writeToUnit(unit, fmt, items, &overflowed);
+}
 
 void writeFmtTrimmed(int unit, std::string_view fmt, FItemList items) {
   writeTrimmedToUnit(unit, fmt, items);

@@ -101,6 +101,10 @@ void appendRecords(std::string& out, std::string_view fmt, const FItems& items);
 // Writes the records to a unit (see units.h).
 void writeFmt(int unit, std::string_view fmt, FItemList items = {});
 void writeFmt(int unit, std::string_view fmt, const FItems& items);
+// The same, and `overflowed` tells which numbers did not fit their fields
+// and were written as asterisks: their positions in `items`, counted from
+// 0, in order (empty when every number fitted).
+void writeFmt(int unit, std::string_view fmt, const FItems& items, std::vector<std::size_t>& overflowed);
 
 // Writes the records to a unit without their trailing blanks (and NULs).
 void writeFmtTrimmed(int unit, std::string_view fmt, FItemList items = {});

@@ -108,6 +108,52 @@ TEST(FormatWriter, ReproducesEveryReferenceField) {
   EXPECT_GT(checked, 400);
 }
 
+// A write tells which numbers did not fit their fields: exactly those of the
+// reference fields written as asterisks, and a text never.
+TEST(FormatWriter, TellsWhichNumbersDidNotFit) {
+  std::ifstream in(XF_SOURCE_DIR "/runtime/format_cases.tsv");
+  ASSERT_TRUE(in) << "reference table not found";
+  std::ostringstream out;
+  rt::setConsoleOutput(&out);
+  std::vector<std::size_t> overflowed;
+  std::string line;
+  int unfit = 0;
+  bool header = true;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::istringstream cols(line);
+    std::string desc, value, field;
+    ASSERT_TRUE(std::getline(cols, desc, '\t') && std::getline(cols, value, '\t') && std::getline(cols, field))
+        << line;
+    const bool stars = field.find_first_not_of('*', 1) == field.size() - 1;
+    const rt::FItems items = {desc[0] == 'I' ? rt::FItem(std::stoll(value))
+                                             : rt::FItem(std::strtod(value.c_str(), nullptr))};
+    rt::writeFmt(6, "(" + desc + ")", items, overflowed);
+    EXPECT_EQ(overflowed, stars ? std::vector<std::size_t>{0} : std::vector<std::size_t>{})
+        << desc << " of" << value;
+    unfit += stars ? 1 : 0;
+  }
+  EXPECT_GT(unfit, 20);
+
+  // The positions in the list, over several records and a restarted list;
+  // the list is emptied first.
+  out.str("");
+  overflowed = {99};
+  rt::writeFmt(6, "(A3,F10.5,/,(I2,F10.5))",
+               {"********", 9999.999994, 100, 9999.999995, 5, -999.999995, 99, -999.99999},
+               overflowed);
+  EXPECT_EQ(overflowed, (std::vector<std::size_t>{2, 3, 5}));
+  rt::writeFmt(6, "(3F10.5)", {1.0, 2.0, 3.0}, overflowed);
+  EXPECT_TRUE(overflowed.empty());
+  rt::setConsoleOutput(nullptr);
+  EXPECT_EQ(out.str(),
+            "***9999.99999\n************\n 5**********\n99-999.99999\n   1.00000   2.00000   3.00000\n");
+}
+
 struct WriteCase {
   const char* fmt;
   rt::FItems items;
