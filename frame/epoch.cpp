@@ -53,7 +53,21 @@ const char* const tooShortFmt = "(/,A,A,2(/,16X,A,I4),/)";
   EXITRC(2);
 }
 
-// One epoch from its text.
+// Whether the fields are a date of the Gregorian calendar (leap years
+// counted) and a time of day: month 1 to 12, a day of that month, hours 0
+// to 23, minutes 0 to 59, seconds from 0 to below 60. The year is free.
+bool isDateAndTime(int year, int month, int day, int hours, int minutes, double seconds) {
+  if (month < 1 || month > 12) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day >= 1 && day <= days && hours >= 0 && hours <= 23 && minutes >= 0 && minutes <= 59 &&
+         seconds >= 0.0 && seconds < 60.0;
+}
+
+// One epoch from its text: a text that is no date and time of day (a
+// decimal year, say, whose month field reads 0) is refused like one that
+// cannot be read.
 void readOne(int iForm, std::string_view string, double& epoch, std::optional<int> nDec) {
   epoch = 0.0;
   if (rt::isBlank(string)) return;
@@ -89,7 +103,8 @@ void readOne(int iForm, std::string_view string, double& epoch, std::optional<in
       status = rt::readFree(rest, {seconds}).iostat;
     }
   }
-  if (status != 0) cannotExtract(string);
+  if (status != 0 || !isDateAndTime(year, month, day, hours, minutes, seconds))
+    cannotExtract(string);
 
   const double d =
       ((minutes * perMinuteOfDay + seconds * perSecondOfDay) + hours * perHourOfDay) + day;

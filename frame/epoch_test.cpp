@@ -97,8 +97,12 @@ TEST_F(EpochTest, ReadsTheForms) {
       {1, "2000 01 01 12 00 00", {}, 51544.5},  // separator columns are skipped
       {1, "2000-01-01T12:30:00", {}, mjdOf(2000, 1, 1, 12, 30, 0)},
       {1, "2000-01-01         ", {}, 51544.0},  // blank time fields read as 0
-      {1, "2000-13-01 00:00:00", {}, 51910.0},  // no range check
-      {1, "2000-01-01 24:00:00", {}, 51545.0},
+      // The edges of a date and a time of day.
+      {1, "2024-02-29 00:00:00", {}, mjdOf(2024, 2, 29, 0, 0, 0)},
+      {1, "2000-02-29 12:00:00", {}, mjdOf(2000, 2, 29, 12, 0, 0)},  // a leap century
+      {1, "2023-12-31 23:59:59", {}, mjdOf(2023, 12, 31, 23, 59, 59)},
+      {1, "2023-01-31 00:00:00", {}, mjdOf(2023, 1, 31, 0, 0, 0)},
+      {3, "2023 12 31 23 59 59.999", 3, mjdOf(2023, 12, 31, 23, 59, 59.999)},
       {1, "2001-05-09 14:05:09 and more", {}, mjdOf(2001, 5, 9, 14, 5, 9)},
       {1, "1858-11-16 18:00:00", {}, -0.25},
       {3, "2001 05 09 14 05  9.250", 3, t},
@@ -112,6 +116,51 @@ TEST_F(EpochTest, ReadsTheForms) {
     EXPECT_NEAR(read(c.form, c.text, c.nDec), c.epoch, kDayTol);
   }
   EXPECT_EQ(console_.str(), "");
+}
+
+// A text that is not a date and time of day stops the run as one that
+// cannot be read: a decimal year, a month, day or time out of its range.
+TEST_F(EpochTest, TextsThatAreNoDateAndTimeStop) {
+  struct Case {
+    int form;
+    int nEpo;
+    std::string text;
+    std::optional<int> nDec;
+    std::string shown = "";  // the text the block shows, when not the whole text
+  };
+  const Case cases[] = {
+      {1, 1, "2024.0             ", {}},
+      {1, 1, "2024.5             ", {}},
+      {1, 1, "2024.00274         ", {}},
+      {1, 1, "2024-13-45 00:00:00", {}},
+      {1, 1, "2000-13-01 00:00:00", {}},
+      {1, 1, "2000-00-10 00:00:00", {}},
+      {1, 1, "2023-02-29 00:00:00", {}},  // not a leap year
+      {1, 1, "1900-02-29 00:00:00", {}},  // nor is a century not divisible by 400
+      {1, 1, "2024-02-30 00:00:00", {}},
+      {1, 1, "2024-04-31 00:00:00", {}},
+      {1, 1, "2024-01-00 00:00:00", {}},
+      {1, 1, "2000-01-01 24:00:00", {}},
+      {1, 1, "2000-01-01 -1:00:00", {}},
+      {1, 1, "2000-01-01 12:60:00", {}},
+      {1, 1, "2000-01-01 12:00:60", {}},
+      {2, 1, "2000 01 01 12 00 99", {}},
+      {3, 1, "2000 01 01 12 00 60.000", 3},
+      {3, 1, "2000 01 01 12 00 -0.5", {}},
+      // Either part of an interval.
+      {1, 2, "2024.5               2024-01-01 00:00:00", {}, "2024.5"},
+      {1, 2, "2024-01-01 00:00:00  2024-13-01 00:00:00", {}, "2024-13-01 00:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    restart();
+    double epochs[2] = {0.0, 0.0};
+    EXPECT_EQ(exitStatusOf([&] { ST2TIM(c.form, c.nEpo, c.text, epochs, c.nDec); }), 1);
+    const std::string shown =
+        c.shown.empty() ? c.text.substr(0, c.text.find_last_not_of(' ') + 1) : c.shown;
+    EXPECT_EQ(console_.str(), "\n *** SR ST2TIM: Cannot extract the datum/time.\n" + kPad +
+                                  "String: \"" + shown + "\"\n\n");
+  }
 }
 
 TEST_F(EpochTest, BlankTextReadsAsZeroWithoutChecks) {
