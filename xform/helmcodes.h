@@ -6,6 +6,9 @@
 // is converted once where it enters the estimator, the sweep or the report.
 #pragma once
 
+#include <cstddef>
+#include <span>
+
 namespace helm {
 
 // How a station takes part in the estimation: an ITYP value. The codes
@@ -63,6 +66,17 @@ enum class ResidualUnit : int { Metres = 1, Millimetres = 2 };
 
 constexpr ResidualUnit residualUnitOf(int resUnt) {
   return resUnt == 2 ? ResidualUnit::Millimetres : ResidualUnit::Metres;
+}
+
+// The parameters estimated: iPar, 7 values (translations X, Y, Z, rotations
+// about X, Y, Z, scale), 1 = estimated. When rotations or the scale are
+// estimated without any translation, both sets are reduced to their own
+// barycentres: the parameters then relate the reduced sets, and the shift
+// between the barycentres is none of them.
+constexpr bool reducedToBarycentres(std::span<const int> iPar) {
+  bool rotationOrScale = false;
+  for (std::size_t k = 3; k < 7; ++k) rotationOrScale = rotationOrScale || iPar[k] == 1;
+  return rotationOrScale && iPar[0] != 1 && iPar[1] != 1 && iPar[2] != 1;
 }
 
 }  // namespace helm

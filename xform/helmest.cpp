@@ -85,12 +85,6 @@ int estimated(std::span<const int> iPar) {
   return static_cast<int>(std::count(iPar.begin(), iPar.begin() + kMaxPar, 1));
 }
 
-// The sets are reduced to their barycentres when rotations or the scale
-// are estimated without any translation.
-bool reduced(std::span<const int> iPar) {
-  return estimated(iPar) >= 1 && iPar[0] != 1 && iPar[1] != 1 && iPar[2] != 1;
-}
-
 // The station view of the problem, before the codes, the barycentres and
 // the residual matrices are known.
 Stations viewOf(const Problem& in, bool reduce) {
@@ -119,7 +113,7 @@ Estimator::Estimator(const Problem& problem, const Results& results)
       out_(results),
       report_(problem.printUnit, problem.iPrt, problem.system, problem.unit),
       nPar_(estimated(problem.iPar)),
-      reduce_(reduced(problem.iPar)),
+      reduce_(reducedToBarycentres(problem.iPar)),
       nParReported_(nPar_ + (reduce_ ? 3 : 0)),
       st_(viewOf(problem, reduce_)),
       // A network of one chunk is swept by the calling thread alone: no

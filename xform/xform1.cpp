@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -106,8 +107,31 @@ void openResultFile(const std::string& name) {
   OPNERR(LFNMSG, LFNAUX, iostat, name, kRoutine);
 }
 
+// A value of the parameter file that did not fit its ten columns: its name
+// and unit, and the value.
+struct Unfit {
+  std::string label;
+  std::string_view unit;
+  double value;
+};
+
+// Names the parameter file and each value that it holds as asterisks; the
+// run goes on.
+void warnUnfitValues(const std::string& name, const std::vector<Unfit>& unfit) {
+  rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A)",
+               {" ### PG XFORM1: VALUES WRITTEN AS ASTERISKS IN THE PARAMETER FILE",
+                "FILE NAME : ", rt::trimRight(name), "TOO LARGE FOR TEN COLUMNS (F10.5):"});
+  for (std::size_t i = 0; i < unfit.size(); ++i) {
+    const Unfit& u = unfit[i];
+    rt::writeFmt(LFNMSG, i + 1 < unfit.size() ? "(16X,A,':',F17.5,1X,A)" : "(16X,A,':',F17.5,1X,A,/)",
+                 {rt::fit(u.label, 22), u.value, u.unit});
+  }
+}
+
 // The parameter file: the epoch as a decimal year, translations (cm),
 // scale (ppb) and rotations (mas), their rates (zero) and formal errors.
+// A value that does not fit its ten columns is written as asterisks, as
+// the layout has it, and named in a warning.
 void writeParameterFile(const std::string& name, const std::string& crdFile1,
                         const std::string& crdFile2, double epoch2,
                         const std::array<double, 7>& param, const std::array<double, 7>& rmsPar) {
@@ -134,12 +158,32 @@ void writeParameterFile(const std::string& name, const std::string& crdFile1,
   rt::writeFmt(LFNAUX, "('APRIO',9X,A6,2X,A3)", {file1.substr(16, 6), file2.substr(16, 3)});
   rt::FItems record2{decYear};
   for (const rt::FItem& v : values(param, false)) record2.push_back(v);
-  rt::writeFmt(LFNAUX, "(8F10.5,'    cm(T_XYZ),ppb(SC),mas(R_XYZ)')", record2);
+  const rt::FItems record4 = values(rmsPar, true);
+  std::vector<std::size_t> overflowed2;
+  std::vector<std::size_t> overflowed4;
+  rt::writeFmt(LFNAUX, "(8F10.5,'    cm(T_XYZ),ppb(SC),mas(R_XYZ)')", record2, overflowed2);
   rt::writeFmt(LFNAUX, "(10X,7F10.5,'    cm(T_XYZ_rates),ppb(SC_rate),mas/y(R_XYZ_rates)')",
                {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
-  rt::writeFmt(LFNAUX, "(10X,7F10.5,'    cm(T_XYZ_sig),ppb(SC_sig),mas(R_XYZ_sig)')",
-               values(rmsPar, true));
+  rt::writeFmt(LFNAUX, "(10X,7F10.5,'    cm(T_XYZ_sig),ppb(SC_sig),mas(R_XYZ_sig)')", record4,
+               overflowed4);
   rt::closeUnit(LFNAUX);
+
+  // The seven parameters of records 2 and 4, in their order.
+  static constexpr std::array<std::string_view, 7> kLabels = {
+      "TRANSLATION X", "TRANSLATION Y", "TRANSLATION Z", "SCALE",
+      "ROTATION X",    "ROTATION Y",    "ROTATION Z"};
+  static constexpr std::array<std::string_view, 7> kUnits = {"CM",  "CM",  "CM", "PPB",
+                                                             "MAS", "MAS", "MAS"};
+  std::vector<Unfit> unfit;
+  for (std::size_t i : overflowed2) {
+    if (i == 0)
+      unfit.push_back({"EPOCH", "YEAR", decYear});
+    else
+      unfit.push_back({std::string(kLabels[i - 1]), kUnits[i - 1], record2[i].realValue()});
+  }
+  for (std::size_t i : overflowed4)
+    unfit.push_back({"SIGMA OF " + std::string(kLabels[i]), kUnits[i], record4[i].realValue()});
+  if (!unfit.empty()) warnUnfitValues(name, unfit);
 }
 
 // The list of accepted stations, in the new format of a station selection
@@ -151,6 +195,16 @@ void writeAcceptedStations(const std::string& name, std::span<const t_staName> S
   for (std::size_t i = 0; i < STNAME.size(); ++i)
     if (ITYP[i] == helm::kUsed) rt::writeFmt(LFNAUX, "(A16)", {STNAME[i]});
   rt::writeFmt(LFNAUX, "(1X)");
+}
+
+// Whether the transformed coordinates are written: only where they are in
+// the first set's system, i.e. the transformation estimated in X/Y/Z and
+// not between sets reduced to their barycentres (rotations or scale
+// without translations), where t + s M X would miss the shift between the
+// barycentres.
+bool transformedCoordinatesWritten(std::optional<helm::ResidualSystem> system,
+                                   std::span<const int> iPar) {
+  return system == helm::ResidualSystem::Equatorial && !helm::reducedToBarycentres(iPar);
 }
 
 // Refuses, before anything is written, a run that names one file for an
@@ -173,9 +227,12 @@ void checkFileNames() {
   };
   const bool byFile = CKOPTB_ITEM({"RADIO_1", "RADIO_2"}) != 2;
   const bool reject = CKOPTB_ITEM({"REJECT"}) == 1;
+  std::array<int, 7> iPar{};
+  for (std::size_t k = 0; k < iPar.size(); ++k)
+    iPar[k] = CKOPTB_ITEM({"HLM_" + std::to_string(k + 1)}) == 1 ? 1 : 0;
   std::string name;
-  const bool merged = chosenResidualSystem() == helm::ResidualSystem::Equatorial &&
-                      resultFile("COORDRS", name);
+  const bool merged =
+      transformedCoordinatesWritten(chosenResidualSystem(), iPar) && resultFile("COORDRS", name);
 
   std::vector<t_fileKey> keys = {
       {.keyWord = "SYSINP", .step = kWholeRun},
@@ -341,7 +398,10 @@ void XFORM1() {
   if (resultFile("TRNFIL", name))
     writeParameterFile(name, set1.file, set2.file, set2.epoch, param, rmsPar);
 
-  if (helm::residualSystemOf(resTyp) == helm::ResidualSystem::Equatorial) {
+  // Transformed coordinates that would not be in the first set's system
+  // are not written: the file named is neither created nor replaced.
+  const helm::ResidualSystem system = helm::residualSystemOf(resTyp);
+  if (transformedCoordinatesWritten(system, iPar)) {
     // X' = t + s M X with the rotations to first order. The transformed
     // coordinates take the place of the second set's, which are not needed
     // any more.
@@ -363,9 +423,16 @@ void XFORM1() {
     WTSTAT(1, outFile, set2.title, set1.datum, set2.nstat, set2.stname, XSTNEW, set2.staflg,
            {.stanum = &set2.stanum, .timCrd = set2.epoch});
   } else if (resultFile("COORDRS", name)) {
-    rt::writeFmt(LFNMSG, "(/,A,A,/,16X,A,A,/)",
-                 {" ### PG XFORM1: COORDINATE OUTPUT FILE NOT ", "CREATED",
-                  "TRANSFORMATION MUST BE DONE IN X/Y/Z, NOT N/E/U ", "SYSTEM"});
+    if (system != helm::ResidualSystem::Equatorial) {
+      rt::writeFmt(LFNMSG, "(/,A,A,/,16X,A,A,/)",
+                   {" ### PG XFORM1: COORDINATE OUTPUT FILE NOT ", "CREATED",
+                    "TRANSFORMATION MUST BE DONE IN X/Y/Z, NOT N/E/U ", "SYSTEM"});
+    } else {
+      rt::writeFmt(LFNMSG, "(/,A,/,16X,A,A,/,16X,A,/,16X,A,/)",
+                   {" ### PG XFORM1: COORDINATE OUTPUT FILE NOT CREATED", "FILE NAME : ",
+                    rt::trimRight(name), "ROTATIONS OR SCALE ESTIMATED WITHOUT TRANSLATIONS:",
+                    "TRANSLATIONS MUST BE ESTIMATED TO TRANSFORM COORDINATES"});
+    }
   }
 
   if (resultFile("OKSTA", name)) {
