@@ -324,13 +324,13 @@ TEST_F(WtstatTest, VelocityFormMergesWithTheVelocityKeyword) {
 }
 
 TEST_F(WtstatTest, ExistingFileWithoutValuesIsMergedOnlyInThePlateOnlyForm) {
-  // The existing file with a tab between the name and X in its first
-  // station line: its stations would be written back with values of zero.
-  // A plate-only file carries none and is merged in the plate-only form as
-  // before.
-  std::vector<std::string> tabbed = kExisting;
-  tabbed[6].replace(6, 15, "\t");
-  const std::string oldCrd = writeLines("old.crd", tabbed);
+  // The existing file with the values of its first station line one
+  // column to the left: its stations would be written back with values of
+  // zero. A plate-only file carries none and is merged in the plate-only
+  // form as before.
+  std::vector<std::string> shifted = kExisting;
+  shifted[6].erase(10, 1);
+  const std::string oldCrd = writeLines("old.crd", shifted);
   setKey("COORD", {oldCrd});
   std::string out = path("out.crd");
   EXPECT_EQ(exitStatusOf([&] { writeMerge(1, out); }), 1);
