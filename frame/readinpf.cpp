@@ -26,6 +26,16 @@ bool readKeywordLine(const std::string& line, std::string& name, int& count) {
   return read.ok() && read.set.size() == 2 && read.set[0] && read.set[1];
 }
 
+// The block of a keyword line that cannot be decoded: the line is shown
+// up to its first NUL byte, if any.
+[[noreturn]] void decodingError(const t_inpkey& list, const std::string& line) {
+  rt::writeFmt(LFNMSG, "(/,A,/,A,A,/,A,A,/)",
+               {"*** SR READKEYS: Error decoding keyword line",
+                "                 panel: ", rt::trimRight(list.fileName),
+                "                 line : ", rt::trimRight(line.substr(0, line.find('\0')))});
+  EXITRC(2);
+}
+
 // An input failure that no routine checks: the keyword input file and the
 // line at which reading it failed.
 [[noreturn]] void readFailure(const t_inpkey& list, const char* what, const std::string& line) {
@@ -155,15 +165,13 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
     NEXTLINE(LFNRD, 1, line, irc);
     if (irc != 0) break;
     ++nKeys;
+    // Every keyword line and value line is a text of the run: one that
+    // holds a NUL byte is a keyword that cannot be decoded, shown by its
+    // keyword line.
+    if (rt::hasNul(line)) decodingError(list, line);
     std::string name(kKeywordLen, ' ');
     int count = 0;
-    if (!readKeywordLine(line, name, count)) {
-      rt::writeFmt(LFNMSG, "(/,A,/,A,A,/,A,A,/)",
-                   {"*** SR READKEYS: Error decoding keyword line",
-                    "                 panel: ", rt::trimRight(list.fileName),
-                    "                 line : ", rt::trimRight(line)});
-      EXITRC(2);
-    }
+    if (!readKeywordLine(line, name, count)) decodingError(list, line);
     // The value lines; only the physical end of the file stops the skipping.
     if (count >= 2) {
       for (int i = 0; i < count; ++i) {
@@ -171,6 +179,7 @@ void READINPF(std::string_view inpFileName, t_inpkey& list) {
         int ircSkip = 0;
         NEXTLINE(LFNRD, 1, skipped, ircSkip);
         if (ircSkip < 0) break;
+        if (rt::hasNul(skipped)) decodingError(list, line);
       }
     }
   }

@@ -7,6 +7,9 @@
 #include "frame/d_inpkey.h"
 
 // Reads the keyword input file (blank name: the command line) into inpKey.
+// A keyword line whose name and count cannot be read, or a keyword or value
+// line that holds a NUL byte, stops the run with the decoding block, which
+// shows the keyword line up to a NUL byte in it.
 void READINPF(std::string_view inpFileName, t_inpkey& inpKey);
 // The command-line arguments joined by single blanks, left-adjusted and cut
 // or blank-filled to the length `command` has on entry.

@@ -210,6 +210,45 @@ TEST_F(ReadinpfTest, UndecodableKeywordLineStopsDuringInitialization) {
   }
 }
 
+TEST_F(ReadinpfTest, NulByteInAKeywordOrValueLineStopsDuringInitialization) {
+  // The block shows the keyword line, up to the NUL when it holds one; a
+  // NUL in a comment line is no text of the run.
+  using namespace std::string_literals;
+  struct Case {
+    const char* what;
+    std::string text;  // between "GOOD 1 x" and "LAST 0"
+    std::string shown;  // the line of the block; empty: the file is read
+  };
+  const Case cases[] = {
+      {"single value", "TITLE 1 \"Helmert\0 network\"\n"s, "TITLE 1 \"Helmert"},
+      {"keyword name", "TIT\0LE 1 x\n"s, "TIT"},
+      {"count", "TITLE 1\0 x\n"s, "TITLE 1"},
+      {"table line", "STASELECT 2\n  \"ALFA\" \"\" \"\" \"\"\n  \"BR\0VO\" \"\" \"\" \"\"\n"s,
+       "STASELECT 2"},
+      {"value line", "VALUES 2\n  one\n  tw\0o\n"s, "VALUES 2"},
+      {"comment line", "! a NUL \0 in a comment\nTITLE 1 x\n"s, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart();
+    const std::string path = writeFile("NUL.INP", "GOOD 1 x\n" + c.text + "LAST 0\n");
+    if (c.shown.empty()) {
+      READINPF(path, inpKey);
+      EXPECT_EQ(inpKey.keyCount, 3);
+      EXPECT_EQ(console_.str(), "");
+      continue;
+    }
+    EXPECT_EQ(exitStatusOf([&] { READINPF(path, inpKey); }), 1);
+    EXPECT_EQ(linesOf(console_.str()),
+              (std::vector<std::string>{"", "*** SR READKEYS: Error decoding keyword line",
+                                        "                 panel: " + path,
+                                        "                 line : " + c.shown, "", "",
+                                        " ### SR EXITRC: PROGRAM HAS BEEN STOPPED DURING "
+                                        "INITIALIZATION",
+                                        ""}));
+  }
+}
+
 TEST_F(ReadinpfTest, UndecodableValueIsAnUncheckedInputFailure) {
   struct Case {
     const char* text;

@@ -18,6 +18,11 @@ std::string trimRight(std::string_view s);
 // True when the text is empty or all blanks (NULs count as blanks).
 bool isBlank(std::string_view s);
 
+// True when the text holds a NUL byte. No text of the run's files holds
+// one: a reader stops the run on a text it takes that does (a NUL would be
+// dropped from a name, or copied into the files the run writes).
+inline bool hasNul(std::string_view s) { return s.find('\0') != std::string_view::npos; }
+
 // Compare as blank-padded texts: the shorter is taken as filled with blanks.
 bool eqPadded(std::string_view a, std::string_view b);
 

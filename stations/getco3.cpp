@@ -175,8 +175,14 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
       rt::readFmtUnit(LFNRD, "(/,A,///)", {rt::FTarget(datumLine, kLineLen)}) != 0) {
     headerError(filePath);
   }
+  // A title or datum name asked for that holds a NUL byte is a header that
+  // cannot be read.
+  const std::string datumName = datumLine.substr(22, kDatumNameLen);
+  if ((opt.fileTitle && rt::hasNul(title)) || (opt.datumName && rt::hasNul(datumName))) {
+    headerError(filePath);
+  }
   if (opt.fileTitle) *opt.fileTitle = title;
-  if (opt.datumName) *opt.datumName = datumLine.substr(22, kDatumNameLen);
+  if (opt.datumName) *opt.datumName = datumName;
   if (opt.timCrd) ST2TIM(1, 1, datumLine.substr(47, 19), opt.timCrd);
 
   // Station block. Whether the file carries values is decided on line 7.
@@ -186,6 +192,12 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
   std::string_view line;
   bool lastRead = nextLine(line);
   const bool hasValues = lastRead && (column(line, 30) == '.' || column(line, 31) == '.');
+  // A caller that asks for the values needs a file that carries them: a
+  // first station line without them (shifted by a column, a tab in it)
+  // would leave every value of the file at 0.0.
+  if (opt.xstat && !hasValues && lastRead && !rt::isBlank(rt::columns(line, 5, 17))) {
+    dataLineError(filePath, 1);
+  }
   ConversionBlock block(opt.stanum != nullptr, hasValues && opt.xstat != nullptr);
   const auto convertBlock = [&] {
     const std::size_t first = static_cast<std::size_t>(nStat) - block.size();
@@ -197,7 +209,7 @@ void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>
     if (flagSelected(nFlag, flags, column(line, 70))) {
       // A NUL byte, in a name as in a number, makes the line unreadable; a
       // line before it whose conversion is still pending is reported first.
-      if (line.find('\0') != std::string_view::npos) {
+      if (rt::hasNul(line)) {
         if (block.size() > 0) convertBlock();
         dataLineError(filePath, nStat + 1);
       }

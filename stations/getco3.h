@@ -22,7 +22,7 @@ struct t_getco3Opt {
   std::string* datumName = nullptr;                    // kDatumNameLen characters, line 3
   double* timCrd = nullptr;                            // epoch (MJD), 0.0 when blank
   std::vector<int>* stanum = nullptr;                  // station numbers
-  std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year)
+  std::vector<std::array<double, 3>>* xstat = nullptr; // X, Y, Z (m) or velocities (m/year); see GETCO3
   std::vector<char>* staflg = nullptr;                 // station flag, column 71
   std::vector<t_staFlg5>* staflg5 = nullptr;           // flag characters, columns 71-75
   std::vector<t_plateName>* plate = nullptr;               // plate names, columns 76-79
@@ -37,6 +37,13 @@ struct t_getco3Opt {
 // failure stops the run; a taken station line whose number or values
 // cannot be read, or that holds a NUL byte anywhere, stops it with the
 // data-line block, which names the first such line in file order.
+// The file carries values when its first station line (line 7) has a "."
+// in column 31 or 32. A caller that asks for the values (xstat) needs
+// them: a file with stations whose line 7 carries none stops the run with
+// the data-line block for line 1 (the file's first station line), whether
+// or not its station is taken; a caller that does not ask reads such a
+// file (the plate-only form) as any other. A title or datum name asked
+// for that holds a NUL byte stops the run with the header block.
 void GETCO3(std::string_view filePath, int nFlag, const std::vector<std::string>& flags, int& nStat,
             std::vector<t_staName>& stname, const t_getco3Opt& opt = {});
 

@@ -80,25 +80,25 @@ TEST_F(Getco3Test, FlagSelection) {
   }
 }
 
-TEST_F(Getco3Test, PlateOnlyFirstLineMeansNoValues) {
+TEST_F(Getco3Test, PlateOnlyFileIsReadWithoutValues) {
+  // A caller that does not ask for the values reads a file whose line 7
+  // carries none.
   int nStat = 0;
   std::vector<t_staName> names;
   std::vector<char> flg;
   std::vector<t_plateName> plate;
   std::vector<int> num;
-  std::vector<std::array<double, 3>> x;
   double epoch = -1.0;
   GETCO3(fixture("getco3_plates.crd"), 1, {"@"}, nStat, names,
-         {.timCrd = &epoch, .stanum = &num, .xstat = &x, .staflg = &flg, .plate = &plate});
+         {.timCrd = &epoch, .stanum = &num, .staflg = &flg, .plate = &plate});
   ASSERT_EQ(nStat, 3);
   EXPECT_EQ(epoch, 0.0);  // no epoch on the datum line
   EXPECT_EQ(num, (std::vector<int>{1, 2, 3}));
-  for (const auto& v : x) EXPECT_EQ(v, (std::array<double, 3>{0.0, 0.0, 0.0}));
   EXPECT_EQ(flg, (std::vector<char>{' ', 'V', ' '}));
   EXPECT_EQ(texts(plate), (std::vector<std::string>{"EURA", "NOAM", "PCFC"}));
 }
 
-TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
+TEST_F(Getco3Test, ValuesAskedForNeedALineSevenThatCarriesThem) {
   const std::vector<std::string> head = {"T", std::string(80, '-'), "LOCAL GEODETIC DATUM: D", "",
                                          "NUM  STATION NAME", ""};
   const std::string withValues =
@@ -107,37 +107,114 @@ TEST_F(Getco3Test, ValuesAreReadOnlyWhenLineSevenCarriesThem) {
       "  1  ALPHA                   12.0000        2.00000        3.00000    A";
   const std::string noValues =
       "  1  ALPHA                                                            A";
+  // The line of withValues one column to the left, and with the blanks
+  // between name and X written as a tab.
+  const std::string shifted = withValues.substr(1);
+  const std::string tabbed = "  1  ALPHA\t1.00000        2.00000        3.00000    A";
   const std::string second =
       "  2  BRAVO                   4.00000        5.00000        6.00000    B";
   struct Case {
     const char* what;
     std::string line7;
     std::vector<std::string> flags;
-    std::vector<std::array<double, 3>> x;
+    std::vector<std::array<double, 3>> x;  // empty: the run stops
   };
   const Case cases[] = {
       {"line 7 carries values", withValues, {"@"}, {{1.0, 2.0, 3.0}, {4.0, 5.0, 6.0}}},
       {"point in column 32", pointInColumn32, {"@"}, {{12.0, 2.0, 3.0}, {4.0, 5.0, 6.0}}},
-      {"line 7 without values", noValues, {"@"}, {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}}},
       // Decided on line 7 whether or not its station is taken.
       {"line 7 left out, with values", withValues, {"B"}, {{4.0, 5.0, 6.0}, {0.0, 0.0, 0.0}}},
-      {"line 7 left out, without values", noValues, {"B"}, {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}}},
+      {"line 7 without values", noValues, {"@"}, {}},
+      {"line 7 left out, without values", noValues, {"B"}, {}},
+      {"line 7 shifted by a column", shifted, {"@"}, {}},
+      {"line 7 with a tab", tabbed, {"@"}, {}},
   };
+  int serial = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    restart();
     std::vector<std::string> lines = head;
     lines.push_back(c.line7);
     lines.push_back(second);
     lines.push_back(" ");
-    const std::string file = writeLines("values.crd", lines);
+    // A file of its own: the unit of a stopped read is left open.
+    const std::string file = writeLines("values" + std::to_string(serial++) + ".crd", lines);
     int nStat = 0;
     std::vector<t_staName> names;
     std::vector<std::array<double, 3>> x;
-    GETCO3(file, 1, c.flags, nStat, names, {.xstat = &x});
+    const auto read = [&] { GETCO3(file, 1, c.flags, nStat, names, {.xstat = &x}); };
+    if (c.x.empty()) {
+      EXPECT_EQ(exitStatusOf(read), 1);
+      EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                                      "                File name:   " + file,
+                                      "                Line number:      1", ""}));
+      // Names alone are read from the same file.
+      restart();
+      GETCO3(file, 1, c.flags, nStat, names);
+      EXPECT_EQ(names.size(), 2u);
+      EXPECT_EQ(console(), "");
+      continue;
+    }
+    read();
     ASSERT_EQ(x.size(), 2u);
     for (int i = 0; i < 2; ++i) {
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(x[i][k], c.x[i][k], 1e-12) << i << " " << k;
     }
+  }
+
+  // A file without stations needs no values.
+  restart();
+  const std::string empty = writeLines("empty.crd", {"T", std::string(80, '-'), "D", "", "H", "", ""});
+  int nStat = -1;
+  std::vector<t_staName> names;
+  std::vector<std::array<double, 3>> x;
+  GETCO3(empty, 1, {"@"}, nStat, names, {.xstat = &x});
+  EXPECT_EQ(nStat, 0);
+  EXPECT_EQ(console(), "");
+}
+
+TEST_F(Getco3Test, NulInATitleOrDatumAskedForIsAHeaderError) {
+  // getco3_coord.crd with a NUL in the title (line 1) or in the datum name
+  // (line 3).
+  struct Case {
+    const char* what;
+    int line;            // from 0
+    std::size_t column;  // from 0
+    bool askTitle, askDatum;
+    bool stops;
+  };
+  const Case cases[] = {
+      {"title", 0, 4, true, false, true},
+      {"datum name", 2, 24, false, true, true},
+      {"title not asked for", 0, 4, false, true, false},
+      {"datum not asked for", 2, 24, true, false, false},
+  };
+  const std::string original = stationtest::fileContent(fixture("getco3_coord.crd"));
+  int serial = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart();
+    std::string text = original;
+    std::size_t at = 0;
+    for (int line = 0; line < c.line; ++line) at = text.find('\n', at) + 1;
+    text[at + c.column] = '\0';
+    const std::string file = writeFile("nulhead" + std::to_string(serial++) + ".crd", text);
+    int nStat = 0;
+    std::vector<t_staName> names;
+    std::string title, datum;
+    const auto read = [&] {
+      GETCO3(file, 1, {"@"}, nStat, names,
+             {.fileTitle = c.askTitle ? &title : nullptr, .datumName = c.askDatum ? &datum : nullptr});
+    };
+    if (!c.stops) {
+      read();
+      EXPECT_EQ(nStat, 4);
+      EXPECT_EQ(console(), "");
+      continue;
+    }
+    EXPECT_EQ(exitStatusOf(read), 1);
+    EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading header of coordinate file",
+                                    "                File name:  " + file, ""}));
   }
 }
 

@@ -104,13 +104,31 @@ TEST_F(GtveloTest, ComponentAboveTenMetresPerYearInSizeStops) {
   }
 }
 
-TEST_F(GtveloTest, FileWithoutValuesGivesZeroVelocitiesThatCountAsFound) {
-  setKey("VELAPR", {fixture("getco3_plates.crd")});
-  run("VELAPR", 0, {"@"}, {"BRAVO", "ALPHA", "ZULU"});
-  EXPECT_EQ(irc, 0);
-  EXPECT_EQ(found, (std::vector<bool>{true, true, false}));
-  for (const Vec& v : vel) EXPECT_EQ(v, (Vec{0.0, 0.0, 0.0}));
-  EXPECT_EQ(velFlg, (std::vector<char>{'V', ' ', '?'}));
+TEST_F(GtveloTest, VelocityFileWhoseLineSevenCarriesNoValuesStopsTheRun) {
+  // A velocity file whose first station line carries no values would give
+  // every station a velocity of zero: a plate-only file, the velocity file
+  // with its line 7 one column to the left or with a tab in it.
+  const std::string velocities = stationtest::fileContent(fixture("gtvelo_velocities.vel"));
+  const std::size_t at = velocities.find("  1  ALPHA");
+  const std::string shifted = std::string(velocities).erase(at, 1);
+  const std::string tabbed = std::string(velocities).replace(at + 10, 14, "\t");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plate-only file", stationtest::fileContent(fixture("getco3_plates.crd"))},
+      {"line 7 shifted by a column", shifted},
+      {"line 7 with a tab", tabbed},
+  };
+  int serial = 0;
+  for (const auto& [what, text] : cases) {
+    SCOPED_TRACE(what);
+    restart();
+    const std::string file = writeFile("novalues" + std::to_string(serial++) + ".vel", text);
+    setKey("VELAPR", {file});
+    EXPECT_EQ(exitStatusOf([&] { run("VELAPR", 0, {"@"}, {"BRAVO", "ALPHA", "ZULU"}); }), 1);
+    EXPECT_EQ(console(), stationtest::joinLines(
+                             {"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                              "                File name:   " + file,
+                              "                Line number:      1", ""}));
+  }
 }
 
 TEST_F(GtveloTest, NoFileNamedGivesReturnCodeOne) {

@@ -67,6 +67,10 @@ class Reader {
                                  const std::string& name);
   [[noreturn]] void selectionError(const std::string& name);
   [[noreturn]] void unknownFormatError();
+  // A line read as a text (a title, a station line, the line that ends the
+  // list) that holds a NUL byte stops the run: the name would not match,
+  // or the line would end the list early.
+  void refuseNul(const std::string& line, int lineNumber);
 
   std::string fileName_;
   int& nSig_;
@@ -78,13 +82,18 @@ class Reader {
 
 void Reader::firstPass() {
   std::string line;
+  int lineNumber = 1;
   bool more = nextLine(line);
+  if (more) refuseNul(line, lineNumber);
   if (more && lineLength(line) >= 5) {
     format_ = ListFormat::Old;
     count_ = 1;
     maxLen_ = lineLength(line);
   }
-  if (more) more = nextLine(line);
+  if (more) {
+    more = nextLine(line);
+    ++lineNumber;
+  }
   if (more) {
     if (line.compare(0, 5, "-----") == 0) {
       format_ = ListFormat::New;
@@ -92,14 +101,21 @@ void Reader::firstPass() {
       maxLen_ = 0;
       for (int k = 0; k < 3 && more; ++k) {
         more = nextLine(line);
+        ++lineNumber;
         if (more) maxLen_ = std::max(maxLen_, lineLength(line));
       }
-    } else if (lineLength(line) >= 5) {
-      ++count_;
-      if (format_ == ListFormat::Old) maxLen_ = std::max(maxLen_, lineLength(line));
+    } else {
+      refuseNul(line, lineNumber);
+      if (lineLength(line) >= 5) {
+        ++count_;
+        if (format_ == ListFormat::Old) maxLen_ = std::max(maxLen_, lineLength(line));
+      }
     }
   }
-  while (more && (more = nextLine(line)) && !rt::isBlank(line)) {
+  while (more && (more = nextLine(line))) {
+    ++lineNumber;
+    if (format_ != ListFormat::Unknown) refuseNul(line, lineNumber);
+    if (rt::isBlank(line)) break;
     const int len = lineLength(line);
     if (format_ == ListFormat::Old) {
       if (len >= 5) ++count_;
@@ -251,6 +267,15 @@ void Reader::selectionError(const std::string& name) {
                {" *** SR READSTSG: Error reading station selection file.", "File name:     ",
                 fileName_, "Station name:  ", rt::trimRight(name),
                 "Only the station name is expected on the line."});
+  EXITRC(2);
+}
+
+void Reader::refuseNul(const std::string& line, int lineNumber) {
+  if (!rt::hasNul(line)) return;
+  rt::writeFmt(LFNMSG, "(/,A,2(/,18X,A,A),/)",
+               {nSig_ == 0 ? " *** SR READSTSG: Error reading station selection file."
+                           : " *** SR READSTSG: Error reading station sigma file.",
+                "File name:     ", fileName_, "Line number:   ", std::to_string(lineNumber)});
   EXITRC(2);
 }
 

@@ -23,5 +23,7 @@ void STALINIT(t_stalist& staList);
 // new format with title, hyphen line and three header lines) into staList.
 // nSig 0: names only; nSig > 0: that many sigma columns; nSig -1: the
 // number of columns is derived from the file and returned. Every failure
-// stops the run.
+// stops the run; a title or station line (or the line that would end the
+// list) that holds a NUL byte stops it with a block that names the file
+// and the line, counted from 1.
 void READSTSG(std::string_view filePath, int& nSig, t_stalist& staList);

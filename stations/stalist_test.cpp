@@ -152,6 +152,51 @@ TEST_F(StalistTest, FilesWithoutStations) {
   }
 }
 
+TEST_F(StalistTest, NulByteInATitleOrStationLineStops) {
+  // One character of a fixture replaced by a NUL: the title and the
+  // station lines up to the line that ends the list are texts of the list;
+  // the header lines and the lines after the end are not read as texts.
+  struct Case {
+    const char* what;
+    const char* file;
+    int nSig;
+    int line;            // from 1
+    std::size_t column;  // from 0
+    std::string header;  // empty: the list is read
+  };
+  const std::string selection = " *** SR READSTSG: Error reading station selection file.";
+  const Case cases[] = {
+      {"title", "stalist_new_selection.sel", 0, 1, 3, selection},
+      {"station name", "stalist_new_selection.sel", 0, 7, 2, selection},
+      {"the blank line that ends the list", "stalist_new_selection.sel", 0, 9, 0, selection},
+      {"old format, sigma file", "stalist_old.sig", -1, 2, 6,
+       " *** SR READSTSG: Error reading station sigma file."},
+      {"header line", "stalist_new_selection.sel", 0, 5, 3, ""},
+      {"after the end of the list", "stalist_new_selection.sel", 0, 10, 1, ""},
+  };
+  int serial = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string text = stationtest::fileContent(fixture(c.file));
+    std::size_t at = 0;
+    for (int line = 1; line < c.line; ++line) at = text.find('\n', at) + 1;
+    text[at + c.column] = '\0';
+    const std::string file = writeFile("nul" + std::to_string(serial++) + ".sel", text);
+    if (c.header.empty()) {
+      restart();
+      t_stalist list;
+      int nSig = c.nSig;
+      READSTSG(file, nSig, list);
+      EXPECT_EQ(list.nSta, 3);
+      EXPECT_EQ(console(), "");
+      continue;
+    }
+    EXPECT_EQ(failure(file, c.nSig),
+              block(file, {c.header, "                  File name:     @",
+                           "                  Line number:   " + std::to_string(c.line)}));
+  }
+}
+
 TEST_F(StalistTest, NewFormatMessages) {
   struct Case {
     const char* file;

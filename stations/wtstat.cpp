@@ -50,7 +50,7 @@ void lockMerge(const std::string& oldName, rt::FileLock& lock) {
   }
 }
 
-ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
+ExistingFile readExisting(std::string_view keyWord, FileForm form, rt::FileLock& lock) {
   ExistingFile old;
   std::string oldName(kLineLen, ' ');
   int irc = 0;
@@ -60,9 +60,15 @@ ExistingFile readExisting(std::string_view keyWord, rt::FileLock& lock) {
   bool exist = false;
   INQUIRE({.file = rt::trimRight(oldName), .exist = &exist});
   if (!exist) return old;
+  // The values of the existing stations are written back, so the file must
+  // carry them; a plate-only file has none and needs none.
   GETCO3(oldName, 1, {"@"}, old.nStat, old.name,
-         {.datumName = &old.datum, .stanum = &old.number, .xstat = &old.x, .plate = &old.plate,
-          .footer = &old.footer, .footerLen = kLineLen});
+         {.datumName = &old.datum,
+          .stanum = &old.number,
+          .xstat = form == FileForm::PlatesOnly ? nullptr : &old.x,
+          .plate = &old.plate,
+          .footer = &old.footer,
+          .footerLen = kLineLen});
   old.read = true;
   return old;
 }
@@ -94,7 +100,7 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
   std::string datum = rt::fit(datumName, kDatumNameLen);
   ExistingFile old;
   rt::FileLock mergeLock;  // held until the output is in place
-  if (iWrite != 0) old = readExisting(oldKey, mergeLock);
+  if (iWrite != 0) old = readExisting(oldKey, form, mergeLock);
 
   // The merged list: the existing stations first, in file order, then the
   // caller's stations that the existing file does not hold. Its entries are
@@ -181,7 +187,12 @@ void WTSTAT(int iWrite, std::string& filePath, std::string_view fileTitle,
       if (opt.stanum) number = e < nOld ? old.number[e] : (*opt.stanum)[j];
       const int num = number % 1000;
       const t_staName& name = nameOf(e);
-      const std::array<double, 3>& x = fromCaller ? xstat[j] : old.x[e];
+      // The values; an existing plate-only file has none (and that form
+      // writes none).
+      static constexpr std::array<double, 3> kNoValues{};
+      const std::array<double, 3>& x = fromCaller         ? xstat[j]
+                                       : e < old.x.size() ? old.x[e]
+                                                          : kNoValues;
       t_staFlg5 flag;
       if (fromCaller) {
         flag.assign(rt::leftAdjust(std::string_view(staflg.data() + j * opt.flagLen, opt.flagLen)));

@@ -323,6 +323,40 @@ TEST_F(WtstatTest, VelocityFormMergesWithTheVelocityKeyword) {
                        ""}));
 }
 
+TEST_F(WtstatTest, ExistingFileWithoutValuesIsMergedOnlyInThePlateOnlyForm) {
+  // The existing file with the values of its first station line one
+  // column to the left: its stations would be written back with values of
+  // zero. A plate-only file carries none and is merged in the plate-only
+  // form as before.
+  std::vector<std::string> shifted = kExisting;
+  shifted[6].erase(10, 1);
+  const std::string oldCrd = writeLines("old.crd", shifted);
+  setKey("COORD", {oldCrd});
+  std::string out = path("out.crd");
+  EXPECT_EQ(exitStatusOf([&] { writeMerge(1, out); }), 1);
+  EXPECT_EQ(console(), joinLines({"", " *** SR GETCO3: Error reading data lines for coordinate file",
+                                  "                File name:   " + oldCrd,
+                                  "                Line number:      1", ""}));
+  EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.crd"}));
+
+  restart();
+  const std::string oldPlt = writeLines(
+      "old.plt", {"OLD", kHyphens, "LOCAL GEODETIC DATUM: VDATUM", "", kVelocityHeader, "",
+                  "  7  ALPHA                                                                 EURA",
+                  " "});
+  setKey("VELAPR", {oldPlt});
+  std::string plt = path("out.plt");
+  const std::vector<t_plateName> plates = stationtest::plateNames({"NOAM"});
+  wtstat(1, plt, "NEW", "NDATUM", 1, {"BRAVO"}, {{0.1, 0.2, 0.3}}, {"F"},
+         {.plate = &plates, .pltOnly = true});
+  EXPECT_EQ(fileContent(plt),
+            joinLines({rt::fit("NEW", 80), kHyphens, "LOCAL GEODETIC DATUM: VDATUM          ", "",
+                       kVelocityHeader, "",
+                       "  1  ALPHA                                                                 EURA",
+                       "  2  BRAVO                                                                 NOAM",
+                       ""}));
+}
+
 TEST_F(WtstatTest, DatedTitleOnceTheConstantsAreRead) {
   constantsRead = 1;
   runDate = "05-MAR-24";
@@ -386,10 +420,12 @@ TEST_F(WtstatTest, RoundTripInEachForm) {
     std::string title, datum;
     double epoch = -1.0;
     std::vector<int> rNum;
-    std::vector<Vec> rx;
+    std::vector<Vec> rx(3, Vec{0.0, 0.0, 0.0});
+    // A plate-only file carries no values to ask for.
     GETCO3(out, 1, {"@"}, n, rNames,
            {.fileTitle = &title, .datumName = &datum, .timCrd = &epoch, .stanum = &rNum,
-            .xstat = &rx, .staflg = &rFlg, .staflg5 = &rFlg5, .plate = &rPlate});
+            .xstat = f.pltOnly ? nullptr : &rx, .staflg = &rFlg, .staflg5 = &rFlg5,
+            .plate = &rPlate});
     ASSERT_EQ(n, 3);
     EXPECT_EQ(title, f.dated ? rt::fit("ROUND TRIP", 63) + "  05-MAR-24 14:07"
                              : rt::fit("ROUND TRIP", 80));

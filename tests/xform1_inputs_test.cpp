@@ -2,7 +2,8 @@
 // cannot finish in: coordinate, velocity and station selection files that
 // are no regular files (a FIFO, a pipe, a device) and constants and datum
 // files that are devices stop the run before any open, with a block naming
-// the file; a NUL byte in a station line stops it too; the signals that end a run remove the
+// the file; inputs that would be read changed (a NUL byte in a text, a
+// first station line whose values are not seen) stop it too; the signals that end a run remove the
 // new files beside the result files and end it as that signal does; a run
 // that runs out of memory ends with a message and status 1, never with an
 // abort.
@@ -252,30 +253,94 @@ TEST(Xform1Inputs, ConstantsAndDatumFilesAreReadOnceFromAFifo) {
   }
 }
 
-TEST(Xform1Inputs, NulByteInAStationNameStopsTheRun) {
-  // A NUL in the name of the third station line of the second coordinate
-  // file and of the velocity file: the data-line block names the file and
-  // the line, and no result is written.
-  for (const auto& [key, name] : {std::pair<std::string, std::string>{"COORD2", "NET_B_2021.CRD"},
-                                  {"VELAPR", "NET.VEL"}}) {
-    SCOPED_TRACE(key);
-    RunDir dir("inputs_nul");
+// The blocks that stop a run on an input it would otherwise change.
+std::string dataLines(const std::string& name, int line) {
+  const std::string n = std::to_string(line);
+  return "\n *** SR GETCO3: Error reading data lines for coordinate file\n"
+         "                File name:   " + name + "\n"
+         "                Line number: " + std::string(6 - n.size(), ' ') + n + "\n\n";
+}
+std::string header(const std::string& name) {
+  return "\n *** SR GETCO3: Error reading header of coordinate file\n"
+         "                File name:  " + name + "\n\n";
+}
+std::string keywordLine(const std::string& line) {
+  return "\n*** SR READKEYS: Error decoding keyword line\n"
+         "                 panel: XFORM1.INP\n"
+         "                 line : " + line + "\n\n";
+}
+std::string selectionLine(const std::string& name, int line) {
+  return "\n *** SR READSTSG: Error reading station selection file.\n"
+         "                  File name:     " + name + "\n"
+         "                  Line number:   " + std::to_string(line) + "\n\n";
+}
+
+TEST(Xform1Inputs, InputsThatWouldBeReadChangedStopTheRun) {
+  // A first station line whose values the reader would not see (one column
+  // to the left, or with a tab), which would make every value of the file
+  // zero; a NUL byte in a text of the run (station line, title, keyword
+  // value, station of the selection file or of the table), which would be
+  // copied into the results or drop a station. Each stops the run with its
+  // block before any result is written.
+  using namespace std::string_literals;
+  enum class Edit { Shift, Tab, Nul };
+  struct Case {
+    std::string label;
+    Keywords keywords;
+    std::string file;    // the input file edited (empty: none)
+    int line;            // its line, from 1
+    Edit edit;
+    std::size_t column;  // of a NUL, from 0
+    std::string block;
+  };
+  const Keywords base = inputKeywords().set("COORDRS", {"OUT.CRD"});
+  Keywords merge = base;
+  merge.set("COORD", {"OLD.CRD"});
+  Keywords byTable = base;
+  byTable.set("RADIO_1", {"0"}).set("RADIO_2", {"1"});
+  const std::vector<Case> cases = {
+      {"coord1 line 7 shifted", base, "NET_A.CRD", 7, Edit::Shift, 0, dataLines("NET_A.CRD", 1)},
+      {"coord2 line 7 tabbed", base, "NET_B_2021.CRD", 7, Edit::Tab, 0,
+       dataLines("NET_B_2021.CRD", 1)},
+      {"velocity line 7 shifted", base, "NET.VEL", 7, Edit::Shift, 0, dataLines("NET.VEL", 1)},
+      {"velocity line 7 tabbed", base, "NET.VEL", 7, Edit::Tab, 0, dataLines("NET.VEL", 1)},
+      {"merged file line 7 tabbed", merge, "OLD.CRD", 7, Edit::Tab, 0, dataLines("OLD.CRD", 1)},
+      {"NUL in a station name of coord2", base, "NET_B_2021.CRD", 9, Edit::Nul, 8,
+       dataLines("NET_B_2021.CRD", 3)},
+      {"NUL in a station name of the velocities", base, "NET.VEL", 9, Edit::Nul, 8,
+       dataLines("NET.VEL", 3)},
+      {"NUL in the title of coord1", base, "NET_A.CRD", 1, Edit::Nul, 4, header("NET_A.CRD")},
+      {"NUL in TITLE", Keywords(base).set("TITLE", {"Helmert\0 network"s}), "",
+       0, Edit::Nul, 0, keywordLine("TITLE 1 \"Helmert")},
+      {"NUL in a station of STASELECT",
+       Keywords(byTable).set("STASELECT", {"\"AL\0A 10001M001\" \"\" \"\" \"\""s}),
+       "", 0, Edit::Nul, 0, keywordLine("STASELECT 1 \"AL")},
+      {"NUL in a station of USESTA", base, "SEL.FIL", 6, Edit::Nul, 2, selectionLine("SEL.FIL", 6)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RunDir dir("inputs_changed");
     putInputs(dir);
-    std::string text = dir.text(name);
-    std::size_t at = 0;
-    for (int line = 0; line < 8; ++line) at = text.find('\n', at) + 1;
-    text[at + 8] = '\0';
-    dir.put(name, text);
-    const e2e::RunResult r = runGuarded(dir, inputKeywords().set("COORDRS", {"OUT.CRD"}));
+    if (c.file == "OLD.CRD") dir.copy("OLD.CRD", "OLD.CRD");
+    if (!c.file.empty()) {
+      std::string text = dir.text(c.file);
+      std::size_t at = 0;
+      for (int line = 1; line < c.line; ++line) at = text.find('\n', at) + 1;
+      switch (c.edit) {
+        case Edit::Shift: text.erase(at, 1); break;
+        case Edit::Tab: text.replace(text.find("    ", at + 5), 4, "\t"); break;
+        case Edit::Nul: text[at + c.column] = '\0'; break;
+      }
+      dir.put(c.file, text);
+    }
+    dir.put("XFORM1.INP", c.keywords.text());
+    const std::set<std::string> before = dir.files();
+    const e2e::RunResult r = runGuarded(dir, c.keywords);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("\n *** SR GETCO3: Error reading data lines for coordinate file\n"
-                         "                File name:   " + name + "\n"
-                         "                Line number:      3\n\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find(">>> Program ended with an error"), std::string::npos);
-    EXPECT_FALSE(dir.exists("OUT.CRD"));
+    EXPECT_NE(r.out.find(c.block), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\0'), std::string::npos);
+    EXPECT_EQ(dir.files(), before);
   }
 }
 
