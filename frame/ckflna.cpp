@@ -72,10 +72,10 @@ void reportPair(const t_fileKey& out, const NamedFile& outFile, const t_fileKey&
 // The message block of an output that the run may not write.
 void reportUnwritable(const t_fileKey& out, const NamedFile& outFile) {
   const std::string outLine = "Output file: " + std::string(out.keyWord) + " = " + outFile.name;
-  const std::string why =
-      outFile.access == ENOENT || outFile.access == ENOTDIR
-          ? std::string("Its directory does not exist.")
-          : "The run may neither create nor write it: " + std::string(std::strerror(outFile.access));
+  const bool noDirectory = outFile.access == ENOENT || outFile.access == ENOTDIR;
+  const std::string why = noDirectory ? std::string("Its directory does not exist.")
+                                      : "The run may neither create nor write it: " +
+                                            std::string(std::strerror(outFile.access));
   rt::writeFmt(LFNMSG, "(/,A,3(/,16X,A),/)",
                {" *** SR CKFLNA: Output file cannot be written", outLine, why,
                 "Processing is stopped; no file has been written."});

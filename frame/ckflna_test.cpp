@@ -86,7 +86,8 @@ TEST_F(CkflnaTest, OutputOverAnInputAlreadyRead) {
   const t_fileKey coordIn{.keyWord = "COORD1", .step = 1, .content = kCoordinates};
   const Values same = {{"COORD1", "@/A.CRD"}, {"RESULT", "@/./A.CRD"}};
   const std::vector<Case> cases = {
-      {"same_kind", {coordIn, {.keyWord = "RESULT", .output = true, .step = 2, .content = kCoordinates}},
+      {"same_kind",
+       {coordIn, {.keyWord = "RESULT", .output = true, .step = 2, .content = kCoordinates}},
        same, crd, ""},
       {"result_of_no_kind",
        {coordIn, {.keyWord = "RESULT", .output = true, .step = 2}},

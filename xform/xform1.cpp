@@ -187,6 +187,7 @@ void checkFileNames() {
   std::string name;
   const bool merged = chosenResidualSystem() == helm::ResidualSystem::Equatorial &&
                       resultFile("COORDRS", name);
+  // The program output and the message file are removed and made anew.
   constexpr rt::Writing kRenewed = rt::Writing::Renew;
 
   std::vector<t_fileKey> keys = {
@@ -194,8 +195,11 @@ void checkFileNames() {
       {.keyWord = "SYSOUT", .output = true, .step = kSystemFiles, .share = 1, .writing = kRenewed},
   };
   if (ERRFIL())
-    keys.push_back(
-        {.keyWord = "SYSERR", .output = true, .step = kSystemFiles, .share = 1, .writing = kRenewed});
+    keys.push_back({.keyWord = "SYSERR",
+                    .output = true,
+                    .step = kSystemFiles,
+                    .share = 1,
+                    .writing = kRenewed});
   keys.push_back({.keyWord = "CONST", .step = kInputs});
   keys.push_back({.keyWord = "COORD2", .step = kInputs, .content = kCoordinates});
   keys.push_back({.keyWord = "COORD1", .step = kInputs, .content = kCoordinates});
