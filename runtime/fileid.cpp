@@ -234,6 +234,49 @@ int standardStreamOf(const struct stat& sb) {
   return -1;
 }
 
+bool unreachableName(int e) {
+  return e == ENOENT || e == ENOTDIR || e == EACCES || e == ELOOP || e == ENAMETOOLONG;
+}
+
+namespace {
+
+// The run's user may access `base` in `dir` so (faccessat's modes): 0 or
+// the errno value.
+int accessAt(int dir, const char* base, int mode) {
+  return ::faccessat(dir, base, mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// The directory lets the run's user remove the file `sb` from it: in a
+// sticky directory only the owner of the file or of the directory, or a
+// user with the power over every file's owner (taken as the superuser).
+bool mayRemoveFrom(int dir, const struct stat& sb) {
+  struct stat ds {};
+  if (directoryStatus(dir, ds) != 0) return false;
+  const uid_t me = ::geteuid();
+  return (ds.st_mode & S_ISVTX) == 0 || me == 0 || sb.st_uid == me || ds.st_uid == me;
+}
+
+}  // namespace
+
+int writeAccess(const FilePlace& place, Writing way) {
+  const int dir = place.directory();
+  const char* base = place.base().c_str();
+  const struct stat& sb = place.status();
+  const auto inPlace = [&] { return accessAt(dir, base, R_OK | W_OK); };
+  if (place.exists()) {
+    if (standardStreamOf(sb) >= 0) return 0;
+    if (S_ISDIR(sb.st_mode)) return EISDIR;
+    if (place.systemLink() || !S_ISREG(sb.st_mode)) return inPlace();
+    if (way == Writing::Replace) {
+      if (const int e = accessAt(dir, base, W_OK); e != 0) return e;
+      return accessAt(dir, ".", W_OK) == 0 ? 0 : inPlace();
+    }
+    if (const int e = accessAt(dir, ".", W_OK); e != 0) return e;
+    return mayRemoveFrom(dir, sb) ? 0 : EPERM;
+  }
+  return accessAt(dir, ".", W_OK);
+}
+
 FileId fileIdOf(const FilePlace& place) {
   FileId id;
   if (!place.resolved()) return id;

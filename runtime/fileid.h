@@ -115,6 +115,39 @@ class FilePlace {
 // the file `sb`; -1 when neither is.
 int standardStreamOf(const struct stat& sb);
 
+// An errno value of FilePlace::resolve that tells of the name: it reaches
+// no file and could make none (ENOENT, ENOTDIR, EACCES, ELOOP,
+// ENAMETOOLONG), and an open by that name fails with it as well. Any other
+// value (EMFILE) tells of the process, not of the name.
+bool unreachableName(int e);
+
+// How the run writes a file that it names for output.
+enum class Writing {
+  Replace,  // a result file: replaced whole, or written where it stands (runtime/replace.h)
+  Renew,    // a system file: an old regular file removed, a new one made in its place
+};
+
+// Whether the run's user (effective user and groups) may write the file
+// that `place` leads to in the given way, decided from what the system
+// tells now by the facts that the opening decides by. Returns 0, or the
+// errno value of the step that would fail:
+//  - the program's own standard output or error: written through the
+//    stream, 0;
+//  - a directory: EISDIR;
+//  - a file written where it stands (a FIFO, a device, the link of an open
+//    file; a result file in a directory that takes no new files): opened
+//    for reading and writing, it must allow both;
+//  - Replace, an existing regular file: it must be writable (a file that
+//    may only be read is not replaced, and a write to it would fail); its
+//    new content goes beside it when the directory takes new files, into
+//    it otherwise;
+//  - Renew, an existing regular file: its directory must let the run
+//    remove it (writable; in a sticky directory the file or the directory
+//    of the run's user) and make the new one;
+//  - a file that does not exist yet: its directory must take new files.
+// A read-only file system answers EROFS.
+int writeAccess(const FilePlace& place, Writing way);
+
 // What a name stands for in the check of names (see above).
 struct FileId {
   enum class Kind {

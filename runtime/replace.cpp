@@ -68,12 +68,6 @@ std::string tempName(const std::string& base) {
   return base.substr(0, room) + ".~" + suffix;
 }
 
-// A failure to reach the target by its name, which the open of the target
-// where it stands meets as well: the open fails with it, as any open does.
-bool unreachable(int e) {
-  return e == ENOENT || e == ENOTDIR || e == EACCES || e == ELOOP || e == ENAMETOOLONG;
-}
-
 // The new file cannot be made: an input/output failure of the target.
 [[noreturn]] void cannotMake(const std::string& name, int e) {
   throw IoFailure(name, "open", std::strerror(e != 0 ? e : EIO));
@@ -190,7 +184,9 @@ void syncDirectory(int dirFd) {
 Replacement::~Replacement() { abandon(); }
 
 int unreachableResult(const std::string& name, int e) {
-  if (unreachable(e)) return e;
+  // The open of the target where it stands meets it as well, and fails
+  // with it, as any open does.
+  if (unreachableName(e)) return e;
   cannotMake(name, e);
 }
 

@@ -1,9 +1,11 @@
 // End-to-end: a run that names one file for two purposes (an output and an
-// input that is still to be read when the output is written, or two
-// outputs) is refused before it writes, empties or removes anything; the
+// input that is still to be read when the output is written, a result over
+// an input of another kind, or two outputs), or an output that it may not
+// write, is refused before it writes, empties or removes anything; the
 // names are compared as files, however they are spelled. The runs that name
 // one file twice in a way that works keep working as before.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -79,13 +81,25 @@ struct Clash {
   std::string other = {};
   std::string otherName = {};
   bool otherIsOutput = false;
+  bool otherKind = false;  // the input, already read, holds another kind of content
 };
+
+// An output that the run may not write, with the reason of its block.
+struct Unwritable {
+  std::string output = {};
+  std::string outputName = {};
+  std::string why = {};
+};
+
+const std::string kNoDirectory = "Its directory does not exist.";
+const std::string kNoAccess = "The run may neither create nor write it: Permission denied";
 
 struct Refused {
   std::string name = {};
   Options options = {};
   Setup setup = {};
   std::vector<Clash> clashes = {};  // in the order of the blocks
+  std::vector<Unwritable> unwritable = {};  // their blocks come first
 };
 
 void PrintTo(const Refused& c, std::ostream* os) { *os << c.name; }
@@ -102,8 +116,78 @@ std::string block(const RunDir& dir, const Clash& c) {
          (c.otherIsOutput ? "Output file: " : "Input file:  ") + c.other + " = " +
          expandedName(dir, c.otherName) + "\n" + in16 +
          (c.otherIsOutput ? "Both outputs would be written to this one file."
+          : c.otherKind   ? "The output would replace the input by a file of another kind."
                           : "The output would change the input before it is read.") +
          "\n" + in16 + "Processing is stopped; no file has been written.\n\n";
+}
+
+std::string block(const RunDir& dir, const Unwritable& u) {
+  const std::string in16(16, ' ');
+  return "\n *** SR CKFLNA: Output file cannot be written\n" + in16 + "Output file: " + u.output +
+         " = " + expandedName(dir, u.outputName) + "\n" + in16 + u.why + "\n" + in16 +
+         "Processing is stopped; no file has been written.\n\n";
+}
+
+// The blocks of a refused run, in their order.
+std::string blocksOf(const RunDir& dir, const Refused& c) {
+  std::string blocks;
+  for (const Unwritable& u : c.unwritable) blocks += block(dir, u);
+  for (const Clash& clash : c.clashes) blocks += block(dir, clash);
+  return blocks;
+}
+
+// A link `a` to the directory other/inner: "a/../NAME" is other/NAME, as
+// the system takes it, never NAME beside `a`.
+void linkedDirectory(const RunDir& dir) {
+  fs::create_directories(dir / "other" / "inner");
+  fs::create_symlink("other/inner", dir / "a");
+}
+
+// Results of an earlier run, which a refused run leaves as they are.
+void earlierResults(const RunDir& dir) {
+  for (const char* name : {"REJECT.LST", "PARAM.TRN", "TRANSF.CRD", "ACCEPT.FIL"})
+    dir.put(name, std::string("result of an earlier run: ") + name + "\n");
+}
+
+// Every result file of the run, under the names of earlierResults.
+const Options kAllResults = {{"REJECT", {"1"}},
+                             {"LISTFIL", {"REJECT.LST"}},
+                             {"TRNFIL", {"PARAM.TRN"}},
+                             {"COORDRS", {"TRANSF.CRD"}},
+                             {"OKSTA", {"ACCEPT.FIL"}}};
+
+// Each result over each input that the run has read before it: only the
+// transformed coordinates over a coordinate set and the accepted stations
+// over the station selection are of the same kind (Xform1NamesAllowed).
+std::vector<Refused> otherKindCases() {
+  struct Input {
+    std::string keyWord, file, fixture;  // fixture: "" for a file of the network
+  };
+  const Input inputs[] = {{"COORD1", "NET_A.CRD", ""}, {"COORD2", "NET_B.CRD", ""},
+                          {"USESTA", "SEL.FIL", "SEL.FIL"}, {"VELAPR", "NET.VEL", "NET.VEL"},
+                          {"DATUM", "DATUM.TST", ""},      {"CONST", "CONST.TST", ""}};
+  const std::pair<std::string, std::string> results[] = {
+      {"LISTFIL", "rejected_list"}, {"TRNFIL", "parameters"},
+      {"COORDRS", "coordinates"},   {"OKSTA", "accepted_stations"}};
+  std::vector<Refused> cases;
+  for (const auto& [result, label] : results) {
+    for (const Input& in : inputs) {
+      if ((result == "COORDRS" && in.keyWord.starts_with("COORD")) ||
+          (result == "OKSTA" && in.keyWord == "USESTA"))
+        continue;
+      Refused c;
+      c.name = label + "_over_" + in.keyWord;
+      c.options = {{"REJECT", {"1"}}, {result, {"./" + in.file}}};
+      if (!in.fixture.empty()) c.options.push_back({in.keyWord, {in.file}});
+      c.setup = [in](const RunDir& dir) {
+        earlierResults(dir);
+        if (!in.fixture.empty()) dir.copy(in.fixture, in.file);
+      };
+      c.clashes = {{result, "./" + in.file, in.keyWord, in.file, false, true}};
+      cases.push_back(std::move(c));
+    }
+  }
+  return cases;
 }
 
 std::vector<Refused> refusedCases() {
@@ -203,6 +287,53 @@ std::vector<Refused> refusedCases() {
              fs::create_hard_link(dir / "PARAM.TRN", dir / "HARD.TRN");
            },
        .clashes = {{"TRNFIL", "PARAM.TRN", "OKSTA", "HARD.TRN", true}}},
+      // An output in a directory that does not exist, as the system leads
+      // its name: nothing is written or replaced, the list of rejected
+      // stations and the other results of an earlier run stay.
+      {.name = "parameters_in_a_missing_directory",
+       .options = with(kAllResults, {{"TRNFIL", {"nodir/X.TRN"}}}),
+       .setup = earlierResults,
+       .unwritable = {{"TRNFIL", "nodir/X.TRN", kNoDirectory}}},
+      {.name = "coordinates_by_a_link_into_a_missing_directory",
+       .options = with(kAllResults, {{"COORDRS", {"LINK.CRD"}}}),
+       .setup =
+           [](const RunDir& dir) {
+             earlierResults(dir);
+             fs::create_symlink("gone/T.CRD", dir / "LINK.CRD");
+           },
+       .unwritable = {{"COORDRS", "LINK.CRD", kNoDirectory}}},
+      // "nodir" exists beside the link `a`, not beside other/inner.
+      {.name = "accepted_stations_through_dot_dot_after_a_link",
+       .options = with(kAllResults, {{"OKSTA", {"a/../nodir/OK.FIL"}}}),
+       .setup =
+           [](const RunDir& dir) {
+             earlierResults(dir);
+             linkedDirectory(dir);
+             fs::create_directories(dir / "nodir");
+           },
+       .unwritable = {{"OKSTA", "a/../nodir/OK.FIL", kNoDirectory}}},
+      // The program output and the message file: an old log stays.
+      {.name = "message_file_in_a_missing_directory",
+       .options = with(kAllResults, {{"SYSOUT", {"LOG.TXT"}},
+                                     {"ERRMRG", {"0"}},
+                                     {"SYSERR", {"${DIR}/nodir/ERR.TXT"}}}),
+       .setup =
+           [](const RunDir& dir) {
+             earlierResults(dir);
+             dir.put("LOG.TXT", "log of an earlier run\n");
+           },
+       .unwritable = {{"SYSERR", "@/nodir/ERR.TXT", kNoDirectory}}},
+      {.name = "program_output_and_rejected_list_in_missing_directories",
+       .options = with(kAllResults, {{"SYSOUT", {"out/LOG.TXT"}}, {"LISTFIL", {"lists/REJ.LST"}}}),
+       .setup = earlierResults,
+       .unwritable = {{"SYSOUT", "out/LOG.TXT", kNoDirectory},
+                      {"LISTFIL", "lists/REJ.LST", kNoDirectory}}},
+      // Both kinds of block, the unwritable output's first.
+      {.name = "missing_directory_and_parameters_over_the_first_set",
+       .options = with(kAllResults, {{"TRNFIL", {"NET_A.CRD"}}, {"OKSTA", {"nodir/OK.FIL"}}}),
+       .setup = earlierResults,
+       .clashes = {{"TRNFIL", "NET_A.CRD", "COORD1", "NET_A.CRD", false, true}},
+       .unwritable = {{"OKSTA", "nodir/OK.FIL", kNoDirectory}}},
   };
 }
 
@@ -220,13 +351,15 @@ TEST_P(Xform1Names, RefusedBeforeAnythingIsWritten) {
 
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "");
-  std::string blocks;
-  for (const Clash& clash : c.clashes) blocks += block(dir, clash);
-  EXPECT_EQ(result.out, blocks);
+  EXPECT_EQ(result.out, blocksOf(dir, c));
   EXPECT_EQ(snapshot(dir), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Xform1Names, ::testing::ValuesIn(refusedCases()),
+                         [](const ::testing::TestParamInfo<Refused>& info) {
+                           return info.param.name;
+                         });
+INSTANTIATE_TEST_SUITE_P(OtherKind, Xform1Names, ::testing::ValuesIn(otherKindCases()),
                          [](const ::testing::TestParamInfo<Refused>& info) {
                            return info.param.name;
                          });
@@ -299,14 +432,10 @@ std::vector<Allowed> allowedCases() {
        .reference = {{"USESTA", {"SEL.FIL"}}, {"OKSTA", {"ACCEPT.FIL"}}},
        .setup = selection,
        .sameFiles = {{"SEL.FIL", "ACCEPT.FIL"}}},
-      {.name = "rejected_list_replaces_second_set",
-       .options = {{"REJECT", {"1"}}, {"LISTFIL", {"${DIR}/NET_B.CRD"}}},
-       .reference = {{"REJECT", {"1"}}, {"LISTFIL", {"REJECT.LST"}}},
-       .sameFiles = {{"NET_B.CRD", "REJECT.LST"}}},
-      {.name = "parameters_replace_constants_and_datums",
-       .options = {{"TRNFIL", {"CONST.TST"}}, {"OKSTA", {"DATUM.TST"}}},
-       .reference = {{"TRNFIL", {"PARAM.TRN"}}, {"OKSTA", {"ACCEPT.FIL"}}},
-       .sameFiles = {{"CONST.TST", "PARAM.TRN"}, {"DATUM.TST", "ACCEPT.FIL"}}},
+      {.name = "transformed_set_replaces_second_set",
+       .options = {{"COORDRS", {"${DIR}/NET_B.CRD"}}},
+       .reference = {{"COORDRS", {"OUT.CRD"}}},
+       .sameFiles = {{"NET_B.CRD", "OUT.CRD"}}},
       // Files that the options leave unused are no files of the run: the
       // merge file and the transformed coordinates of a transformation in
       // the local system, the list of rejected stations without rejection
@@ -406,13 +535,6 @@ TEST(Xform1NamesStandardOutput, ResultsFollowTheReport) {
 }
 
 // ---- Where a name leads ----
-
-// A link `a` to the directory other/inner: "a/../NAME" is other/NAME, as
-// the system takes it, never NAME beside `a`.
-void linkedDirectory(const RunDir& dir) {
-  fs::create_directories(dir / "other" / "inner");
-  fs::create_symlink("other/inner", dir / "a");
-}
 
 // A file that the run removes, named through a linked directory: the file
 // the run named is removed, the user's file of the same name beside the
@@ -530,14 +652,112 @@ TEST(Xform1NamesPlaces, LinksInASharedDirectory) {
       EXPECT_EQ(result.status, 0);
       EXPECT_EQ(e2e::maskClock(dir.text("MINE.CRD")), e2e::maskClock(ref.text("OUT.CRD")));
     } else {
+      // Refused by the check of names, before anything is written.
       EXPECT_EQ(result.status, 1);
-      EXPECT_NE(result.out.find("\n *** SR OPNERR: OPEN FAILED\n"
-                                "                FILE NAME : shared/OUT.CRD\n"
-                                "                PGM./SUBR.:     wtstat\n"
-                                "                IOSTAT    :     13\n"),
-                std::string::npos)
-          << result.out;
+      EXPECT_EQ(result.out, block(dir, Unwritable{"COORDRS", "shared/OUT.CRD", kNoAccess}));
       EXPECT_EQ(dir.text("MINE.CRD"), "the user's own coordinates\n");
+    }
+  }
+}
+
+// Outputs that the run's user may not write, as the user nobody: a new
+// file in a directory of another user, a file that may only be read, the
+// program output made anew in a directory of another user; and, as root,
+// a new file on a read-only file system. Refused before anything is
+// written: the results of an earlier run (in a directory of the user's
+// own) stay as they were. The user's own file in a directory of another
+// user is written where it stands.
+TEST(Xform1NamesPlaces, OutputsThatTheUserMayNotWrite) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  constexpr uid_t kNobody = 65534;
+  const auto asNobody = [] {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      ::_exit(125);
+  };
+  // In the run directory: `mine` of the user nobody with the results of an
+  // earlier run, and `root`, a directory of root that the user may read.
+  const auto directories = [](const RunDir& dir) {
+    fs::create_directories(dir / "mine");
+    fs::create_directories(dir / "root");
+    for (const char* name : {"REJECT.LST", "PARAM.TRN", "TRANSF.CRD", "ACCEPT.FIL"})
+      dir.put(std::string("mine/") + name, std::string("result of an earlier run: ") + name + "\n");
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "mine"))
+      ASSERT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::lchown((dir / "mine").c_str(), kNobody, kNobody), 0);
+  };
+  const Options results = {{"REJECT", {"1"}},
+                           {"LISTFIL", {"mine/REJECT.LST"}},
+                           {"TRNFIL", {"mine/PARAM.TRN"}},
+                           {"COORDRS", {"mine/TRANSF.CRD"}},
+                           {"OKSTA", {"mine/ACCEPT.FIL"}}};
+  struct Case {
+    std::string name;
+    Options options;
+    ::Setup setup;
+    std::function<void()> inChild;
+    std::vector<Unwritable> refused;  // empty: the run succeeds
+  };
+  const std::vector<Case> cases = {
+      {"new_file_in_a_directory_of_another_user", {{"COORDRS", {"root/T.CRD"}}}, {}, asNobody,
+       {{"COORDRS", "root/T.CRD", kNoAccess}}},
+      {"file_that_may_only_be_read",
+       {{"TRNFIL", {"mine/RO.TRN"}}},
+       [](const RunDir& dir) { dir.put("mine/RO.TRN", "root's parameters\n"); },
+       asNobody,
+       {{"TRNFIL", "mine/RO.TRN", kNoAccess}}},
+      {"program_output_in_a_directory_of_another_user",
+       {{"SYSOUT", {"root/LOG.TXT"}}},
+       [](const RunDir& dir) {
+         dir.put("root/LOG.TXT", "nobody's old log\n");
+         ASSERT_EQ(::chown((dir / "root" / "LOG.TXT").c_str(), kNobody, kNobody), 0);
+       },
+       asNobody,
+       {{"SYSOUT", "root/LOG.TXT", kNoAccess}}},
+      {"new_file_on_a_read_only_file_system",
+       {{"OKSTA", {"root/OK.FIL"}}},
+       {},
+       [] {
+         if (!rttest::mountPrivateTmpfs("root", "mode=755", MS_RDONLY)) ::_exit(124);
+       },
+       {{"OKSTA", "root/OK.FIL",
+         "The run may neither create nor write it: Read-only file system"}}},
+      {"own_file_in_a_directory_of_another_user",
+       {{"COORDRS", {"root/T.CRD"}}},
+       [](const RunDir& dir) {
+         dir.put("root/T.CRD", "nobody's old coordinates\n");
+         ASSERT_EQ(::chown((dir / "root" / "T.CRD").c_str(), kNobody, kNobody), 0);
+       },
+       asNobody,
+       {}},
+  };
+  RunDir ref("names_unwritable_reference");
+  const e2e::RunResult reference = runCase(ref, {{"REJECT", {"1"}}, {"COORDRS", {"OUT.CRD"}}}, {});
+  ASSERT_EQ(reference.status, 0) << reference.out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunDir dir("names_" + c.name);
+    e2e::putNetworkInputs(dir);
+    directories(dir);
+    if (c.setup) c.setup(dir);
+    Options options = results;
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    dir.put("XFORM1.INP", keywordsOf(dir, options).text());
+    const auto before = snapshot(dir);
+
+    const e2e::RunResult result = e2e::run(dir, {"XFORM1.INP"}, c.inChild);
+    if (result.status == 125) GTEST_SKIP() << "cannot become the user nobody";
+    if (result.status == 124) GTEST_SKIP() << "cannot mount a read-only file system here";
+
+    EXPECT_EQ(result.err, "");
+    if (c.refused.empty()) {
+      EXPECT_EQ(result.status, 0) << result.out;
+      EXPECT_EQ(e2e::maskClock(dir.text("root/T.CRD")), e2e::maskClock(ref.text("OUT.CRD")));
+    } else {
+      EXPECT_EQ(result.status, 1);
+      std::string blocks;
+      for (const Unwritable& u : c.refused) blocks += block(dir, u);
+      EXPECT_EQ(result.out, blocks);
+      EXPECT_EQ(snapshot(dir), before);
     }
   }
 }

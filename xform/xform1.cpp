@@ -209,11 +209,13 @@ bool transformedCoordinatesWritten(std::optional<helm::ResidualSystem> system,
 
 // Refuses, before anything is written, a run that names one file for an
 // output and for an input that it still has to read when it first opens
-// that output, or for two outputs. The files of the run by keyword, each
-// with the step at which the run last reads it or first opens, empties or
-// removes it; a file that the options leave unused (decided as the option
-// reader and the system files decide it) is not a file of the run. Every
-// routine that takes these names holds them in kLineLen characters.
+// that output, or for two outputs; that replaces an input by a result of
+// another kind; or that names an output it may not write. The files of the
+// run by keyword, each with the step at which the run last reads it or
+// first opens, empties or removes it, and what it holds; a file that the
+// options leave unused (decided as the option reader and the system files
+// decide it) is not a file of the run. Every routine that takes these
+// names holds them in kLineLen characters.
 void checkFileNames() {
   enum Step : int {
     kSystemFiles = 1,  // the program output and the message file are emptied
@@ -225,6 +227,15 @@ void checkFileNames() {
     kAcceptedList,
     kWholeRun = std::numeric_limits<int>::max(),  // the system input stays connected
   };
+  // What a file holds, where a result may replace an input of its own
+  // kind once it has been read: the transformed coordinates a coordinate
+  // file, the accepted stations a station selection. Every other file
+  // holds a content of its own.
+  enum Content : int {
+    kOwn = 0,
+    kCoordinates,
+    kStationList,
+  };
   const bool byFile = CKOPTB_ITEM({"RADIO_1", "RADIO_2"}) != 2;
   const bool reject = CKOPTB_ITEM({"REJECT"}) == 1;
   std::array<int, 7> iPar{};
@@ -233,23 +244,34 @@ void checkFileNames() {
   std::string name;
   const bool merged =
       transformedCoordinatesWritten(chosenResidualSystem(), iPar) && resultFile("COORDRS", name);
+  // The program output and the message file are removed and made anew.
+  constexpr rt::Writing kRenewed = rt::Writing::Renew;
 
   std::vector<t_fileKey> keys = {
       {.keyWord = "SYSINP", .step = kWholeRun},
-      {.keyWord = "SYSOUT", .output = true, .step = kSystemFiles, .share = 1},
+      {.keyWord = "SYSOUT", .output = true, .step = kSystemFiles, .share = 1, .writing = kRenewed},
   };
   if (ERRFIL())
-    keys.push_back({.keyWord = "SYSERR", .output = true, .step = kSystemFiles, .share = 1});
-  for (std::string_view input : {"CONST", "COORD2", "COORD1", "DATUM", "VELAPR"})
-    keys.push_back({.keyWord = input, .step = kInputs});
-  if (byFile) keys.push_back({.keyWord = "USESTA", .step = kInputs});
+    keys.push_back({.keyWord = "SYSERR",
+                    .output = true,
+                    .step = kSystemFiles,
+                    .share = 1,
+                    .writing = kRenewed});
+  keys.push_back({.keyWord = "CONST", .step = kInputs});
+  keys.push_back({.keyWord = "COORD2", .step = kInputs, .content = kCoordinates});
+  keys.push_back({.keyWord = "COORD1", .step = kInputs, .content = kCoordinates});
+  keys.push_back({.keyWord = "DATUM", .step = kInputs});
+  keys.push_back({.keyWord = "VELAPR", .step = kInputs});
+  if (byFile) keys.push_back({.keyWord = "USESTA", .step = kInputs, .content = kStationList});
   if (reject) keys.push_back({.keyWord = "LISTFIL", .output = true, .step = kRejectedList});
   keys.push_back({.keyWord = "TRNFIL", .output = true, .step = kParameterFile});
   if (merged) {
-    keys.push_back({.keyWord = "COORD", .step = kMergeFile});
-    keys.push_back({.keyWord = "COORDRS", .output = true, .step = kCoordinateFile});
+    keys.push_back({.keyWord = "COORD", .step = kMergeFile, .content = kCoordinates});
+    keys.push_back(
+        {.keyWord = "COORDRS", .output = true, .step = kCoordinateFile, .content = kCoordinates});
   }
-  keys.push_back({.keyWord = "OKSTA", .output = true, .step = kAcceptedList});
+  keys.push_back(
+      {.keyWord = "OKSTA", .output = true, .step = kAcceptedList, .content = kStationList});
   CKFLNA(keys);
 }
 
