@@ -10,7 +10,8 @@
 // Opens filePath on lfn with status ("OLD", "UNKNOWN", "NEW", "SCRATCH" or
 // blank), form ("FORMATTED", "UNFORMATTED", "BINARY" or blank) and action
 // ("READONLY" or blank); iostat 0 when the file is open. A result file
-// (role Result) is replaced whole when its unit is closed (rt::openUnit).
+// (role Result) is replaced whole when its unit is closed; the program
+// output and the message file (role Output) are only written (rt::openUnit).
 void OPNFIL(int lfn, std::string_view filePath, std::string_view status, std::string_view form,
             std::string_view action, std::string_view spare, int& iostat,
             rt::FileRole role = rt::FileRole::Ordinary);

@@ -17,9 +17,10 @@ namespace {
 
 constexpr const char* kRoutine = "OPNSYS";
 
-void openChecked(int msgUnit, int lfn, const std::string& name, const char* status) {
+void openChecked(int msgUnit, int lfn, const std::string& name, const char* status,
+                 rt::FileRole role = rt::FileRole::Ordinary) {
   int iostat = 0;
-  OPNFIL(lfn, name, status, " ", " ", " ", iostat);
+  OPNFIL(lfn, name, status, " ", " ", " ", iostat, role);
   OPNERR(msgUnit, lfn, iostat, name, kRoutine);
 }
 
@@ -29,14 +30,22 @@ bool fileExists(const std::string& name) {
   return exist;
 }
 
-// Opens `name` on lfn as a new, empty file: a file of that name is removed
-// first.
+// True when an old file of that name is removed before the new one is
+// opened: a regular file, or none yet. A FIFO or a device is opened once,
+// for the output: an opening to remove it would hand its reader an end.
+bool removedFirst(const std::string& name) {
+  const rt::FileKind kind = rt::fileKindOf(fileToOpen(name));
+  return kind == rt::FileKind::None || kind == rt::FileKind::Regular;
+}
+
+// Opens `name` on lfn as a new, empty file for the run's output: a file of
+// that name is removed first.
 void openEmpty(int msgUnit, int lfn, const std::string& name) {
-  if (fileExists(name)) {
+  if (fileExists(name) && removedFirst(name)) {
     openChecked(msgUnit, lfn, name, "UNKNOWN");
     rt::closeUnit(lfn, rt::Disp::Delete);
   }
-  openChecked(msgUnit, lfn, name, "NEW");
+  openChecked(msgUnit, lfn, name, "NEW", rt::FileRole::Output);
 }
 
 // True when `name` is the file that is already open as the program output.
@@ -61,9 +70,11 @@ void openMessageFile(const std::string& name, bool removeOldFirst) {
     openEmpty(previous, LFNMSG, name);
     return;
   }
-  openChecked(previous, LFNMSG, name, "NEW");
-  rt::closeUnit(LFNMSG, rt::Disp::Delete);
-  openChecked(previous, LFNMSG, name, "NEW");
+  if (removedFirst(name)) {
+    openChecked(previous, LFNMSG, name, "NEW");
+    rt::closeUnit(LFNMSG, rt::Disp::Delete);
+  }
+  openChecked(previous, LFNMSG, name, "NEW", rt::FileRole::Output);
 }
 
 // The decision on the message unit, for OPNSYS and ERRFIL: the name that

@@ -48,21 +48,21 @@ void closeHeld(int dir) {
   if (dir >= 0) ::close(dir);
 }
 
-// The system's rule for protected links: in a sticky directory that
-// everyone may write, only a link of the run's user or of the directory's
-// owner is followed.
-bool mayFollow(int dir, const struct stat& link) {
-  struct stat ds {};
-  if (directoryStatus(dir, ds) != 0) return false;
-  const bool shared = (ds.st_mode & S_ISVTX) != 0 && (ds.st_mode & S_IWOTH) != 0;
-  return !shared || link.st_uid == ::geteuid() || link.st_uid == ds.st_uid;
-}
-
 int openDirectoryAt(int dir, const char* name, int extra = 0) {
   return ::openat(dir, name, O_PATH | O_DIRECTORY | O_CLOEXEC | extra);
 }
 
+// True for a file opened for writing: the protected files are not.
+bool writes(int flags) { return (flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC) != 0; }
+
 }  // namespace
+
+bool trustedInDirectory(int dir, const struct stat& file) {
+  struct stat ds {};
+  if (directoryStatus(dir, ds) != 0) return false;
+  const bool shared = (ds.st_mode & S_ISVTX) != 0 && (ds.st_mode & S_IWOTH) != 0;
+  return !shared || file.st_uid == ::geteuid() || file.st_uid == ds.st_uid;
+}
 
 std::string fileNameOf(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -88,6 +88,7 @@ void FilePlace::take(FilePlace& other) noexcept {
   base_ = std::move(other.base_);
   exists_ = other.exists_;
   systemLink_ = other.systemLink_;
+  writeProtected_ = other.writeProtected_;
   status_ = other.status_;
   other.resolved_ = false;
 }
@@ -151,7 +152,7 @@ int FilePlace::resolve(const std::string& name) {
     }
     if (S_ISLNK(ls.st_mode)) {
       if (++links > kMaxLinks) return fail(ELOOP);
-      if (!mayFollow(dir, ls)) return fail(EACCES);
+      if (!trustedInDirectory(dir, ls)) return fail(EACCES);
       std::string target(PATH_MAX, '\0');
       const ssize_t n = ::readlinkat(dir, c.c_str(), target.data(), target.size());
       if (n < 0) return fail(errno);
@@ -171,6 +172,8 @@ int FilePlace::resolve(const std::string& name) {
       base = c;
       exists_ = true;
       status_ = ls;
+      writeProtected_ =
+          (S_ISREG(ls.st_mode) || S_ISFIFO(ls.st_mode)) && !trustedInDirectory(dir, ls);
       break;
     }
     if (!S_ISDIR(ls.st_mode)) return fail(ENOTDIR);
@@ -199,7 +202,33 @@ int FilePlace::open(int flags, mode_t mode) const {
     errno = EBADF;
     return -1;
   }
+  if (writeProtected_ && writes(flags)) {
+    errno = EACCES;
+    return -1;
+  }
   return ::openat(dir_, base_.c_str(), flags | O_CLOEXEC | (systemLink_ ? 0 : O_NOFOLLOW), mode);
+}
+
+int FilePlace::resolveOpenFile(FilePlace& file) const {
+  file = FilePlace();
+  if (!systemLink_ || !exists_ || !S_ISREG(status_.st_mode)) return ENOENT;
+  std::string name(PATH_MAX, '\0');
+  const ssize_t n = ::readlinkat(dir_, base_.c_str(), name.data(), name.size());
+  if (n < 0) return errno;
+  if (static_cast<std::size_t>(n) >= name.size()) return ENAMETOOLONG;
+  name.resize(static_cast<std::size_t>(n));
+  // The system names the file by its whole name from the root; a file
+  // removed since it was opened keeps a name with " (deleted)" added, which
+  // leads to another file or to none.
+  if (name.empty() || name[0] != '/') return ENOENT;
+  if (const int e = file.resolve(name); e != 0) return e;
+  const struct stat& sb = file.status();
+  if (!file.exists() || file.systemLink() || sb.st_dev != status_.st_dev ||
+      sb.st_ino != status_.st_ino) {
+    file = FilePlace();
+    return ENOENT;
+  }
+  return 0;
 }
 
 int FilePlace::remove() const {

@@ -13,9 +13,14 @@
 //    link in a sticky directory that everyone may write is followed only
 //    when it belongs to the run's user (effective user) or to the owner of
 //    that directory; otherwise the name is refused (EACCES);
+//  - the same rule protects FIFOs and regular files there, as the system's
+//    rule for protected FIFOs and regular files does: an existing one that
+//    belongs to neither of them is reached, and may be read, but is never
+//    opened for writing (open: EACCES);
 //  - the links of the process file system (/proc/self/fd/N, which
 //    /dev/stdout leads to) stand for open files rather than for names: the
-//    system follows them itself.
+//    system follows them itself (resolveOpenFile finds the name of a
+//    regular file behind one).
 // The answer (FilePlace) is the directory that holds the file, held open
 // and known by device and inode, the file's name in it, and what the file
 // is when it exists. Whatever is opened, made, renamed or removed under
@@ -84,10 +89,22 @@ class FilePlace {
   // The name in the directory is a link of an open file that the system
   // follows (/proc/self/fd/N): the file has no directory of its own here.
   bool systemLink() const { return systemLink_; }
+  // The file is a protected FIFO or regular file (see above): it is not
+  // opened for writing.
+  bool writeProtected() const { return writeProtected_; }
+
+  // For a place that is the link of an open regular file (systemLink):
+  // resolves `file` to that file under its own name, the one that the
+  // system gives for the link, taken only when it leads to that very file
+  // (device and inode). Returns 0, an errno value of resolve, or ENOENT
+  // when the file has no such name (it was removed, or it lies beyond the
+  // run's view of the file system).
+  int resolveOpenFile(FilePlace& file) const;
 
   // Opens the file as open(2) would with `flags` (O_CLOEXEC added); a link
-  // put under the name since it was resolved is not followed (ELOOP).
-  // Returns the descriptor or -1 with errno.
+  // put under the name since it was resolved is not followed (ELOOP). A
+  // protected file is not opened for writing (EACCES). Returns the
+  // descriptor or -1 with errno.
   int open(int flags, mode_t mode = 0) const;
   // Removes the file from the directory: 0 or an errno value.
   int remove() const;
@@ -108,8 +125,16 @@ class FilePlace {
   std::string base_;
   bool exists_ = false;
   bool systemLink_ = false;  // the name in the directory is a link the system follows
+  bool writeProtected_ = false;
   struct stat status_ {};
 };
+
+// The rule for protected links, FIFOs and regular files (see above): false
+// when the directory `dir` (a descriptor, or AT_FDCWD) is a sticky
+// directory that everyone may write and `file` belongs neither to the
+// run's user nor to the directory's owner (or the directory cannot be
+// looked at).
+bool trustedInDirectory(int dir, const struct stat& file);
 
 // The descriptor, 1 or 2, of the standard stream (output or error) that is
 // the file `sb`; -1 when neither is.

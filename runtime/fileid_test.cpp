@@ -243,6 +243,67 @@ TEST_F(FileIds, LinksInSharedDirectoriesFollowTheProtectedRule) {
   EXPECT_EQ(rttest::fileContent("X"), "x\n");
 }
 
+// FIFOs and regular files in a sticky directory that everyone may write
+// are opened for writing only when they belong to the run's user or to
+// the directory's owner; any of them may be read.
+TEST_F(FileIds, FifosAndFilesInSharedDirectoriesFollowTheProtectedRule) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to other users";
+  constexpr uid_t kDirOwner = 65534;
+  constexpr uid_t kThird = 65533;
+  struct Case {
+    const char* what;
+    mode_t dirMode;
+    uid_t owner;
+    bool fifo;
+    bool writable;
+  };
+  const Case cases[] = {
+      {"a third user's file, sticky shared directory", 01777, kThird, false, false},
+      {"a third user's FIFO, sticky shared directory", 01777, kThird, true, false},
+      {"the directory owner's file", 01777, kDirOwner, false, true},
+      {"the directory owner's FIFO", 01777, kDirOwner, true, true},
+      {"the run's own file", 01777, 0, false, true},
+      {"a third user's file, ordinary shared directory", 0777, kThird, false, true},
+      {"a third user's file, sticky directory of one writer", 01755, kThird, false, true},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string shared = "shared" + std::to_string(i++);
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), c.dirMode), 0);
+    ASSERT_EQ(::chown(shared.c_str(), kDirOwner, 0), 0);
+    const std::string file = shared + "/F";
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0666), 0);
+    } else {
+      std::ofstream(file) << "old\n";
+    }
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(::chown(file.c_str(), c.owner, 0), 0);
+    // Reached directly and through a link of the run's own elsewhere.
+    fs::create_symlink(file, shared + "_LINK");
+    for (const std::string& name : {file, shared + "_LINK"}) {
+      SCOPED_TRACE(name);
+      rt::FilePlace place;
+      ASSERT_EQ(place.resolve(name), 0);
+      EXPECT_EQ(place.writeProtected(), !c.writable);
+      for (int flags : {O_WRONLY, O_RDWR, O_RDONLY | O_TRUNC, O_RDONLY}) {
+        const int fd = place.open(flags | O_NONBLOCK | (c.fifo ? 0 : O_CREAT), 0666);
+        const int e = fd < 0 ? errno : 0;
+        if (fd >= 0) ::close(fd);
+        const bool writes = flags != O_RDONLY;
+        // A FIFO without a reader is not opened for writing anyway.
+        const int allowed = c.fifo && flags == O_WRONLY ? ENXIO : 0;
+        EXPECT_EQ(e, writes && !c.writable ? EACCES : allowed) << "flags " << flags;
+      }
+    }
+    if (!c.fifo && !c.writable) {
+      EXPECT_EQ(rttest::fileContent(file), "old\n");
+    }
+  }
+}
+
 // A directory mounted a second time is the same directory: a new file
 // there is one file under both names, as an existing file is.
 TEST_F(FileIds, ADirectoryMountedTwiceIsOneDirectory) {

@@ -117,14 +117,41 @@ int umaskByProbe(int dirFd, const std::string& targetBase, int& error) {
   return mask;
 }
 
-// Copies the finished new file into the target, which keeps its inode.
-int copyIntoTarget(int dirFd, const std::string& tempBase, const std::string& targetBase) {
-  const int in = ::openat(dirFd, tempBase.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return errno;
-  const int out = ::openat(dirFd, targetBase.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+// Opens the target to copy into: never waiting (a FIFO put under its name
+// meanwhile has no reader to wait for), and only when it is still a regular
+// file that may be written there (trustedInDirectory). Returns the
+// descriptor, or -1 with the errno value in `error` (ENXIO: the name leads
+// to a file that is not a regular file now).
+int openTarget(int dirFd, const std::string& targetBase, int& error) {
+  const int out =
+      ::openat(dirFd, targetBase.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (out < 0) {
+    error = errno;
+    return -1;
+  }
+  struct stat sb {};
+  error = 0;
+  if (::fstat(out, &sb) != 0) {
+    error = errno;
+  } else if (!S_ISREG(sb.st_mode)) {
+    error = ENXIO;
+  } else if (!trustedInDirectory(dirFd, sb)) {
+    error = EACCES;
+  } else if (::fcntl(out, F_SETFL, ::fcntl(out, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = errno;
+  }
+  if (error == 0) return out;
+  ::close(out);
+  return -1;
+}
+
+// Copies the finished new file into the target `out` (openTarget), which
+// keeps its inode; closes `out`.
+int copyIntoTarget(int dirFd, const std::string& tempBase, int out) {
+  const int in = ::openat(dirFd, tempBase.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) {
     const int e = errno;
-    ::close(in);
+    ::close(out);
     return e;
   }
   int status = 0;
@@ -200,9 +227,15 @@ int Replacement::begin(const std::string& name, const FilePlace& place, const st
   way_ = Way::InPlace;
   const bool exists = place.exists();
   const struct stat& tb = place.status();
-  // A FIFO, a device, a socket, a directory; a file reached through the
-  // link of an open file (/proc/self/fd/N) is written where it stands too.
-  if (place.systemLink() || (exists && !S_ISREG(tb.st_mode))) return 0;
+  // A protected FIFO or regular file of another user (runtime/fileid.h) is
+  // neither replaced nor written.
+  if (exists && place.writeProtected()) return EACCES;
+  // A FIFO, a device, a socket, a directory is written where it stands, and
+  // so is one reached through the link of an open file (/proc/self/fd/N).
+  // A regular file is never reached so: its own name is found first
+  // (FilePlace::resolveOpenFile).
+  if (place.systemLink()) return exists && S_ISREG(tb.st_mode) ? ENOENT : 0;
+  if (exists && !S_ISREG(tb.st_mode)) return 0;
   if (exists && status == "NEW") return EEXIST;
   if (!exists && status == "OLD") return ENOENT;
   // A file that may only be read is not replaced: the open where it stands
@@ -295,10 +328,14 @@ int Replacement::commit(std::FILE* stream, std::string& operation) {
       }
     }
     if (copyInto_) {
-      // A signal waits until the copy is done: the target is never left
-      // half written.
-      const SignalsHeld held;
-      const int e = copyIntoTarget(dirFd_, tempBase_, targetBase_);
+      int e = 0;
+      const int out = openTarget(dirFd_, targetBase_, e);
+      if (out >= 0) {
+        // A signal waits until the copy is done: the target is never left
+        // half written.
+        const SignalsHeld held;
+        e = copyIntoTarget(dirFd_, tempBase_, out);
+      }
       if (e != 0) fail(e, "write");
     }
   }

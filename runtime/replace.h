@@ -22,9 +22,14 @@
 // Some targets are written where they stand, never beside (begin tells the
 // caller so): a file that is not a regular file (FIFO, device, socket), a
 // file that may only be read, and one in a directory that refuses new files
-// by permission or lies on a read-only file system. Any other failure to
-// make the new file (no descriptor, no inode, no room, no memory, a failing
-// disk) is an input/output failure of the target.
+// by permission or lies on a read-only file system. A protected file of
+// another user (runtime/fileid.h) is refused, and so is a regular file
+// named by the link of an open file (/proc/self/fd/N), which the caller
+// finds by its own name first. Any other failure to make the new file (no
+// descriptor, no inode, no room, no memory, a failing disk) is an
+// input/output failure of the target. The copy into a target opens it
+// without waiting, and only while it is still a regular file: one that
+// became a FIFO, say, fails the commit (ENXIO) and keeps what it holds.
 #pragma once
 
 #include <sys/types.h>

@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/process.h"
@@ -420,6 +423,58 @@ TEST_F(Replace, AbandonedOrFailedTheTargetStaysAsItWas) {
     if (fs::is_regular_file(path("T.CRD"))) {
       EXPECT_EQ(get("T.CRD"), "old\n");
     }
+    EXPECT_EQ(newFiles(), std::vector<std::string>{});
+  }
+}
+
+TEST_F(Replace, ACopyIntoATargetThatBecameAFifoNeverWaits) {
+  // A target with a second hard link gets its content by a copy. Its name
+  // is given to a FIFO before the commit: the copy fails at once, whether
+  // or not the FIFO has a reader, and nothing goes into the FIFO.
+  for (const bool withReader : {false, true}) {
+    SCOPED_TRACE(withReader ? "a reader waits" : "no reader");
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    put("T.CRD", "old\n");
+    fs::create_hard_link(path("T.CRD"), path("T.LINK"));
+    ASSERT_EQ(::mkfifo(path("F").c_str(), 0666), 0);
+    std::string got;
+    int reader = -1;
+    {
+      rt::Replacement r;
+      ASSERT_EQ(r.begin(path("T.CRD"), "UNKNOWN"), 0);
+      ASSERT_EQ(r.way(), rt::Replacement::Way::Beside);
+      std::FILE* f = ::fdopen(r.descriptor(), "w");
+      std::fputs("new\n", f);
+      ASSERT_EQ(::rename(path("F").c_str(), path("T.CRD").c_str()), 0);
+      if (withReader) reader = ::open(path("T.CRD").c_str(), O_RDONLY | O_NONBLOCK);
+      // Should the copy wait for a reader all the same, one comes after a
+      // while, so that the failure shows instead of a test that hangs.
+      std::atomic<bool> done{false};
+      std::thread rescue([&] {
+        for (int i = 0; i < 1000 && !done.load(); ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done.load()) return;
+        const int late = ::open(path("T.CRD").c_str(), O_RDONLY | O_NONBLOCK);
+        while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(late);
+      });
+      std::string operation;
+      const int e = r.commit(f, operation);
+      done = true;
+      rescue.join();
+      got = operation + ": " + std::strerror(e);
+    }
+    EXPECT_EQ(got, std::string("write: ") + std::strerror(ENXIO));
+    if (reader >= 0) {
+      char buf[16];
+      EXPECT_EQ(::read(reader, buf, sizeof buf), 0);  // no writer and nothing written
+      ::close(reader);
+    }
+    struct stat sb {};
+    ASSERT_EQ(::lstat(path("T.CRD").c_str(), &sb), 0);
+    EXPECT_TRUE(S_ISFIFO(sb.st_mode));
+    EXPECT_EQ(get("T.LINK"), "old\n");
     EXPECT_EQ(newFiles(), std::vector<std::string>{});
   }
 }

@@ -95,8 +95,15 @@ int openDescriptor(const FilePlace& place, const OpenRequest& req, bool& readOnl
     return -1;
   }
   readOnly = req.readOnly;
-  int fd = place.open((readOnly ? O_RDONLY : O_RDWR) | create, 0666);
-  if (fd < 0 && !readOnly && (errno == EACCES || errno == EROFS)) {
+  // A FIFO or a device that the run only writes: opened for writing only
+  // (units.h), waiting for the reader of a FIFO.
+  const bool special = place.exists() && (S_ISFIFO(place.status().st_mode) ||
+                                          S_ISCHR(place.status().st_mode) ||
+                                          S_ISBLK(place.status().st_mode));
+  const bool writeOnly = !readOnly && special && req.role != FileRole::Ordinary;
+  int fd = place.open((readOnly ? O_RDONLY : writeOnly ? O_WRONLY : O_RDWR) | create, 0666);
+  const bool mayFallBack = req.role == FileRole::Ordinary || !place.writeProtected();
+  if (fd < 0 && !readOnly && mayFallBack && (errno == EACCES || errno == EROFS)) {
     // An existing file that may only be read (an input file of another
     // owner) is opened for reading; a write to it then fails loudly.
     const int saved = errno;
@@ -251,6 +258,8 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     // Where the name leads is decided here, once.
     if (const int e = u.place.resolve(u.name); e != 0)
       return u.result ? unreachableResult(u.name, e) : e;
+    const bool existed = u.place.exists();
+    const struct stat resolved = u.place.status();
     // A file to write that is the program's standard output or error (a
     // name such as /dev/stdout): written through that stream.
     int console = -1;
@@ -261,6 +270,13 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       const int e = shareConsole(u, u.place.status(), console, fd);
       if (e != 0) return e;
     } else if (u.result) {
+      // A regular file named by the link of an open file (/dev/fd/N) is
+      // replaced under its own name, never written where it stands.
+      if (u.place.systemLink() && existed && S_ISREG(resolved.st_mode)) {
+        FilePlace own;
+        if (const int e = u.place.resolveOpenFile(own); e != 0) return e;
+        u.place = std::move(own);
+      }
       auto replacement = std::make_unique<Replacement>();
       const int e = replacement->begin(u.name, u.place, req.status);
       if (e != 0) return e;
@@ -276,16 +292,15 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
     }
     // Written where it stands: opened in the directory its name led to.
     const bool inPlace = fd < 0;
-    const char* mode = "r+";
     if (inPlace) {
       bool readOnly = false;
       fd = openDescriptor(u.place, req, readOnly);
       if (fd < 0) return errno != 0 ? errno : EIO;
       u.readOnly = readOnly;
-      if (u.readOnly) mode = "r";
-    } else if (u.sharesConsole && (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
-      mode = "w";  // fdopen: the stream is not cut
     }
+    // fdopen: a stream for writing only is not cut.
+    const int access = ::fcntl(fd, F_GETFL) & O_ACCMODE;
+    const char* mode = access == O_RDONLY ? "r" : access == O_WRONLY ? "w" : "r+";
     // On a failure from here on, a new file beside the target goes with
     // `u` (Replacement abandons it).
     struct stat sb {};
@@ -293,6 +308,16 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
       const int e = errno;
       ::close(fd);
       return e;
+    }
+    // The file opened where it stands is the one that the name led to (or a
+    // regular file that the open made), not one put under the name since:
+    // a FIFO in place of a regular file, say, would have been opened as the
+    // other kind of file.
+    const bool same = existed ? sb.st_dev == resolved.st_dev && sb.st_ino == resolved.st_ino
+                              : S_ISREG(sb.st_mode);
+    if (inPlace && !same) {
+      ::close(fd);
+      return EAGAIN;
     }
     if (S_ISDIR(sb.st_mode)) {
       ::close(fd);

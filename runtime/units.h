@@ -52,8 +52,16 @@ constexpr int kIoEnd = -1;
 // it was opened; any other unit is closed as with Keep.
 enum class Disp { Keep, Delete, Discard };
 
-// Ordinary: the file is written where it stands. Result: see above.
-enum class FileRole { Ordinary, Result };
+// Ordinary: the file is written where it stands. Output: the same, for a
+// file that the run only writes (the program output, the message file).
+// Result: see above.
+// A FIFO or a device opened as an Output or a Result is opened for writing
+// only, never for reading as well: a FIFO without a reader is waited for,
+// as any writer of a FIFO waits (a signal that ends the run ends the wait),
+// its reader sees the end of the records at the close, and a reader that
+// leaves early ends the run as a pipe closed early does (SIGPIPE, or, with
+// that signal ignored, a failing write: IoFailure).
+enum class FileRole { Ordinary, Output, Result };
 
 struct OpenRequest {
   std::string status = "UNKNOWN";  // "OLD", "UNKNOWN", "NEW" or "SCRATCH" (upper case)
@@ -69,10 +77,17 @@ struct OpenRequest {
 // rewind or a read cuts the file at the current position (sequential
 // output). Without readOnly the file is opened for reading and writing; an
 // existing file that may only be read is then opened for reading, and a
-// write to it fails. Returns 0 or a positive status (an errno value); a
-// result file may throw IoFailure (see above). A unit that is already
-// connected is closed first, with Discard: a result file not yet closed
-// there is dropped. Formatted and unformatted units both hold text records.
+// write to it fails; a protected file of another user (runtime/fileid.h)
+// is so opened as an Ordinary file and not at all as an Output or a
+// Result (EACCES). A file put under the name between its resolution and
+// its opening is not taken (EAGAIN: the caller may try again). A regular
+// file named as a result by the link of an open file (/dev/fd/N) is
+// replaced under its own name (FilePlace::resolveOpenFile), or not opened
+// when it has none (ENOENT). Returns 0 or a positive status (an errno
+// value); a result file may throw IoFailure (see above). A unit that is
+// already connected is closed first, with Discard: a result file not yet
+// closed there is dropped. Formatted and unformatted units both hold text
+// records.
 int openUnit(int unit, const std::string& path, const OpenRequest& req = {});
 
 bool unitOpened(int unit);

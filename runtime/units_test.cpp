@@ -1,9 +1,11 @@
 #include "runtime/units.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
@@ -800,6 +802,132 @@ TEST_F(ResultFiles, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   EXPECT_EQ(names(), haveDevice ? (std::vector<std::string>{"F", "null"})
                                 : (std::vector<std::string>{"F"}));
   if (!haveDevice) GTEST_SKIP() << "mknod is not permitted here: the device case did not run";
+}
+
+// True once the child `pid` waits in an open (a FIFO's, for a reader);
+// false when it ends or does something else for a minute.
+bool waitsInOpen(pid_t pid) {
+  const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
+  for (int i = 0; i < 60000; ++i) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid == pid)
+      return false;  // ended
+    std::ifstream in(file);
+    long number = -1;  // none while it runs
+    if (in >> number && (number == SYS_openat || number == SYS_open)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+TEST_F(ResultFiles, FifosThatTheRunOnlyWritesAreOpenedForWritingOnly) {
+  // A result file or the program output on a FIFO: its reader sees the
+  // end of the records, a reader that leaves makes the write fail, and a
+  // FIFO without a reader is waited for (in a child process: the wait ends
+  // when a reader comes or at a signal).
+  std::string records;
+  for (int i = 0; i < 5000; ++i) records += "record " + std::to_string(i) + " of a large result\n";
+  for (const rt::FileRole role : {rt::FileRole::Result, rt::FileRole::Output}) {
+    SCOPED_TRACE(role == rt::FileRole::Result ? "result" : "program output");
+    rt::OpenRequest req = rttest::resultRequest();
+    req.role = role;
+    fs::remove(path("F"));
+    ASSERT_EQ(::mkfifo(path("F").c_str(), 0644), 0);
+
+    // The reader leaves before the records come.
+    const int leaving = ::open(path("F").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(leaving, 0);
+    ASSERT_EQ(rt::openUnit(20, path("F"), req), 0);
+    ::close(leaving);
+    const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
+    std::string failure;
+    try {
+      rt::writeRecord(20, "lost");
+      rt::closeUnit(20);
+    } catch (const rt::IoFailure& e) {
+      failure = e.what();
+    }
+    ::signal(SIGPIPE, oldPipe);
+    EXPECT_EQ(failure, "input/output failure: write on file " + path("F") + ": Broken pipe");
+    EXPECT_FALSE(rt::unitOpened(20));
+
+    for (const int sig : {0, SIGTERM}) {
+      SCOPED_TRACE(sig == 0 ? "a reader comes" : "a signal comes");
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const rt::RunSignals signals;
+        if (rt::openUnit(20, path("F"), req) != 0) ::_exit(1);
+        rt::writeRecords(20, records);
+        rt::closeUnit(20);
+        ::_exit(0);
+      }
+      const bool waited = waitsInOpen(pid);
+      EXPECT_TRUE(waited) << "the open did not wait for a reader";
+      std::string got;
+      if (waited && sig != 0) {
+        ::kill(pid, sig);
+      } else {
+        const int reader = ::open(path("F").c_str(), O_RDONLY);
+        char buf[65536];
+        for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;)
+          got.append(buf, static_cast<std::size_t>(n));
+        ::close(reader);
+      }
+      int ws = 0;
+      ::waitpid(pid, &ws, 0);
+      if (sig == 0) {
+        EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << "wait status " << ws;
+        EXPECT_EQ(got, records);
+      } else {
+        EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig) << "wait status " << ws;
+      }
+    }
+  }
+}
+
+TEST_F(ResultFiles, ARegularFileNamedByAnOpenDescriptorIsReplacedByItsName) {
+  // /dev/fd/N (/proc/self/fd/N) on a regular file: the file is replaced
+  // under its own name like any other, never written where it stands; a
+  // file that has no name left is not opened.
+  struct Case {
+    const char* what;
+    rt::Disp disp;
+    bool removed;  // the file's name is removed before the open
+    int open;      // openUnit's status
+    const char* after;
+  };
+  const Case cases[] = {
+      {"kept", rt::Disp::Keep, false, 0, "new\n"},
+      {"discarded", rt::Disp::Discard, false, 0, "old\n"},
+      {"no name left", rt::Disp::Keep, true, ENOENT, "old\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put("T.CRD", "old\n");
+    const int fd = ::open(path("T.CRD").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    if (c.removed) fs::remove(path("T.CRD"));
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    EXPECT_EQ(rt::openUnit(20, name, rttest::resultRequest()), c.open);
+    if (c.open == 0) {
+      EXPECT_NE(newFileBeside("T.CRD"), "");
+      rt::writeRecord(20, "new");
+      rt::flushAll();
+      EXPECT_EQ(get("T.CRD"), "old\n");
+      rt::closeUnit(20, c.disp);
+    }
+    if (!c.removed) {
+      EXPECT_EQ(get("T.CRD"), c.after);
+    } else {
+      char buf[16] = {};
+      EXPECT_EQ(::pread(fd, buf, sizeof buf - 1, 0), 4);
+      EXPECT_EQ(std::string(buf), c.after);
+    }
+    ::close(fd);
+    EXPECT_EQ(newFileBeside("T.CRD"), "");
+  }
 }
 
 TEST_F(ResultFiles, LinksStayAndTheirFileGetsTheContent) {
