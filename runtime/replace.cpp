@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -197,6 +198,57 @@ int copyIntoTarget(int dirFd, const std::string& tempBase, int out) {
   return status;
 }
 
+// The extended attribute that holds a file's access list.
+constexpr char kAccessList[] = "system.posix_acl_access";
+
+// No access list: the file has none, or its file system takes none.
+bool noAccessList(int e) { return e == ENODATA || e == EOPNOTSUPP; }
+
+// The access list of the target `base` in the directory, as the system
+// stores it; empty when it has none. Read through the file opened for
+// reading, or, for a file that the run may write but not read, through its
+// name under the directory's descriptor link. Returns 0 or an errno value.
+int accessListOf(int dirFd, const std::string& base, std::string& list) {
+  list.clear();
+  const int fd = ::openat(dirFd, base.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const std::string path = dirFd == AT_FDCWD
+                               ? base
+                               : "/proc/self/fd/" + std::to_string(dirFd) + "/" + base;
+  const auto get = [&](void* value, std::size_t size) {
+    return fd >= 0 ? ::fgetxattr(fd, kAccessList, value, size)
+                   : ::lgetxattr(path.c_str(), kAccessList, value, size);
+  };
+  int status = 0;
+  for (;;) {
+    const ssize_t size = get(nullptr, 0);
+    if (size <= 0) {
+      if (size < 0 && !noAccessList(errno)) status = errno;
+      break;
+    }
+    list.resize(static_cast<std::size_t>(size));
+    const ssize_t got = get(list.data(), list.size());
+    if (got >= 0) {
+      list.resize(static_cast<std::size_t>(got));
+      break;
+    }
+    list.clear();
+    if (errno == ERANGE) continue;  // the list grew meanwhile
+    if (!noAccessList(errno)) status = errno;
+    break;
+  }
+  if (fd >= 0) ::close(fd);
+  return status;
+}
+
+// Gives the new file the access list `list`, or none when it is empty (a
+// list it took from its directory's default list goes). Returns 0 or an
+// errno value.
+int setAccessList(int fd, const std::string& list) {
+  if (list.empty()) return ::fremovexattr(fd, kAccessList) == 0 || noAccessList(errno) ? 0 : errno;
+  return ::fsetxattr(fd, kAccessList, list.data(), list.size(), 0) == 0 ? 0 : errno;
+}
+
 void syncDirectory(int dirFd) {
   const int d = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d < 0) return;
@@ -278,6 +330,15 @@ int Replacement::begin(const std::string& name, const FilePlace& place, const st
     gid_ = tb.st_gid;
     dev_ = tb.st_dev;
     ino_ = tb.st_ino;
+    // Copied into, the target keeps its own access list.
+    if (!copyInto_) {
+      if (const int e = accessListOf(dirFd_, targetBase_, accessList_); e != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        abandon();
+        cannotMake(name, e);
+      }
+    }
   } else {
     mode_ = static_cast<mode_t>(0666 & ~mask);
   }
@@ -286,12 +347,18 @@ int Replacement::begin(const std::string& name, const FilePlace& place, const st
 }
 
 // Gives the new file the replaced target's owner and group (where the
-// process may) and the final permissions.
+// process may), its access list, and the final permissions. The list goes
+// before the permissions: it sets the group bits from its mask, which are
+// the target's own, and the permissions then set the bits that the list
+// does not hold (set-user-ID, set-group-ID, sticky) without changing it.
 int Replacement::finalMode(int fd) const {
   if (targetExisted_ && ::fchown(fd, uid_, gid_) != 0) {
     if (::fchown(fd, static_cast<uid_t>(-1), gid_) != 0) {
       // Neither may be kept: the new file stays the process's own.
     }
+  }
+  if (targetExisted_) {
+    if (const int e = setAccessList(fd, accessList_); e != 0) return e;
   }
   return ::fchmod(fd, mode_) == 0 ? 0 : errno;
 }

@@ -12,8 +12,13 @@
 // signal (registerTempFile) from before it exists. At the commit it gets the target's permissions (a new
 // target: those its creation would give it, 0666 less the umask or what
 // the directory's default access list gives, as an empty file made so
-// beside it shows) and, where the process may, its owner and group; then
-// it is synced and renamed over the target. A target with other
+// beside it shows) and, where the process may, its owner and group; a
+// replaced target's access list (system.posix_acl_access, read at begin)
+// goes with them, and a target without one leaves the new file none (not
+// even what the directory's default list gave it). A list that cannot be
+// read at begin is an input/output failure of the target; one that the new
+// file does not take fails the commit. Then the new file is synced and
+// renamed over the target. A target with other
 // hard links, or one whose directory refuses the rename (a sticky directory
 // and another owner), keeps its inode: the finished content is copied into
 // it once the disk has room for all of it, with signals held until the copy
@@ -110,6 +115,7 @@ class Replacement {
   bool targetExisted_ = false;
   bool copyInto_ = false;    // the target keeps its inode: the content is copied into it
   mode_t mode_ = 0;          // the final permissions
+  std::string accessList_;   // the target's access list; empty: none
   uid_t uid_ = 0;            // the target's owner and group
   gid_t gid_ = 0;
   dev_t dev_ = 0;

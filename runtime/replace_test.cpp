@@ -1,7 +1,8 @@
 // Tests of the replacement of a file whole: failures to make the new file
 // beside the target, the targets that are written in place, the failures
 // that are the target's own open failures, the permissions of the new file
-// while it is written, and abandoning it.
+// while it is written, an access list that cannot be carried over, and
+// abandoning it.
 #include "runtime/replace.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/xattr.h>
 #include <sys/wait.h>
@@ -372,6 +374,44 @@ TEST_F(Replace, TheNewFileIsNeverMoreReadableThanTheTarget) {
     EXPECT_EQ(newFiles(sub), std::vector<std::string>{});
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped << ": the case with it did not run";
+}
+
+TEST_F(Replace, AnAccessListThatCannotBeCarriedOverKeepsTheTarget) {
+  // The target's access list shuts the user nobody out of a file that
+  // everyone else may read. Where the new file does not take the list, or
+  // the list cannot be read, the new file would let nobody in: the target
+  // stays as it was, with its list, and the failure names it.
+  struct Case {
+    const char* what;
+    std::vector<long> refused;  // the system calls that fail
+    int error;
+    std::string want;
+  };
+  const std::string target = path("T.CRD");
+  const Case cases[] = {
+      {"the new file refuses the list", {SYS_fsetxattr}, EOPNOTSUPP,
+       "commit: write: Operation not supported"},
+      {"the target's list cannot be read", {SYS_fgetxattr, SYS_lgetxattr, SYS_getxattr}, EIO,
+       "failure: input/output failure: open on file " + target + ": Input/output error"},
+  };
+  const std::string list = rttest::accessList(6, {{65534, 0}}, 4, 4, 4);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    put("T.CRD", "old\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    if (!rttest::giveAccessList(target, list))
+      GTEST_SKIP() << "the file system of the temporary directory takes no access list";
+    const ChildOutcome o = inChild([&] {
+      if (!rttest::refuseSystemCalls(c.refused, c.error))
+        throw Skip{std::string("cannot refuse system calls here: ") + std::strerror(errno)};
+      return replaceWith(target, "new\n");
+    });
+    if (o.skipped) GTEST_SKIP() << o.text;
+    EXPECT_EQ(o.text, c.want);
+    EXPECT_EQ(get("T.CRD"), "old\n");
+    EXPECT_EQ(rttest::accessListOf(target), list);
+    EXPECT_EQ(newFiles(), std::vector<std::string>{});
+  }
 }
 
 TEST_F(Replace, AbandonedOrFailedTheTargetStaysAsItWas) {

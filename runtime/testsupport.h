@@ -2,18 +2,27 @@
 // directory per test, the content of a file, the request that opens a
 // result file, an environment variable and a file-size limit set for a
 // while, a small file system in a child's own mount namespace and its
-// filling, the sanitizer the tests are built with. Used by tests only.
+// filling, access lists, system calls refused in a child, the sanitizer
+// the tests are built with. Used by tests only.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +30,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "runtime/testsanitizer.h"
 #include "runtime/units.h"
@@ -179,6 +189,86 @@ inline void fillDisk(const fs::path& dir, Fill what) {
     if (fd < 0) break;
     ::close(fd);
   }
+}
+
+// A named user's entry of an access list: permissions 4 read, 2 write,
+// 1 execute.
+struct NamedUser {
+  std::uint32_t uid;
+  unsigned perm;
+};
+
+// An access list as the system stores it in the attribute
+// system.posix_acl_access (version 2, entries of tag, permissions and id,
+// little-endian, in the order of their tags): the owner, the named users,
+// the group, the mask and the others.
+inline std::string accessList(unsigned owner, const std::vector<NamedUser>& users, unsigned group,
+                              unsigned mask, unsigned other) {
+  std::string out;
+  const auto put = [&out](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  };
+  const auto entry = [&put](std::uint32_t tag, unsigned perm, std::uint32_t id) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  };
+  constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
+  put(2, 4);
+  entry(0x01, owner, kNoId);
+  for (const NamedUser& u : users) entry(0x02, u.perm, u.uid);
+  entry(0x04, group, kNoId);
+  entry(0x10, mask, kNoId);
+  entry(0x20, other, kNoId);
+  return out;
+}
+
+// The access list of a file as the system gives it; empty when it has none.
+inline std::string accessListOf(const fs::path& file) {
+  std::string list(4096, '\0');
+  const ssize_t n = ::getxattr(file.c_str(), "system.posix_acl_access", list.data(), list.size());
+  list.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return list;
+}
+
+// Gives the file the access list, or its directory the default list for
+// new files (`name` "system.posix_acl_default"); false, with errno set,
+// where its file system takes none (ENOTSUP).
+inline bool giveAccessList(const fs::path& file, const std::string& list,
+                           const char* name = "system.posix_acl_access") {
+  return ::setxattr(file.c_str(), name, list.data(), list.size(), 0) == 0;
+}
+
+// For a child process that is thrown away afterwards (and the programs it
+// starts): each system call of `calls` (SYS_fsetxattr, say) fails from now
+// on with `error` without reaching the system, as a file system that
+// refuses it would fail it. False, with errno set, where the machine does
+// not allow it.
+inline bool refuseSystemCalls(const std::vector<long>& calls, int error) {
+#if defined(__x86_64__)
+  constexpr __u32 arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  constexpr __u32 arch = AUDIT_ARCH_AARCH64;
+#else
+  constexpr __u32 arch = 0;
+  errno = ENOSYS;
+  return false;
+#endif
+  std::vector<sock_filter> filter = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+  };
+  for (long call : calls) {
+    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(call), 0, 1));
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K,
+                              SECCOMP_RET_ERRNO | (static_cast<__u32>(error) & SECCOMP_RET_DATA)));
+  }
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 }  // namespace rttest

@@ -29,7 +29,8 @@ constexpr std::size_t kReadAheadSize = 1 << 16;
 
 enum class LastOp { None, Read, Write };
 
-constexpr int kNoWriter = -1;  // no unit (takeTurn)
+constexpr int kNoWriter = -1;       // no unit (takeTurn)
+constexpr int kConsoleWriter = -2;  // the console: unit 6 while no file is connected to it
 
 struct Unit {
   FILE* file = nullptr;
@@ -68,6 +69,9 @@ struct UnitTable {
   // The unit that wrote last; kNoWriter at the start and once a unit is
   // closed, whose number may come back with another file (takeTurn).
   int lastWriter = kNoWriter;
+  // The console as one of the writers on a file (takeTurn): identified by
+  // the file of descriptor 1 while it is standard output (identifyConsole).
+  Unit console;
 };
 
 UnitTable& table() {
@@ -201,6 +205,17 @@ int closeFile(int unit, Disp disp, std::string& operation) {
 
 bool isConsole(int unit) { return unit == kConsoleIn || unit == kConsoleOut; }
 
+// Takes the identity of the console's file: that of descriptor 1 while the
+// console is standard output, none while it is redirected. Renewed at every
+// open, before which no unit can share its file.
+void identifyConsole() {
+  UnitTable& t = table();
+  struct stat sb {};
+  t.console.identified = t.out == &std::cout && ::fstat(1, &sb) == 0;
+  t.console.dev = sb.st_dev;
+  t.console.ino = sb.st_ino;
+}
+
 void flushConsole() {
   std::ostream& out = *table().out;
   out.flush();
@@ -215,15 +230,15 @@ bool writeOnOneFile(const Unit& a, const Unit& b) {
 }
 
 // Units that write on one file (a standard stream, a FIFO or a device
-// named for two purposes) each have a buffer of their own. Before a unit
-// writes after another one, every other unit on its file passes on what it
-// holds, so the records reach the file in the order in which they were
-// written. (The console is passed on only when a unit is opened on it,
-// shareConsole: what the program wrote there goes first.)
+// named for two purposes), and the console with them, each have a buffer
+// of their own. Before a unit or the console writes after another one,
+// every other writer on its file passes on what it holds, so the records
+// reach the file in the order in which they were written.
 void takeTurn(int unit, const Unit& self) {
   UnitTable& t = table();
   if (t.lastWriter == unit) return;
   t.lastWriter = unit;
+  if (unit != kConsoleWriter && writeOnOneFile(t.console, self)) flushConsole();
   for (auto& [number, u] : t.units) {
     if (number == unit || u.last != LastOp::Write || !writeOnOneFile(u, self)) continue;
     if (std::fflush(u.file) != 0) {
@@ -348,6 +363,7 @@ int openUnit(int unit, const std::string& path, const OpenRequest& req) {
   std::setvbuf(u.file, u.buffer.get(), _IOFBF, kBufferSize);
   table().lastNames[unit] = displayName(u);
   table().units[unit] = std::move(u);
+  identifyConsole();
   return 0;
 }
 
@@ -582,6 +598,7 @@ namespace {
 void writeText(int unit, std::string_view text, bool lineEnd) {
   Unit* u = findUnit(unit);
   if (u == nullptr && unit == kConsoleOut) {
+    takeTurn(kConsoleWriter, table().console);
     std::ostream& out = *table().out;
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (lineEnd) out.put('\n');
@@ -660,7 +677,10 @@ void flushAll() {
   if (failure != 0) throw IoFailure(failedName, "write", std::strerror(failure));
 }
 
-void setConsoleOutput(std::ostream* out) { table().out = out != nullptr ? out : &std::cout; }
+void setConsoleOutput(std::ostream* out) {
+  table().out = out != nullptr ? out : &std::cout;
+  identifyConsole();
+}
 void setConsoleInput(std::istream* in) { table().in = in != nullptr ? in : &std::cin; }
 
 bool resultUnit(int unit) {

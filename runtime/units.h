@@ -13,7 +13,9 @@
 // part of it (fileNameOf).
 // Several units that write on one file (a standard stream, a FIFO or a
 // device named for two purposes) deliver their records to it in the order
-// in which they were written, whichever unit wrote them.
+// in which they were written, whichever unit wrote them; the console (unit
+// 6 while no file is connected to it) is one of them on the file of
+// standard output.
 //
 // Failures: openUnit and the *Iostat calls return a status (0 success).
 // readRecord returns kIoEnd at end of file. Every other call that fails

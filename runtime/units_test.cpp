@@ -10,11 +10,13 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -586,6 +588,92 @@ TEST_F(Units, UnitsOnOneFileKeepTheOrderOfTheirRecords) {
   EXPECT_EQ(get("other.txt"), "x1\nx2\n");
 }
 
+TEST_F(Units, TheConsoleTakesTurnsWithTheUnitsOnItsFile) {
+  // A unit on the console's own file (the message file named as standard
+  // output, however it is named, or as standard error when both are that
+  // file): the records of the unit and of the console come out in the
+  // order in which they were written, whether the console is a file, a
+  // pipe or a terminal.
+  enum class Console { File, Pipe, Terminal };
+  struct Case {
+    Console console;
+    std::string name;  // of the unit's file
+  };
+  const char* const kinds[] = {"a file", "a pipe", "a terminal"};
+  std::vector<Case> cases;
+  for (Console console : {Console::File, Console::Pipe, Console::Terminal})
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", "/dev/stderr"})
+      cases.push_back({console, name});
+  cases.push_back({Console::File, path("console.txt")});
+  const std::pair<int, const char*> writes[] = {{6, "c1"}, {97, "m1"}, {6, "c2"}, {6, "c3"},
+                                                {97, "m2"}, {97, "m3"}, {6, "c4"}};
+  std::string skipped;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(kinds[static_cast<int>(c.console)]) + ", the unit on " + c.name);
+    // The console's descriptor for the child, and the one the test reads.
+    int console = -1;
+    int reader = -1;
+    if (c.console == Console::File) {
+      console = ::open(path("console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } else if (c.console == Console::Pipe) {
+      int fds[2] = {-1, -1};
+      ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+      reader = fds[0];
+      console = fds[1];
+    } else {
+      reader = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      const char* terminal = reader >= 0 && ::grantpt(reader) == 0 && ::unlockpt(reader) == 0
+                                 ? ::ptsname(reader)
+                                 : nullptr;
+      if (terminal != nullptr) console = ::open(terminal, O_RDWR | O_NOCTTY | O_CLOEXEC);
+      termios raw {};
+      if (console < 0 || ::tcgetattr(console, &raw) != 0) {
+        if (reader >= 0) ::close(reader);
+        skipped = "no terminal can be made here";
+        continue;
+      }
+      ::cfmakeraw(&raw);  // the bytes as written, no CR added
+      ::tcsetattr(console, TCSANOW, &raw);
+    }
+    ASSERT_GE(console, 0);
+    std::cout.flush();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int code = 0;
+      try {
+        if (::dup2(console, 1) < 0 || ::dup2(console, 2) < 0) ::_exit(2);
+        rt::resetUnits();
+        rt::setConsoleOutput(nullptr);
+        if (rt::openUnit(97, c.name) != 0) ::_exit(3);
+        for (const auto& [unit, text] : writes) rt::writeRecord(unit, text);
+        rt::flushAll();
+      } catch (...) {
+        code = 4;
+      }
+      ::_exit(code);
+    }
+    ::close(console);
+    std::string got;
+    if (reader >= 0) {
+      // Read until the child is gone: the end of the pipe, or EIO from a
+      // terminal that nobody holds any more.
+      char buf[256];
+      for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;)
+        got.append(buf, static_cast<std::size_t>(n));
+      ::close(reader);
+    }
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    if (c.console == Console::File) got = get("console.txt");
+    EXPECT_EQ(got, "c1\nm1\nc2\nc3\nm2\nm3\nc4\n");
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped << ": the terminal cases did not run";
+}
+
 TEST_F(Units, LargeFilesAreFast) {
   const auto start = std::chrono::steady_clock::now();
   const std::string rec =
@@ -1117,6 +1205,77 @@ TEST_F(ResultFiles, DirectoriesThatRefuseANewFileOrTheReplacement) {
   EXPECT_EQ(statOf(path("closed/T.CRD")).st_ino, closedInode);
   EXPECT_EQ(names("sticky"), std::vector<std::string>{"T.CRD"});
   EXPECT_EQ(names("closed"), std::vector<std::string>{"T.CRD"});
+}
+
+TEST_F(ResultFiles, AccessListsAreKept) {
+  // A replaced file keeps its access list, and with it the users it shuts
+  // out or lets in; a file without one gets none, not even the one that
+  // its directory's default list gives a new file. A file with another
+  // hard link is copied into and keeps its own.
+  struct Case {
+    const char* what;
+    mode_t mode;
+    int nobody;        // the named user's permissions; -1: the file has no list
+    bool defaultList;  // the directory gives new files a list that lets nobody in
+    bool hardLink;
+    bool nobodyReads;  // afterwards
+  };
+  const Case cases[] = {
+      {"a 0644 file whose list shuts nobody out", 0644, 0, false, false, false},
+      {"a 0640 file whose list lets nobody read", 0640, 4, false, false, true},
+      {"a 02660 file whose list lets nobody write", 02660, 6, false, false, true},
+      {"a 0640 file without a list, its directory has a default list", 0640, -1, true, false,
+       false},
+      {"a 0640 file with another hard link whose list lets nobody read", 0640, 4, false, true,
+       true},
+  };
+  fs::permissions(dir_, fs::perms::all);  // the way in for nobody
+  const std::string lets = rttest::accessList(6, {{65534, 6}}, 4, 6, 0);
+  bool nobodyChecked = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string sub = c.what;
+    fs::create_directories(dir_ / sub);
+    if (c.defaultList &&
+        !rttest::giveAccessList(dir_ / sub, lets, "system.posix_acl_default")) {
+      GTEST_SKIP() << "the file system of the temporary directory takes no access list";
+    }
+    const std::string name = path(sub + "/T.CRD");
+    put(sub + "/T.CRD", "old\n");
+    ASSERT_EQ(::chmod(name.c_str(), c.mode), 0);
+    // A file made in a directory with a default list has a list from it.
+    ::removexattr(name.c_str(), "system.posix_acl_access");
+    if (c.nobody >= 0 &&
+        !rttest::giveAccessList(name, rttest::accessList(6, {{65534, static_cast<unsigned>(c.nobody)}},
+                                                         (c.mode >> 3) & 7, (c.mode >> 3) & 7,
+                                                         c.mode & 7))) {
+      GTEST_SKIP() << "the file system of the temporary directory takes no access list";
+    }
+    if (c.hardLink) fs::create_hard_link(name, path(sub + "/LINK"));
+    const struct stat before = statOf(name);
+    const std::string list = rttest::accessListOf(name);
+    ASSERT_EQ(list.empty(), c.nobody < 0);
+
+    writeResult(name, {"new"});
+    const struct stat after = statOf(name);
+    EXPECT_EQ(get(sub + "/T.CRD"), "new\n");
+    EXPECT_EQ(after.st_ino == before.st_ino, c.hardLink);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(rttest::accessListOf(name), list);
+    int status = -1;
+    const auto opens = [&name] {
+      const int fd = ::open(name.c_str(), O_RDONLY);
+      if (fd >= 0) ::close(fd);
+      return fd >= 0;
+    };
+    if (runAsNobody(opens, status)) {
+      EXPECT_EQ(status == 0, c.nobodyReads);
+    } else {
+      nobodyChecked = false;
+    }
+  }
+  if (!nobodyChecked)
+    GTEST_SKIP() << "the lists were compared; reading as nobody needs root and the user nobody";
 }
 
 }  // namespace
