@@ -2,6 +2,8 @@
 // keyword input file gives the open-failure block and a one-line usage.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -78,5 +80,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"NoArgument", {}, 1, kNoFileBlock, kUsageLine},
                       Case{"BlankArgument", {" "}, 1, kNoFileBlock, kUsageLine}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// Standard output and error on one file: the usage line comes after the
+// block, as on a terminal.
+TEST(Usage, LineFollowsTheBlockOnOneStream) {
+  const RunDir dir("usage_one_stream");
+  const e2e::RunResult r = e2e::run(dir, {}, [] { ::dup2(1, 2); });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kNoFileBlock + kUsageLine);
+  EXPECT_EQ(r.err, "");
+}
 
 }  // namespace
