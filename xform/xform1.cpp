@@ -29,6 +29,7 @@
 #include "frame/widths.h"
 #include "optcheck/ckopt.h"
 #include "runtime/format.h"
+#include "runtime/process.h"
 #include "runtime/text.h"
 #include "runtime/textindex.h"
 #include "runtime/units.h"
@@ -39,6 +40,7 @@
 #include "xform/helmcodes.h"
 #include "xform/helmtr.h"
 #include "xform/hminpi.h"
+#include "xform/usage.h"
 
 namespace {
 
@@ -275,13 +277,34 @@ void checkFileNames() {
   CKFLNA(keys);
 }
 
+// Reads the keyword input file that the command line names. A command line
+// that names none fails like a name that cannot be opened (the open-failure
+// block, exit status 1), and the one-line usage follows on standard error.
+void readKeywordFile() {
+  if (!noKeywordFile()) {
+    READINPF("", inpKey);
+    return;
+  }
+  try {
+    READINPF("", inpKey);
+  } catch (const rt::ProgramExit&) {
+    writeUsageLine();
+    throw;
+  }
+}
+
 }  // namespace
 
 void XFORM1() {
+  // -h or --help: the usage alone, exit status 0.
+  if (usageAsked()) {
+    writeUsage();
+    return;
+  }
   // Start of the run: timers, keyword list, system files, constants, banner.
   CPUBEG(-1);
   INPKINIT(inpKey);
-  READINPF("", inpKey);
+  readKeywordFile();
   checkFileNames();
   OPNSYS();
   DEFCON(1);
