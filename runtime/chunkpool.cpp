@@ -371,13 +371,16 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, int threads, T
   // the job set up: they take chunks at once.
   const int asked = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(threads))) - 1;
   const int awake = std::min(asked, nWorkers_);
+  Clock::time_point started = Clock::now();
   for (int k = 0; k < awake; ++k) workers_[static_cast<std::size_t>(k)].go.store(job);
   for (int k = 0; k < awake; ++k) {
     Worker& w = workers_[static_cast<std::size_t>(k)];
     if (w.sleeping.load()) w.go.notify_one();
   }
-  if (asked > nWorkers_ && nWorkers_ < maxWorkers_) startWorkers(asked, job);
-  const Clock::time_point started = Clock::now();
+  if (asked > nWorkers_ && nWorkers_ < maxWorkers_) {
+    startWorkers(asked, job);
+    started = Clock::now();
+  }
   help(job);
   if (done_.load(std::memory_order_acquire) == nChunks) return;
   // The workers' chunks, if they run, end within about as long as the
