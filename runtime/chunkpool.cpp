@@ -193,6 +193,7 @@ struct alignas(64) ChunkPool::Worker {
   std::atomic<std::uint32_t> go{0};        // the last job it was asked to help with
   std::atomic<std::uint32_t> sleeping{0};  // it sleeps on go
   ChunkPool* pool = nullptr;
+  std::uint32_t before = 0;  // a job number before its first (set before it starts)
   pthread_t thread{};
 };
 
@@ -202,37 +203,50 @@ ChunkPool::ChunkPool(int threads, bool followMachine) noexcept {
   int wanted = threads < 1 ? 0 : (threads > kMaxThreads ? kMaxThreads : threads) - 1;
   share_ = ThreadShare(1, followMachine);
   if (wanted == 0) return;
-  const std::size_t stack = workerStack();
+  stack_ = workerStack();
   const std::size_t spare = spareAddressSpace();
   if (spare != SIZE_MAX) {
     // Under a limit every worker's stack counts in full, and so would the
     // malloc arena that the C library would give each worker (tens of MiB
     // reserved): the workers allocate from the program's own arena instead,
-    // and the pool takes a small share of what is left.
+    // and the pool takes a small share of what is left now, whenever it
+    // starts them.
 #ifdef M_ARENA_MAX
     ::mallopt(M_ARENA_MAX, 1);
 #endif
-    const std::size_t perWorker = stack + static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t perWorker = stack_ + static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     wanted = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(wanted),
                                                     spare / kShareOfSpare / perWorker));
     if (wanted == 0) return;
   }
   workers_.reset(new (std::nothrow) Worker[static_cast<std::size_t>(wanted)]);
   if (!workers_) return;
+  maxWorkers_ = wanted;
+  share_ = ThreadShare(maxWorkers_ + 1, followMachine);
+}
+
+void ChunkPool::startWorkers(int wanted, std::uint32_t job) {
   pthread_attr_t attr;
-  if (::pthread_attr_init(&attr) != 0) return;
-  ::pthread_attr_setstacksize(&attr, stack);
+  if (::pthread_attr_init(&attr) != 0) {
+    maxWorkers_ = nWorkers_;
+    return;
+  }
+  ::pthread_attr_setstacksize(&attr, stack_);
   sigset_t previous;
   blockProcessSignals(previous);
-  for (int k = 0; k < wanted; ++k) {
-    Worker& w = workers_[static_cast<std::size_t>(k)];
+  while (nWorkers_ < wanted) {
+    Worker& w = workers_[static_cast<std::size_t>(nWorkers_)];
     w.pool = this;
-    if (::pthread_create(&w.thread, &attr, &ChunkPool::start, &w) != 0) break;
-    ++nWorkers_;  // run with the threads that did start
+    w.before = job - 1;
+    w.go.store(job, std::memory_order_relaxed);
+    if (::pthread_create(&w.thread, &attr, &ChunkPool::start, &w) != 0) {
+      maxWorkers_ = nWorkers_;  // run with the threads that did start
+      break;
+    }
+    ++nWorkers_;
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   ::pthread_attr_destroy(&attr);
-  share_ = ThreadShare(nWorkers_ + 1, followMachine);
 }
 
 ChunkPool::~ChunkPool() {
@@ -268,10 +282,16 @@ int ChunkPool::threadsAsked(const char* value, std::string& warning) {
   while (end > begin && blank(end[-1])) --end;
   if (begin == end) return 0;  // empty, or blanks alone
   bool number = true;
-  long long threads = 0;
+  long long threads = 0;  // kMaxThreads + 1 for any larger number
   for (const char* c = begin; c < end && number; ++c) {
     number = *c >= '0' && *c <= '9';
-    threads = std::min<long long>(10 * threads + (*c - '0'), kMaxThreads);
+    threads = std::min<long long>(10 * threads + (*c - '0'), kMaxThreads + 1);
+  }
+  if (number && threads > kMaxThreads) {
+    warning = std::string("XFORM1_THREADS=\"") + value + "\" is more than " +
+              std::to_string(kMaxThreads) + ": the program uses " + std::to_string(kMaxThreads) +
+              " threads";
+    return kMaxThreads;
   }
   if (number && threads >= 1) return static_cast<int>(threads);
   warning = std::string("XFORM1_THREADS=\"") + value +
@@ -303,7 +323,7 @@ int ChunkPool::threadsFor(std::size_t work) {
       share_.looked(now, machineSource.load(std::memory_order_relaxed)(), awake);
     }
   }
-  return share_.threadsFor(work);
+  return std::min(share_.threadsFor(work), maxWorkers_ + 1);
 }
 
 void ThreadShare::looked(Clock::time_point now, Machine machine, int own) {
@@ -347,13 +367,19 @@ void ChunkPool::runPiece(std::size_t base, std::uint32_t nChunks, int threads, T
   claim_.store(std::uint64_t{job} << 32, std::memory_order_release);
 
   // Workers asked: as many as the job has chunks besides one of the
-  // caller's, within its threads.
-  const int wake = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(threads))) - 1;
-  const Clock::time_point started = Clock::now();
-  for (int k = 0; k < wake; ++k) workers_[static_cast<std::size_t>(k)].go.store(job);
-  for (int k = 0; k < wake; ++k) {
+  // caller's, within its threads. Those not started yet start now, with
+  // the job set up: they take chunks at once.
+  const int asked = static_cast<int>(std::min(nChunks, static_cast<std::uint32_t>(threads))) - 1;
+  const int awake = std::min(asked, nWorkers_);
+  Clock::time_point started = Clock::now();
+  for (int k = 0; k < awake; ++k) workers_[static_cast<std::size_t>(k)].go.store(job);
+  for (int k = 0; k < awake; ++k) {
     Worker& w = workers_[static_cast<std::size_t>(k)];
     if (w.sleeping.load()) w.go.notify_one();
+  }
+  if (asked > nWorkers_ && nWorkers_ < maxWorkers_) {
+    startWorkers(asked, job);
+    started = Clock::now();
   }
   help(job);
   if (done_.load(std::memory_order_acquire) == nChunks) return;
@@ -410,7 +436,7 @@ void* ChunkPool::start(void* worker) {
 }
 
 void ChunkPool::work(Worker& self) {
-  std::uint32_t seen = 0;
+  std::uint32_t seen = self.before;
   for (;;) {
     std::uint32_t job = 0;
     const auto asked = [&self, &job, seen] {

@@ -16,6 +16,10 @@
 // itself and waits only for those that a worker has taken, never for a
 // worker that took none. Which threads take part never changes a result.
 //
+// A worker is started only when a job is given more threads than the pool
+// has started (by the calling thread, as the job begins), and kept from
+// then on: a run whose jobs never get more than one thread starts none.
+//
 // How many threads a job uses (ThreadShare decides): a pool made with a
 // number of threads, as XFORM1_THREADS sets it for the program, uses them
 // for every job of as many chunks. The program's pool otherwise follows the
@@ -107,9 +111,10 @@ class ChunkPool {
 
   // A pool of `threads` threads in all, the calling thread included, that
   // every job of as many chunks uses: a pool of 1 starts no thread. A
-  // thread that the system refuses, or that does not fit in the address
-  // space left under a limit of the process, leaves a smaller pool; so
-  // does a lack of memory for the pool itself.
+  // thread that does not fit in the address space left under a limit of
+  // the process when the pool is made leaves a smaller pool; so does a
+  // lack of memory for the pool itself, and a thread that the system
+  // refuses (the job that asked for it runs with the threads started).
   explicit ChunkPool(int threads) noexcept;
   // A pool of at most `threads` threads that follows the machine
   // (followMachine true) as the program's pool does, or one as above.
@@ -124,9 +129,10 @@ class ChunkPool {
   static ChunkPool& shared();
 
   // The threads that XFORM1_THREADS asks for: the positive integer of
-  // `value` (blanks around it allowed; at most kMaxThreads), 0 where it is
-  // unset (null), empty or blank. Any other value gives 0 and, in `warning`, the
-  // line for the user that says so (otherwise `warning` is left empty).
+  // `value` (blanks around it allowed), 0 where it is unset (null), empty
+  // or blank. A larger integer than kMaxThreads gives kMaxThreads, any other
+  // value 0, and either one, in `warning`, the line for the user that says
+  // so (otherwise `warning` is left empty).
   static constexpr int kMaxThreads = 1024;
   static int threadsAsked(const char* value, std::string& warning);
   // The program's setting, read from the environment once per process; the
@@ -137,8 +143,11 @@ class ChunkPool {
   // nullptr restores the system's own.
   static void setMachineSource(ThreadShare::Machine (*source)());
 
-  // Threads of the pool, the calling thread included.
-  int threads() const { return nWorkers_ + 1; }
+  // Threads of the pool, the calling thread included: the workers started
+  // and those it may still start.
+  int threads() const { return maxWorkers_ + 1; }
+  // Workers started so far.
+  int workersStarted() const { return nWorkers_; }
 
   // The threads, the calling thread included, that a job of `work` (in
   // the unit of ThreadShare) would use now, from 1 to threads(); of many
@@ -152,7 +161,7 @@ class ChunkPool {
   template <class Body>
   void run(std::size_t nChunks, Body&& body, std::size_t work = kAnyWork) {
     if (nChunks == 0) return;
-    if (nChunks == 1 || nWorkers_ == 0) {
+    if (nChunks == 1 || maxWorkers_ == 0) {
       for (std::size_t c = 0; c < nChunks; ++c) body(c);
       return;
     }
@@ -169,14 +178,19 @@ class ChunkPool {
   // One job of at most kMaxPiece chunks, from chunk `base` on, with at most
   // `threads` threads.
   void runPiece(std::size_t base, std::uint32_t nChunks, int threads, Task task, void* ctx);
+  // Starts workers until `wanted` are started, fewer where the system
+  // refuses one (the pool then keeps those it has), for job `job`.
+  void startWorkers(int wanted, std::uint32_t job);
   static void* start(void* worker);
   void work(Worker& self);
   // Takes and runs chunks of job `job` while it has any.
   void help(std::uint32_t job);
   // Keeps the failure of a chunk when no earlier chunk has failed.
   void fail(std::size_t chunk, std::exception_ptr failure);
-  std::unique_ptr<Worker[]> workers_;
-  int nWorkers_ = 0;
+  std::unique_ptr<Worker[]> workers_;  // maxWorkers_ of them
+  int maxWorkers_ = 0;
+  int nWorkers_ = 0;  // the first ones, started
+  std::size_t stack_ = 0;  // of a worker, in bytes
 
   // The current job. claim_ holds the job number (high half) and the next
   // chunk to hand out (low half): a chunk is taken by moving it on while

@@ -2,9 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <iterator>
 
 #include <algorithm>
 #include <atomic>
@@ -258,27 +269,32 @@ std::size_t threadsOfJob(ChunkPool& pool, std::size_t work) {
   return seen.size();
 }
 
+// Two looks of `pool` at the fake machine where `running` threads run.
+void afterALook(ChunkPool& pool, int running) {
+  fakeRunning.store(running);
+  for (int look = 0; look < 2; ++look) {
+    std::this_thread::sleep_for(ThreadShare::kLookEvery + std::chrono::milliseconds(1));
+    pool.threadsNow();
+  }
+}
+
+// Pools that follow the fake machine while they live.
+struct FakeMachine {
+  FakeMachine() { ChunkPool::setMachineSource(fakeMachine); }
+  ~FakeMachine() { ChunkPool::setMachineSource(nullptr); }
+};
+
 TEST(ChunkPool, PoolThatFollowsTheMachineTakesItsShareForTheJobsWork) {
   // The machine seen anew after each pause: crowded, a job runs on the
   // caller alone; free, a job of much work uses every thread and a job of
   // little work few (ThreadShare's own test follows the rule case by case).
-  struct Restore {
-    ~Restore() { ChunkPool::setMachineSource(nullptr); }
-  } restore;
-  ChunkPool::setMachineSource(fakeMachine);
+  const FakeMachine machine;
   ChunkPool pool(8, true);
   if (pool.threads() < 8) {
-    GTEST_SKIP() << "the system started only " << pool.threads() << " threads";
+    GTEST_SKIP() << "the system allows only " << pool.threads() << " threads";
   }
   const std::size_t little = 2 * ThreadShare::kWorkPerThread;
-  // Two looks at a machine where `running` threads run.
-  const auto afterALook = [&pool](int running) {
-    fakeRunning.store(running);
-    for (int look = 0; look < 2; ++look) {
-      std::this_thread::sleep_for(ThreadShare::kLookEvery + std::chrono::milliseconds(1));
-      pool.threadsNow();
-    }
-  };
+  const auto afterALook = [&pool](int running) { ::afterALook(pool, running); };
   afterALook(100);
   EXPECT_EQ(pool.threadsNow(), 1);
   EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
@@ -291,6 +307,131 @@ TEST(ChunkPool, PoolThatFollowsTheMachineTakesItsShareForTheJobsWork) {
   EXPECT_EQ(workers->handles.size(), 7u);
   afterALook(100);
   EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
+}
+
+TEST(ChunkPool, WorkerStartsWhenAJobIsFirstGivenItsThread) {
+  // A machine where no processor is free: jobs run on the caller, and no
+  // worker is started. Once processors are free, a job of little work
+  // starts one worker, a job of much work the rest, and they all take
+  // chunks; the machine crowded again, the workers are kept.
+  const FakeMachine machine;
+  ChunkPool pool(8, true);
+  if (pool.threads() < 8) {
+    GTEST_SKIP() << "the system allows only " << pool.threads() << " threads";
+  }
+  EXPECT_EQ(pool.workersStarted(), 0);
+  afterALook(pool, 100);
+  for (int job = 0; job < 20; ++job) {
+    EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
+    EXPECT_EQ(threadsOfJob(pool, 100 * ThreadShare::kWorkPerThread), 1u);
+  }
+  EXPECT_EQ(pool.workersStarted(), 0);
+  EXPECT_EQ(pool.threads(), 8);
+
+  afterALook(pool, 1);
+  EXPECT_LE(threadsOfJob(pool, 2 * ThreadShare::kWorkPerThread), 2u);
+  EXPECT_EQ(pool.workersStarted(), 1);
+  const std::optional<PoolThreads> workers = workersOf(pool);
+  ASSERT_TRUE(workers) << "the pool's threads did not all take a chunk";
+  EXPECT_EQ(workers->handles.size(), 7u);
+  EXPECT_EQ(std::set<pid_t>(workers->ids.begin(), workers->ids.end()).size(), 7u);
+  EXPECT_EQ(pool.workersStarted(), 7);
+
+  afterALook(pool, 100);
+  EXPECT_EQ(threadsOfJob(pool, ChunkPool::kAnyWork), 1u);
+  EXPECT_EQ(pool.workersStarted(), 7);
+  afterALook(pool, 1);
+  const std::optional<PoolThreads> again = workersOf(pool);
+  ASSERT_TRUE(again) << "the pool's threads did not all take a chunk";
+  EXPECT_EQ(std::set<pid_t>(again->ids.begin(), again->ids.end()),
+            std::set<pid_t>(workers->ids.begin(), workers->ids.end()));
+}
+
+TEST(ChunkPool, PoolOfSetThreadsStartsThemAsJobsAskForThem) {
+  // A job of n chunks asks for n - 1 workers, within the pool's threads.
+  ChunkPool pool(8);
+  EXPECT_EQ(pool.threads(), 8);
+  const struct {
+    std::size_t nChunks;
+    int started;
+  } steps[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {2, 2}, {64, 7}, {3, 7}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::to_string(step.nChunks) + " chunks");
+    std::vector<int> calls(step.nChunks, 0);
+    pool.run(calls.size(), [&calls](std::size_t c) { ++calls[c]; });
+    for (int n : calls) ASSERT_EQ(n, 1);
+    EXPECT_EQ(pool.workersStarted(), step.started);
+    EXPECT_EQ(pool.threads(), 8);
+  }
+}
+
+// Makes the system refuse any new thread of the calling process from now on
+// (seccomp): clone3 is not there, so the C library falls back to clone,
+// which fails with EAGAIN for a thread. False where the filter cannot be
+// installed.
+bool refuseThreads() {
+#if defined(__x86_64__)
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+      // The low half of the flags (the machine is little-endian).
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+  return false;
+#endif
+}
+
+TEST(ChunkPool, JobRunsWithTheThreadsStartedWhenTheSystemRefusesMore) {
+  // In a child process: a pool of 8 starts one worker for a job of two
+  // chunks; then the system refuses threads. The next jobs run every chunk
+  // once on the caller and that worker, and the pool keeps to them.
+  constexpr int kNoFilter = 125;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int failed = 0;
+    {
+      ChunkPool pool(8);
+      std::vector<std::atomic<int>> calls(64);
+      pool.run(2, [&calls](std::size_t c) { ++calls[c]; });
+      if (pool.workersStarted() != 1) failed |= 1;
+      if (!refuseThreads()) ::_exit(kNoFilter);
+      for (int job = 0; job < 20; ++job) {
+        std::mutex mutex;
+        std::set<std::thread::id> seen;
+        for (auto& n : calls) n.store(0);
+        pool.run(calls.size(), [&](std::size_t c) {
+          ++calls[c];
+          const std::lock_guard<std::mutex> lock(mutex);
+          seen.insert(std::this_thread::get_id());
+        });
+        for (const auto& n : calls) failed |= n.load() != 1 ? 2 : 0;
+        if (seen.size() > 2) failed |= 4;
+        if (pool.workersStarted() != 1 || pool.threads() != 2) failed |= 8;
+        if (pool.threadsNow() != 2) failed |= 16;
+      }
+    }
+    ::_exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  if (WEXITSTATUS(status) == kNoFilter) GTEST_SKIP() << "a seccomp filter cannot be installed here";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: workers started before, 2: a chunk not run once, 4: more threads than started, "
+         "8: the pool's count, 16: the threads of a job";
 }
 
 TEST(ThreadShare, JobGetsItsShareOfTheFreeProcessorsAndAThreadPerWork) {
@@ -471,29 +612,57 @@ TEST(ChunkPool, SignalsToTheProcessAreTakenByTheCallingThread) {
 }
 
 TEST(ChunkPool, ThreadsAskedByTheEnvironment) {
-  // 0: the program chooses; a value not taken is told in one line naming
-  // the variable and its value.
+  // 0: the program chooses; a value not taken, or one above the most
+  // threads, is told in one line naming the variable and its value.
+  enum Told { kNothing, kNotTaken, kCapped };
   const struct {
     const char* value;
     int threads;
-    bool warned;
+    Told told;
   } cases[] = {
-      {nullptr, 0, false}, {"", 0, false},     {"3", 3, false},    {"1", 1, false},
-      {"12", 12, false},   {"007", 7, false},  {"1 ", 1, false},   {" 4", 4, false},
-      {"\t2\t ", 2, false}, {"99999999999", ChunkPool::kMaxThreads, false},
-      {"0", 0, true},      {"-2", 0, true},    {"+2", 0, true},    {"four", 0, true},
-      {"4x", 0, true},     {"4 4", 0, true},   {" ", 0, false},     {"1.5", 0, true},
+      {nullptr, 0, kNothing},
+      {"", 0, kNothing},
+      {" ", 0, kNothing},
+      {"3", 3, kNothing},
+      {"1", 1, kNothing},
+      {"12", 12, kNothing},
+      {"007", 7, kNothing},
+      {"1 ", 1, kNothing},
+      {" 4", 4, kNothing},
+      {"\t2\t ", 2, kNothing},
+      {"1024", 1024, kNothing},
+      {"0001024", 1024, kNothing},
+      {"1025", 1024, kCapped},
+      {" 5000\t", 1024, kCapped},
+      {"99999999999999999999999999", 1024, kCapped},
+      {"0", 0, kNotTaken},
+      {"000", 0, kNotTaken},
+      {"-2", 0, kNotTaken},
+      {"+2", 0, kNotTaken},
+      {"four", 0, kNotTaken},
+      {"4x", 0, kNotTaken},
+      {"5000x", 0, kNotTaken},
+      {"4 4", 0, kNotTaken},
+      {"1.5", 0, kNotTaken},
   };
+  static_assert(ChunkPool::kMaxThreads == 1024);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value == nullptr ? "unset" : std::string("\"") + c.value + "\"");
     std::string warning = "left from before";
     EXPECT_EQ(ChunkPool::threadsAsked(c.value, warning), c.threads);
-    if (c.warned) {
-      EXPECT_EQ(warning, std::string("XFORM1_THREADS=\"") + c.value +
-                             "\" is not a positive integer: the program chooses the number of "
-                             "threads");
-    } else {
-      EXPECT_EQ(warning, "");
+    const std::string named = c.value == nullptr ? "" : std::string("XFORM1_THREADS=\"") + c.value;
+    switch (c.told) {
+      case kNothing:
+        EXPECT_EQ(warning, "");
+        break;
+      case kNotTaken:
+        EXPECT_EQ(warning, named +
+                               "\" is not a positive integer: the program chooses the number of "
+                               "threads");
+        break;
+      case kCapped:
+        EXPECT_EQ(warning, named + "\" is more than 1024: the program uses 1024 threads");
+        break;
     }
   }
 }
