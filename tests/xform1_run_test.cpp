@@ -290,12 +290,13 @@ TEST_P(Xform1Run, ReportAndResultFiles) {
   EXPECT_EQ(dir.files(), want);
 }
 
-// Without an argument there is no keyword input file to open.
+// Without an argument there is no keyword input file to open: the block,
+// and the one-line usage on standard error.
 TEST(Xform1Run, NoArgument) {
   RunDir dir("no_argument");
   const e2e::RunResult result = e2e::run(dir, {});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, "Usage: xform1 KEYWORD_FILE   (xform1 --help for more)\n");
   EXPECT_EQ(e2e::maskClock(result.out),
             e2e::fileContent(e2e::dataDir() / "expected" / "no_argument" / "REPORT"));
   EXPECT_TRUE(dir.files().empty());
