@@ -213,8 +213,8 @@ TEST(Xform1Values, TransformedCoordinatesOnlyWhereTranslationsAreEstimated) {
       {"blank", "0001111", "", "XYZ", false, ""},
       // In the local system that is what the warning names.
       {"local", "0001111", "TRANSF.CRD", "NEU", true, kLocalWarning},
-      {"translations", "1110000", "TRANSF.CRD", "XYZ", true, "", true},
-      {"translations_existing", "1110000", "TRANSF.CRD", "XYZ", false, "", true},
+      {"translations", "1110000", "TRANSF.CRD", "XYZ", false, "", true},
+      {"translations_existing", "1110000", "TRANSF.CRD", "XYZ", true, "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
