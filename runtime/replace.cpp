@@ -212,9 +212,9 @@ int accessListOf(int dirFd, const std::string& base, std::string& list) {
   list.clear();
   const int fd = ::openat(dirFd, base.c_str(),
                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  const std::string path = dirFd == AT_FDCWD
-                               ? base
-                               : "/proc/self/fd/" + std::to_string(dirFd) + "/" + base;
+  std::string path;
+  if (fd < 0)
+    path = dirFd == AT_FDCWD ? base : "/proc/self/fd/" + std::to_string(dirFd) + "/" + base;
   const auto get = [&](void* value, std::size_t size) {
     return fd >= 0 ? ::fgetxattr(fd, kAccessList, value, size)
                    : ::lgetxattr(path.c_str(), kAccessList, value, size);

@@ -9,20 +9,21 @@
 // name, with owner access only; every step (the new file, the probe of the
 // permissions, the rename, the copy, the removal) acts relative to the
 // directory, at any depth. It is known to the process for removal on a
-// signal (registerTempFile) from before it exists. At the commit it gets the target's permissions (a new
-// target: those its creation would give it, 0666 less the umask or what
-// the directory's default access list gives, as an empty file made so
-// beside it shows) and, where the process may, its owner and group; a
-// replaced target's access list (system.posix_acl_access, read at begin)
-// goes with them, and a target without one leaves the new file none (not
-// even what the directory's default list gave it). A list that cannot be
-// read at begin is an input/output failure of the target; one that the new
-// file does not take fails the commit. Then the new file is synced and
-// renamed over the target. A target with other
-// hard links, or one whose directory refuses the rename (a sticky directory
-// and another owner), keeps its inode: the finished content is copied into
-// it once the disk has room for all of it, with signals held until the copy
-// is done.
+// signal (registerTempFile) from before it exists. At the commit it gets
+// the target's permissions (a new target: those its creation would give
+// it, 0666 less the umask or what the directory's default access list
+// gives, as an empty file made so beside it shows) and, where the process
+// may, its owner and group. A replaced target's access list
+// (system.posix_acl_access, read at begin) goes with them; a target
+// without one leaves the new file none, not even what the directory's
+// default list gave it. A list that cannot be read is an input/output
+// failure of the target at begin; one that the new file does not take
+// fails the commit. Then the new file is synced and renamed over the
+// target. A target with other hard links, or one whose directory refuses
+// the rename (a sticky directory and another owner), keeps its inode (and
+// its permissions and list): the finished content is copied into it once
+// the disk has room for all of it, with signals held until the copy is
+// done.
 //
 // Some targets are written where they stand, never beside (begin tells the
 // caller so): a file that is not a regular file (FIFO, device, socket), a

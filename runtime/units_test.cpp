@@ -1245,10 +1245,10 @@ TEST_F(ResultFiles, AccessListsAreKept) {
     ASSERT_EQ(::chmod(name.c_str(), c.mode), 0);
     // A file made in a directory with a default list has a list from it.
     ::removexattr(name.c_str(), "system.posix_acl_access");
+    const unsigned group = (c.mode >> 3) & 7;
     if (c.nobody >= 0 &&
         !rttest::giveAccessList(name, rttest::accessList(6, {{65534, static_cast<unsigned>(c.nobody)}},
-                                                         (c.mode >> 3) & 7, (c.mode >> 3) & 7,
-                                                         c.mode & 7))) {
+                                                         group, group, c.mode & 7))) {
       GTEST_SKIP() << "the file system of the temporary directory takes no access list";
     }
     if (c.hardLink) fs::create_hard_link(name, path(sub + "/LINK"));
@@ -1276,6 +1276,33 @@ TEST_F(ResultFiles, AccessListsAreKept) {
   }
   if (!nobodyChecked)
     GTEST_SKIP() << "the lists were compared; reading as nobody needs root and the user nobody";
+}
+
+TEST_F(ResultFiles, TheAccessListOfAFileThatMayOnlyBeWrittenIsKept) {
+  // The run may write the file but not read it: its list is read all the
+  // same, and the new file takes it.
+  fs::permissions(dir_, fs::perms::all);  // nobody makes the new file here
+  put("T.CRD", "old\n");
+  ASSERT_EQ(::chmod(path("T.CRD").c_str(), 0622), 0);
+  const std::string list = rttest::accessList(6, {{65534, 2}}, 2, 2, 2);
+  if (!rttest::giveAccessList(path("T.CRD"), list))
+    GTEST_SKIP() << "the file system of the temporary directory takes no access list";
+  int status = -1;
+  const bool ran = runAsNobody(
+      [this] {
+        if (::access(path("T.CRD").c_str(), R_OK) == 0) return false;  // not the case here
+        if (rt::openUnit(20, path("T.CRD"), rttest::resultRequest()) != 0) return false;
+        rt::writeRecord(20, "new");
+        rt::closeUnit(20);
+        return true;
+      },
+      status);
+  if (!ran) GTEST_SKIP() << "needs to run as root and to become the user nobody";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(get("T.CRD"), "new\n");
+  EXPECT_EQ(statOf(path("T.CRD")).st_mode & 07777, 0622u);
+  EXPECT_EQ(rttest::accessListOf(path("T.CRD")), list);
+  EXPECT_EQ(names(), std::vector<std::string>{"T.CRD"});
 }
 
 }  // namespace

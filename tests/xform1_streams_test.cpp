@@ -1,9 +1,9 @@
 // Whole runs of the program with odd standard streams: standard input,
 // output or error closed when the program starts, and one standard stream
 // named for two purposes (a result file and the program output or the
-// message file, the message file and the console). The files of the run are compared byte for byte (the
-// clock masked) with those of a run that writes them where nothing is
-// shared.
+// message file, the message file and the console). The files of the run
+// are compared byte for byte (the clock masked) with those of a run that
+// writes them where nothing is shared.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,7 +11,6 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -168,16 +167,12 @@ TEST(Xform1Streams, MessagesOnTheConsoleComeWhereTheRunWritesThem) {
     RunDir dir("streams_console");
     Keywords keywords = Keywords(warned).set("ERRMRG", {"0"}).set("SYSERR", {c.syserr});
     if (c.console == Console::LogFile) keywords.set("SYSOUT", {"LOG.OUT"});
+    // The pipe holds the whole output of the run (some kilobytes), which
+    // is read once the run is over.
     int pipeEnds[2] = {-1, -1};
-    std::string piped;
-    std::thread reader;
     if (c.console == Console::Pipe) {
       ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
-      reader = std::thread([&piped, in = pipeEnds[0]] {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(in, buf, sizeof buf)) > 0;)
-          piped.append(buf, static_cast<std::size_t>(n));
-      });
+      ::fcntl(pipeEnds[1], F_SETPIPE_SZ, 1 << 20);
     }
     const e2e::RunResult r = runWarned(dir, keywords, [&c, &pipeEnds] {
       if (c.console == Console::ErrorToo) ::dup2(1, 2);
@@ -187,9 +182,12 @@ TEST(Xform1Streams, MessagesOnTheConsoleComeWhereTheRunWritesThem) {
         if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(126);
       }
     });
-    if (reader.joinable()) {
+    std::string piped;
+    if (c.console == Console::Pipe) {
       ::close(pipeEnds[1]);
-      reader.join();
+      char buf[4096];
+      for (ssize_t n; (n = ::read(pipeEnds[0], buf, sizeof buf)) > 0;)
+        piped.append(buf, static_cast<std::size_t>(n));
       ::close(pipeEnds[0]);
     }
     EXPECT_EQ(r.status, 0) << r.err;
