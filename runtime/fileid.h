@@ -159,9 +159,10 @@ enum class Writing {
 //  - the program's own standard output or error: written through the
 //    stream, 0;
 //  - a directory: EISDIR;
-//  - a file written where it stands (a FIFO, a device, the link of an open
-//    file; a result file in a directory that takes no new files): opened
-//    for reading and writing, it must allow both;
+//  - a FIFO or a device: opened for writing only, it must allow writing;
+//  - a file written where it stands (the link of an open file; a result
+//    file in a directory that takes no new files): opened for reading and
+//    writing, it must allow both;
 //  - Replace, an existing regular file: it must be writable (a file that
 //    may only be read is not replaced, and a write to it would fail); its
 //    new content goes beside it when the directory takes new files, into
