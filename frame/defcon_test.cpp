@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,26 +24,36 @@ class DefconTest : public SysFilesTest {
  protected:
   void SetUp() override {
     SysFilesTest::SetUp();
-    // A directory whose path is well over 32 characters long.
-    longDir_ = dir_ / "a_directory_with_a_rather_long_name_for_the_constants";
-    fs::create_directories(longDir_);
+    // A directory whose name is well over 32 characters long, named
+    // relative to the temporary directory, the working directory of the
+    // test: the names stay within a keyword value whatever the length of
+    // the temporary directory's path.
+    longDir_ = "a_directory_with_a_rather_long_name_for_the_constants";
+    fs::create_directories(dir_ / longDir_);
+    here_.emplace(dir_);
+  }
+  void TearDown() override {
+    here_.reset();
+    SysFilesTest::TearDown();
   }
 
   // The keyword list holds CONST naming `path`.
   void useConstantsFile(const std::string& path) const { setKeys({{"CONST", {path}}}); }
 
-  // Writes a file of the long directory; returns its path.
+  // Writes a file of the long directory; returns its name.
   std::string writeFile(const std::string& name, const std::string& text) const {
-    return FrameTest::writeFile((longDir_.filename() / name).string(), text);
+    FrameTest::writeFile((longDir_ / name).string(), text);
+    return (longDir_ / name).string();
   }
 
   std::string copyFixture(const std::string& name) const {
-    std::string path = (longDir_ / name).string();
-    fs::copy_file(fs::path(XF_SOURCE_DIR) / "frame" / "testdata" / name, path);
+    const std::string path = (longDir_ / name).string();
+    fs::copy_file(fs::path(XF_SOURCE_DIR) / "frame" / "testdata" / name, dir_ / path);
     return path;
   }
 
   fs::path longDir_;
+  std::optional<rttest::WorkingDirectory> here_;
 };
 
 // Every key of the constants file, its variable and its value in the

@@ -284,37 +284,42 @@ TEST_F(OpnsysTest, OpenFailures) {
 // file of its own: the unit it leaves in LFNMSG (it opens one even when
 // ERRMRG is in error, and stops only afterwards).
 TEST_F(OpnsysTest, MessageFileOfItsOwnKnownBeforehand) {
-  const std::vector<Keys> cases = {
-      {},
-      {{"SYSERR", {"@XFORM1.ERR"}}},
-      {{"SYSERR", {""}}},
-      {{"SYSERR", {"SYSOUT"}}},
-      {{"SYSERR", {" SYSOUT"}}},
-      {{"SYSERR", {"sysout"}}},
-      {{"ERRMRG", {"1"}}, {"SYSERR", {"@XFORM1.ERR"}}},
-      {{"ERRMRG", {"0"}}, {"SYSERR", {"@XFORM1.ERR"}}},
-      {{"ERRMRG", {"0"}}, {"SYSERR", {"SYSOUT"}}},
-      {{"ERRMRG", {"0"}}, {"SYSERR", {""}}},
-      {{"ERRMRG", {"2"}}, {"SYSERR", {"@XFORM1.ERR"}}},
-      {{"ERRMRG", {""}}, {"SYSERR", {"@XFORM1.ERR"}}},
-      {{"ERRMRG", {"1", "1"}}, {"SYSERR", {"@XFORM1.ERR"}}},
-      {{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}},
+  struct Case {
+    Keys keys;
+    bool own;  // a message file of its own (unit 997)
+  };
+  const std::vector<Case> cases = {
+      {{}, false},
+      {{{"SYSERR", {"@XFORM1.ERR"}}}, true},
+      {{{"SYSERR", {""}}}, false},
+      {{{"SYSERR", {"SYSOUT"}}}, false},
+      {{{"SYSERR", {" SYSOUT"}}}, true},
+      {{{"SYSERR", {"sysout"}}}, true},
+      {{{"ERRMRG", {"1"}}, {"SYSERR", {"@XFORM1.ERR"}}}, false},
+      {{{"ERRMRG", {"0"}}, {"SYSERR", {"@XFORM1.ERR"}}}, true},
+      {{{"ERRMRG", {"0"}}, {"SYSERR", {"SYSOUT"}}}, false},
+      {{{"ERRMRG", {"0"}}, {"SYSERR", {""}}}, false},
+      {{{"ERRMRG", {"2"}}, {"SYSERR", {"@XFORM1.ERR"}}}, true},
+      {{{"ERRMRG", {""}}, {"SYSERR", {"@XFORM1.ERR"}}}, true},
+      {{{"ERRMRG", {"1", "1"}}, {"SYSERR", {"@XFORM1.ERR"}}}, true},
+      {{{"SYSOUT", {"@XFORM1.OUT"}}, {"SYSERR", {"@XFORM1.ERR"}}}, true},
   };
   // A name that is not "SYSOUT" (" SYSOUT", "sysout") is a file of the
   // working directory: the cases run in the temporary one.
   const fs::path start = fs::current_path();
-  for (const Keys& keys : cases) {
+  for (const Case& c : cases) {
     std::string trace;
-    for (const auto& [name, values] : keys)
+    for (const auto& [name, values] : c.keys)
       for (const std::string& v : values) trace += " " + name + "=\"" + v + "\"";
     SCOPED_TRACE(trace);
     freshRun();
     fs::current_path(dir_);
-    setKeys(keys);
+    setKeys(c.keys);
     const bool own = ERRFIL();
+    EXPECT_EQ(own, c.own);
     EXPECT_EQ(console_.str(), "");
     exitStatusOf(OPNSYS);
-    EXPECT_EQ(own, LFNMSG == LFNERF);
+    EXPECT_EQ(LFNMSG == LFNERF, c.own) << "unit " << LFNMSG;
     rt::resetUnits();
     fs::current_path(start);
   }

@@ -205,7 +205,7 @@ TEST_F(FileIds, RemovalsWhereTheNameLeads) {
 // the directory's owner; elsewhere every link is followed.
 TEST_F(FileIds, LinksInSharedDirectoriesFollowTheProtectedRule) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give links to another user";
-  constexpr uid_t kOther = 65534;
+  constexpr uid_t kOther = rttest::kNobodyUid;
   struct Case {
     const char* what;
     mode_t mode;      // of the directory holding the link

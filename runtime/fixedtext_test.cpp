@@ -66,8 +66,26 @@ TEST(FixedText, OrdersByCharacterCodeAsStringsDo) {
 }
 
 TEST(FixedText, EqualTextsHashEqually) {
-  EXPECT_EQ(std::hash<Name>{}(Name("ALPHA")), std::hash<Name>{}(Name("ALPHA           ")));
-  EXPECT_EQ(rt::hashText(Name("ALPHA").view()), rt::hashText(rt::fit("ALPHA", 16)));
+  // A name hashes as its 16 characters do, held anywhere: a blank-padded
+  // string, a view into a larger buffer at an odd place.
+  const std::string padded = rt::fit("ALPHA", 16);
+  const std::string buffer = "x" + padded + "ALPHAB";
+  EXPECT_EQ(std::hash<Name>{}(Name("ALPHA")), rt::hashText(padded));
+  EXPECT_EQ(rt::hashText(std::string_view(buffer).substr(1, 16)), rt::hashText(padded));
+  // Texts that differ in one character, in any place (the full words and
+  // the rest after them), or in their length only, hash differently.
+  const std::string base = "ZIMM 14001M004 X";  // 16 characters: two words
+  const std::string text13 = base.substr(0, 13);  // a word and 5 characters
+  for (const std::string& text : {base, text13}) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      std::string other = text;
+      other[i] ^= 0x01;
+      EXPECT_NE(rt::hashText(other), rt::hashText(text)) << "'" << other << "'";
+    }
+  }
+  EXPECT_NE(std::hash<Name>{}(Name(base)), std::hash<Name>{}(Name(text13)));
+  EXPECT_NE(rt::hashText(text13), rt::hashText(text13 + " "));
+  EXPECT_NE(rt::hashText(""), rt::hashText(std::string(1, '\0')));
   std::unordered_set<Name> set;
   for (int i = 0; i < 1000; ++i) set.insert(Name("ST" + std::to_string(i)));
   set.insert(Name("ST7"));

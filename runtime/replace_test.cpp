@@ -27,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -232,11 +233,16 @@ TEST_F(Replace, TargetsThatAreWrittenInPlace) {
       {"a FIFO", [](const fs::path& dir) { ::mkfifo((dir / "T").c_str(), 0644); }, "in place T"},
       {"a socket",
        [](const fs::path& dir) {
+         // Bound by its name in the directory (the child's working directory
+         // from here on): a socket's address holds no more than 107 bytes,
+         // fewer than a path under a long temporary directory.
          const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
          sockaddr_un addr{};
          addr.sun_family = AF_UNIX;
-         std::strncpy(addr.sun_path, (dir / "T").c_str(), sizeof addr.sun_path - 1);
-         ::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+         std::strcpy(addr.sun_path, "T");
+         if (s < 0 || ::chdir(dir.c_str()) != 0 ||
+             ::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+           throw std::runtime_error(std::string("no socket: ") + std::strerror(errno));
        },
        "in place T"},
       {"a file on a read-only file system", [&](const fs::path& dir) { readOnlyDisk(dir, true); },

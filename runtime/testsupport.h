@@ -1,12 +1,14 @@
 // Test support shared by the tests of every folder: a fresh temporary
 // directory per test, the content of a file, the request that opens a
 // result file, an environment variable and a file-size limit set for a
-// while, a small file system in a child's own mount namespace and its
-// filling, access lists, system calls refused in a child, the sanitizer
+// while, a working directory for a while, a small file system in a
+// child's own mount namespace and its filling, access lists, system
+// calls refused in a child, another user to run things as, the sanitizer
 // the tests are built with. Used by tests only.
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -17,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,12 +27,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "runtime/testsanitizer.h"
@@ -120,6 +126,27 @@ class EnvVariable {
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// Makes `dir` the working directory of the process for the life of the
+// object; the former one comes back afterwards. Names relative to it stay
+// short whatever the length of the temporary directory's path, for the
+// fields that hold a name in a fixed width (a keyword value of 255
+// characters, a title, a socket's address of 107 bytes).
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const fs::path& dir) : former_(fs::current_path()) {
+    fs::current_path(dir);
+  }
+  ~WorkingDirectory() {
+    std::error_code ec;
+    fs::current_path(former_, ec);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  fs::path former_;
 };
 
 // Limits the size of the files the process writes to `bytes` for the life
@@ -269,6 +296,84 @@ inline bool refuseSystemCalls(const std::vector<long>& calls, int error) {
   const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
   return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+// ---- Another user ----
+//
+// Tests that run something as a user other than the run's own (the program,
+// or a piece of it in a child process) take the user nobody. Only root can
+// become another user, and that user reaches only what every user may: a
+// private temporary directory (mode 0700), a umask of 077 or a build below
+// a private directory keep it out. Such a test first asks whyNobodyCannot
+// about everything the other user needs, and skips with the answer.
+
+inline constexpr uid_t kNobodyUid = 65534;
+inline constexpr gid_t kNobodyGid = 65534;
+
+// In a child process that is thrown away afterwards: becomes the user
+// nobody, without supplementary groups. False when the system refuses.
+inline bool becomeNobody() {
+  return ::setgroups(0, nullptr) == 0 && ::setgid(kNobodyGid) == 0 && ::setuid(kNobodyUid) == 0;
+}
+
+// The exit status of a child that could not become the user nobody.
+inline constexpr int kCannotBecomeNobody = 125;
+
+// Runs `body` in a child process as the user nobody: its exit status, 0
+// when `body` returns true, 1 when it returns false or throws;
+// kCannotBecomeNobody when the child cannot become that user (not root,
+// say), -1 when there is no child.
+inline int runAsNobody(const std::function<bool()>& body) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (::geteuid() != 0 || !becomeNobody()) ::_exit(kCannotBecomeNobody);
+    bool ok = false;
+    try {
+      ok = body();
+    } catch (...) {
+    }
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Empty when the user nobody can be become and has the access `mode`
+// (R_OK, W_OK, X_OK or F_OK, as access(2) takes it) to `path`, every
+// directory on the way to it searched; otherwise the reason it cannot, for
+// a skip.
+inline std::string whyNobodyCannot(const fs::path& path, int mode) {
+  if (::geteuid() != 0) return "only root can run anything as another user (here uid " +
+                               std::to_string(::geteuid()) + ")";
+  // The errno value of the refusal comes back in the exit status.
+  const int status = runAsNobody([&path, mode] {
+    if (::access(path.c_str(), mode) == 0) ::_exit(0);
+    ::_exit(errno > 0 && errno < 100 ? 100 + errno : 1);
+    return false;
+  });
+  if (status == 0) return "";
+  if (status == kCannotBecomeNobody) return "cannot become the user nobody (uid 65534)";
+  std::string access;
+  if (mode & R_OK) access += "read ";
+  if (mode & W_OK) access += "write ";
+  if (mode & X_OK) access += "execute ";
+  if (access.empty()) access = "any ";
+  return "the user nobody has no " + access + "access to " + path.string() +
+         (status > 100 ? std::string(": ") + std::strerror(status - 100) : std::string());
+}
+
+// Lets every user read the files below `dir` and read and search its
+// directories, `dir` itself included, whatever the umask made them (write
+// permission stays as it is; links are left alone).
+inline void letEveryoneRead(const fs::path& dir) {
+  const auto open = [](const fs::path& p, bool directory) {
+    fs::perms add = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    if (directory) add |= fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    fs::permissions(p, add, fs::perm_options::add);
+  };
+  open(dir, true);
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (!e.is_symlink()) open(e.path(), e.is_directory());
 }
 
 }  // namespace rttest

@@ -368,12 +368,16 @@ TEST_F(Units, KindOfAFileWithoutOpeningIt) {
   ASSERT_GE(sock, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  const std::string socketName = path("socket");
-  if (socketName.size() < sizeof addr.sun_path) {
-    std::memcpy(addr.sun_path, socketName.c_str(), socketName.size() + 1);
-    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
-    EXPECT_EQ(rt::fileKindOf(socketName), rt::FileKind::Socket);
-  }
+  // Bound by its name in the directory, the working directory for a
+  // moment: a socket's address holds no more than 107 bytes, fewer than a
+  // path under a long temporary directory.
+  std::strcpy(addr.sun_path, "socket");
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_);
+  const int bound = ::bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  fs::current_path(cwd);
+  EXPECT_EQ(bound, 0) << std::strerror(errno);
+  EXPECT_EQ(rt::fileKindOf(path("socket")), rt::FileKind::Socket);
   ::close(sock);
 }
 
@@ -1060,7 +1064,7 @@ TEST_F(ResultFiles, PermissionsAndOwnerAreKept) {
   fs::permissions(path("p.crd"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const bool root = ::geteuid() == 0;
   if (root) {
-    ASSERT_EQ(::chown(path("p.crd").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(path("p.crd").c_str(), rttest::kNobodyUid, rttest::kNobodyGid), 0);
   }
   const struct stat before = statOf(path("p.crd"));
   writeResult(path("p.crd"), {"new"});
@@ -1144,57 +1148,36 @@ TEST_F(ResultFiles, TheProgramOutputFileIsContinuedNotReplaced) {
   EXPECT_EQ(get("out.txt"), "report before\ncoordinates\nreport after\n");
 }
 
-// Runs `body` in a child process as the user nobody; false when the
-// machine cannot set that up (the test then skips).
-bool runAsNobody(const std::function<bool()>& body, int& childStatus) {
-  if (::geteuid() != 0) return false;
-  const pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
-    bool ok = false;
-    try {
-      ok = body();
-    } catch (...) {
-    }
-    ::_exit(ok ? 0 : 1);
-  }
-  int ws = 0;
-  ::waitpid(pid, &ws, 0);
-  if (!WIFEXITED(ws) || WEXITSTATUS(ws) == 99) return false;
-  childStatus = WEXITSTATUS(ws);
-  return true;
-}
-
 TEST_F(ResultFiles, DirectoriesThatRefuseANewFileOrTheReplacement) {
   // A sticky directory and a target of another owner: it cannot be
   // replaced, so the finished content is copied into it. A directory that
   // takes no new file: the target is written directly.
+  // Run as the user nobody, with the permissions set whatever the umask.
   fs::create_directories(dir_ / "sticky");
   fs::create_directories(dir_ / "closed");
   fs::permissions(dir_, fs::perms::all);  // the way in for nobody
   fs::permissions(dir_ / "sticky", fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(dir_ / "closed", static_cast<fs::perms>(0755));
   put("sticky/T.CRD", "old\n");
   put("closed/T.CRD", "old\n");
   fs::permissions(path("sticky/T.CRD"), static_cast<fs::perms>(0666));
   if (::geteuid() == 0) {
-    ASSERT_EQ(::chown(path("closed/T.CRD").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(path("closed/T.CRD").c_str(), rttest::kNobodyUid, rttest::kNobodyGid), 0);
   }
+  for (const char* name : {"sticky/T.CRD", "closed/T.CRD"})
+    if (const std::string why = rttest::whyNobodyCannot(path(name), R_OK | W_OK); !why.empty())
+      GTEST_SKIP() << why;
   const ino_t stickyInode = statOf(path("sticky/T.CRD")).st_ino;
   const ino_t closedInode = statOf(path("closed/T.CRD")).st_ino;
-  int status = -1;
-  const bool ran = runAsNobody(
-      [this] {
-        for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
-          if (rt::openUnit(20, path(name), rttest::resultRequest()) != 0) return false;
-          rt::writeRecord(20, "new");
-          rt::writeRecord(20, "content");
-          rt::closeUnit(20);
-        }
-        return true;
-      },
-      status);
-  if (!ran) GTEST_SKIP() << "needs to run as root and to become the user nobody";
+  const int status = rttest::runAsNobody([this] {
+    for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
+      if (rt::openUnit(20, path(name), rttest::resultRequest()) != 0) return false;
+      rt::writeRecord(20, "new");
+      rt::writeRecord(20, "content");
+      rt::closeUnit(20);
+    }
+    return true;
+  });
   EXPECT_EQ(status, 0);
   for (const char* name : {"sticky/T.CRD", "closed/T.CRD"}) {
     SCOPED_TRACE(name);

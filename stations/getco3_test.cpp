@@ -444,12 +444,14 @@ TEST_F(Getco3Test, MissingFileStopsWithTheOpenFailure) {
 }
 
 TEST_F(Getco3Test, LongFileNameIsUsedWhole) {
+  // Relative to the test's directory, whatever the length of its path.
   const std::string name = std::string(120, 'd') + "/" + std::string(60, 'f') + ".crd";
-  const std::string file = writeFile(name, stationtest::fileContent(fixture("getco3_coord.crd")));
-  ASSERT_GT(file.size(), 180u);
+  writeFile(name, stationtest::fileContent(fixture("getco3_coord.crd")));
+  ASSERT_GT(name.size(), 180u);
+  const rttest::WorkingDirectory here(dir_);
   int nStat = 0;
   std::vector<t_staName> names;
-  GETCO3(file, 1, {"#"}, nStat, names);
+  GETCO3(name, 1, {"#"}, nStat, names);
   EXPECT_EQ(nStat, 3);
 }
 

@@ -77,11 +77,13 @@ TEST_F(GetdatTest, BlankFieldsGiveZerosAndUnitScale) {
 
 TEST_F(GetdatTest, BlankFrameTypeStopsWhenAskedFor) {
   // The file name fills a field of 32 columns, and is written whole when
-  // it is longer.
+  // it is longer: a name relative to the test's directory, and the
+  // fixture's whole path.
   const std::string longName = fixture("getdat_datums.dat");
   ASSERT_GT(longName.size(), 32u);
-  const std::string shortName = writeFile("d", stationtest::fileContent(longName));
-  ASSERT_LT(shortName.size(), 32u);
+  const std::string shortName = "d";
+  writeFile(shortName, stationtest::fileContent(longName));
+  const rttest::WorkingDirectory here(dir_);
   for (const std::string& file : {shortName, longName}) {
     SCOPED_TRACE(file);
     const std::string field = rt::fit(file, std::max<std::size_t>(32, file.size()));
@@ -130,8 +132,10 @@ TEST_F(GetdatTest, LastEntryCutOff) {
 }
 
 TEST_F(GetdatTest, LongFileNameIsNotCut) {
-  const std::string file = writeFile(std::string(90, 'p') + "/" + std::string(90, 'q') + ".dat",
-                                     stationtest::fileContent(fixture("getdat_datums.dat")));
+  // Relative to the test's directory, whatever the length of its path.
+  const std::string file = std::string(90, 'p') + "/" + std::string(90, 'q') + ".dat";
+  writeFile(file, stationtest::fileContent(fixture("getdat_datums.dat")));
+  const rttest::WorkingDirectory here(dir_);
   setKey("DATUM", {file});
   EXPECT_NEAR(lookup("CH1903").a, 6377397.155, 1e-9);
 }

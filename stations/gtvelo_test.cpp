@@ -194,11 +194,15 @@ TEST_F(GtveloTest, PlateCodeNotInTheTableStops) {
 }
 
 TEST_F(GtveloTest, LongVelocityFileNameIsNotCut) {
+  // The name relative to the test's directory, the working directory of the
+  // call: the file that the name cut at 32 characters leads to lies there
+  // too, however long the path of the directory.
   const std::string name = std::string(100, 'v') + "/" + std::string(100, 'w') + ".vel";
-  const std::string file = writeFile(name, stationtest::fileContent(fixture("gtvelo_velocities.vel")));
+  writeFile(name, stationtest::fileContent(fixture("gtvelo_velocities.vel")));
   // A file cut at 32 characters must not be the one that is read.
-  writeFile(file.substr(0, 32), "");
-  setKey("VELAPR", {file});
+  writeFile(name.substr(0, 32), "");
+  setKey("VELAPR", {name});
+  const rttest::WorkingDirectory here(dir_);
   run("VELAPR", 0, {"@"}, {"FOXTROT"});
   expectNear(vel[0], Vec{1.0, 2.0, 3.0});
 }

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +32,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -236,6 +240,32 @@ inline std::vector<std::string> newFilesIn(const fs::path& dir) {
   return found;
 }
 
+// A copy of the built program that the user nobody may run: in a
+// directory of its own under the temporary directory, which every user may
+// search (the build directory may lie below a private one, which only its
+// owner reaches). why() is empty when nobody can run the copy, otherwise
+// the reason, for a skip: not root, or a temporary directory that other
+// users cannot reach.
+class ProgramForNobody {
+ public:
+  ProgramForNobody() : dir_("program_for_nobody") {
+    const fs::path copy = dir_ / "xform1";
+    fs::copy_file(XF_PROGRAM, copy);
+    fs::permissions(copy, static_cast<fs::perms>(0755));
+    fs::permissions(dir_.path(), static_cast<fs::perms>(0755));
+    path_ = copy.string();
+    why_ = rttest::whyNobodyCannot(copy, X_OK);
+  }
+
+  const std::string& path() const { return path_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  RunDir dir_;
+  std::string path_;
+  std::string why_;
+};
+
 struct RunResult {
   int status = -1;      // exit status of the process
   std::string out;      // standard output
@@ -282,6 +312,31 @@ inline RunResult run(const RunDir& dir, const std::vector<std::string>& args,
   fs::remove(outFile);
   fs::remove(errFile);
   return result;
+}
+
+// Holds a running child process at a point of its run that the test sees
+// from outside (a new file beside a result file, say): polls `reached`
+// (every 200 microseconds, for up to a minute), stops the process with
+// SIGSTOP once it holds and asks `reached` again once the process stands
+// still, since it may have gone on in between. True when the process is
+// held stopped at such a point: a signal sent now comes when it is
+// continued (SIGCONT), whatever the machine's load. False when the point
+// was never seen or was passed: the process is then let go on, and the
+// caller waits for it as usual (and may try again with a new run).
+inline bool stopWhen(pid_t pid, const std::function<bool()>& reached) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool seen = false;
+  while (!(seen = reached()) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  if (!seen || ::kill(pid, SIGSTOP) != 0) return false;
+  // Stopped or ended: the status stays for the caller's wait.
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0)
+    if (errno != EINTR) return false;
+  if (info.si_code != CLD_STOPPED) return false;
+  if (reached()) return true;
+  ::kill(pid, SIGCONT);
+  return false;
 }
 
 // The texts that depend on the clock, replaced by fixed ones: the run date

@@ -74,6 +74,7 @@ struct Launch {
   std::vector<std::string> args = {"XFORM1.INP"};
   std::function<void()> inChild = {};  // run in the child before the program starts
   std::string stdoutFile = {};        // empty: a pipe read by the test
+  std::string program = XF_PROGRAM;   // the program that is run
 };
 
 // A started program: its process and the read ends of its output pipes.
@@ -107,7 +108,7 @@ Started start(const fs::path& dir, const Launch& how) {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (how.inChild) how.inChild();
     std::vector<std::string> args = how.args;
-    std::string program = XF_PROGRAM;
+    std::string program = how.program;
     std::vector<char*> argv = {program.data()};
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -491,7 +492,10 @@ TEST(Xform1Faults, ConcurrentMergesIntoOneFileKeepEveryStation) {
 TEST(Xform1Faults, StickyDirectoryAndATargetOfAnotherOwner) {
   // Run as the user nobody, into a sticky directory where the target
   // belongs to root: it cannot be replaced, so it is written in place.
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  // Nobody runs a copy of the program and reads the input files, whatever
+  // the umask made them.
+  const e2e::ProgramForNobody program;
+  if (!program.why().empty()) GTEST_SKIP() << program.why();
   RunDir dir("fault_sticky");
   RunDir sticky("fault_sticky_dir");
   fs::permissions(sticky.path(), fs::perms::all | fs::perms::sticky_bit);
@@ -501,14 +505,18 @@ TEST(Xform1Faults, StickyDirectoryAndATargetOfAnotherOwner) {
   for (const auto& [key, name] : kResults) keywords.set(key, {""});
   keywords.set("COORDRS", {(sticky / "T.CRD").string()});
   putInputs(dir, keywords);
+  rttest::letEveryoneRead(dir.path());
   fs::permissions(dir.path(), fs::perms::all);
+  for (const auto& [file, mode] :
+       {std::pair{dir / "XFORM1.INP", R_OK}, std::pair{sticky / "T.CRD", R_OK | W_OK}})
+    if (const std::string why = rttest::whyNobodyCannot(file, mode); !why.empty())
+      GTEST_SKIP() << why;
   const Outcome o = runIn(dir, {.inChild = [] {
-                                  if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-                                      ::setuid(65534) != 0)
-                                    ::_exit(125);
-                                }});
-  if (o.exited(125)) GTEST_SKIP() << "cannot become the user nobody";
-  EXPECT_TRUE(o.exited(0)) << o.err;
+                                  if (!rttest::becomeNobody()) ::_exit(rttest::kCannotBecomeNobody);
+                                },
+                                .program = program.path()});
+  ASSERT_FALSE(o.exited(rttest::kCannotBecomeNobody)) << "cannot become the user nobody";
+  EXPECT_TRUE(o.exited(0)) << o.wait << " " << o.err;
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(e2e::maskClock(sticky.text("T.CRD")), reference().at("COORDRS"));
   struct stat sb {};
@@ -531,41 +539,6 @@ class LargeRun : public ::testing::Test {
   static RunDir* dir_;
 };
 RunDir* LargeRun::dir_ = nullptr;
-
-TEST_F(LargeRun, SignalWhileWritingLeavesEachResultFileOldOrNew) {
-  std::vector<std::string> results;
-  for (const auto& [key, name] : e2e::largeRunResults()) results.push_back(name);
-  const Outcome whole = runIn(*dir_);
-  ASSERT_TRUE(whole.exited(0)) << whole.err;
-  std::map<std::string, std::string> complete;
-  for (const std::string& name : results) complete[name] = e2e::maskClock(dir_->text(name));
-
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(sig);
-    for (const std::string& name : results) dir_->put(name, "old " + name + "\n");
-    const Started run = start(dir_->path(), {});
-    // Sent while the transformed coordinates are being written.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool writing = false;
-    while (!writing && std::chrono::steady_clock::now() < deadline) {
-      for (const std::string& n : newFilesIn(dir_->path()))
-        if (n.rfind("OUT.CRD.~", 0) == 0) writing = true;
-      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ::kill(run.pid, sig);
-    const Outcome o = finish(run);
-    EXPECT_TRUE(writing) << "the coordinates were never seen being written";
-    EXPECT_TRUE(o.killedBy(sig)) << "wait status " << o.wait;
-    EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
-    for (const std::string& name : results) {
-      SCOPED_TRACE(name);
-      const std::string text = dir_->text(name);
-      EXPECT_TRUE(text == "old " + name + "\n" || e2e::maskClock(text) == complete[name])
-          << text.size() << " bytes";
-    }
-    EXPECT_EQ(dir_->text("OUT.CRD"), "old OUT.CRD\n");
-  }
-}
 
 }  // namespace
 
@@ -710,65 +683,36 @@ TEST_F(LargeRun, TheNewFileBesideATargetIsNoMoreReadableThanIt) {
     SCOPED_TRACE(target);
     dir_->put("OUT.CRD", "old OUT.CRD\n");
     ASSERT_EQ(::chmod((*dir_ / "OUT.CRD").c_str(), target), 0);
-    const Started run = start(dir_->path(), {.inChild = [] { ::umask(022); }});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Seen with the run held stopped while it writes the new file (run
+    // again when it was seen only once past that point).
     mode_t seen = 0;
-    while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
+    const auto writing = [this, &seen] {
+      seen = 0;
       for (const std::string& n : newFilesIn(dir_->path())) {
         struct stat sb {};
         if (n.rfind("OUT.CRD.~", 0) == 0 && ::stat((*dir_ / n).c_str(), &sb) == 0)
           seen = sb.st_mode & 07777;
       }
-      if (seen == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      return seen != 0;
+    };
+    Outcome o;
+    bool held = false;
+    for (int attempt = 0; attempt < 5 && !held; ++attempt) {
+      dir_->put("OUT.CRD", "old OUT.CRD\n");
+      const Started run = start(dir_->path(), {.inChild = [] { ::umask(022); }});
+      held = e2e::stopWhen(run.pid, writing);
+      if (held) ::kill(run.pid, SIGCONT);
+      o = finish(run);
     }
-    const Outcome o = finish(run);
     EXPECT_TRUE(o.exited(0)) << o.err;
-    EXPECT_EQ(seen, 0600u) << "the new file was never seen being written";
+    ASSERT_TRUE(held) << "the new file was never seen being written";
+    EXPECT_EQ(seen, 0600u);
     struct stat after {};
     ASSERT_EQ(::stat((*dir_ / "OUT.CRD").c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & 07777, target);
     EXPECT_EQ(e2e::maskClock(dir_->text("OUT.CRD")), complete);
   }
   ::chmod((*dir_ / "OUT.CRD").c_str(), 0644);
-}
-
-TEST_F(LargeRun, SignalWhileCopyingIntoALinkedFileLeavesItWhole) {
-  // The transformed coordinates go to a file with a second hard link: the
-  // finished content is copied into it. A signal that comes during the
-  // copy ends the run only once the file is whole.
-  const Outcome whole = runIn(*dir_);
-  ASSERT_TRUE(whole.exited(0)) << whole.err;
-  const std::string complete = e2e::maskClock(dir_->text("OUT.CRD"));
-  const std::string old = "old OUT.CRD\n";
-  for (int sig : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(sig);
-    dir_->put("OUT.CRD", old);
-    fs::remove(*dir_ / "OUT.LINK");
-    fs::create_hard_link(*dir_ / "OUT.CRD", *dir_ / "OUT.LINK");
-    const Started run = start(dir_->path(), {});
-    // Sent as soon as the first new bytes are seen in the file.
-    const int fd = ::open((*dir_ / "OUT.CRD").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool copying = false;
-    char head[4] = {};
-    while (!copying && std::chrono::steady_clock::now() < deadline) {
-      copying = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-                std::string(head, sizeof head) != old.substr(0, sizeof head);
-      if (!copying) std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-    ::kill(run.pid, sig);
-    ::close(fd);
-    const Outcome o = finish(run);
-    ASSERT_TRUE(copying) << "the copy was never seen";
-    // Ended by the signal (or, on a busy machine, done before it came).
-    EXPECT_TRUE(o.killedBy(sig) || o.exited(0)) << "wait status " << o.wait;
-    EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
-    const std::string text = dir_->text("OUT.CRD");
-    EXPECT_TRUE(e2e::maskClock(text) == complete) << text.size() << " bytes of " << complete.size();
-    EXPECT_EQ(dir_->text("OUT.LINK"), text);
-  }
-  fs::remove(*dir_ / "OUT.LINK");
 }
 
 namespace {
@@ -849,29 +793,137 @@ class DeepDirectory {
 
 }  // namespace
 
-TEST_F(LargeRun, SignalInADirectoryDeeperThanThePathLimitLeavesNoNewFile) {
-  // The new file beside the transformed coordinates is removed at a signal
-  // by its name in its directory, which works at any depth.
+// Where a run is when a signal comes.
+enum class Moment {
+  Writing,            // the new file beside the transformed coordinates is written
+  CopyingIntoALink,   // the finished coordinates are copied into a file with a second hard link
+  WritingDeep,        // writing, in a working directory deeper than the path limit
+};
+
+TEST_F(LargeRun, SignalsThatEndTheRunWhileAResultFileIsWritten) {
+  // Each signal whose usual action ends the process (the quit signal's core
+  // dump among them), at a moment of the writing of the transformed
+  // coordinates. The run is held stopped once the moment is seen, the signal
+  // is sent and the run continued: the signal comes at that moment however
+  // busy the machine. A run seen only once past the moment is run again.
+  // - Writing: the run ends by the signal, no new file is left beside any
+  //   result file, each holds its old content or its whole new one, and the
+  //   transformed coordinates their old one.
+  // - Copying into a file with a second hard link: the signal waits until
+  //   the copy is done; the file, by both names, is whole.
+  // - Writing deeper than the path limit: the new file is removed by its
+  //   name in its directory, which works at any depth.
+  const int ending[] = {SIGTERM, SIGINT,    SIGHUP, SIGQUIT,       SIGUSR1,
+                        SIGUSR2, SIGALRM, SIGVTALRM, SIGPWR, SIGRTMIN + 1};
+  struct Case {
+    Moment moment;
+    int sig;
+  };
+  std::vector<Case> cases;
+  for (const int sig : ending) cases.push_back({Moment::Writing, sig});
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) cases.push_back({Moment::CopyingIntoALink, sig});
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) cases.push_back({Moment::WritingDeep, sig});
+
+  std::vector<std::string> results;
+  for (const auto& [key, name] : e2e::largeRunResults()) results.push_back(name);
+  const Outcome whole = runIn(*dir_);
+  ASSERT_TRUE(whole.exited(0)) << whole.err;
+  std::map<std::string, std::string> complete;
+  for (const std::string& name : results) complete[name] = e2e::maskClock(dir_->text(name));
+  const std::uintmax_t wholeSize = fs::file_size(*dir_ / "OUT.CRD");
   RunDir run("fault_deep_signal");
   const DeepDirectory deep(run, *dir_, {"XFORM1.INP", "REF.CRD", "LOC.CRD", "CONST.", "DATUM."});
   ASSERT_TRUE(deep.ready()) << "cannot make the deep directory";
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(sig);
-    const Started started = start(run.path(), {.inChild = deep.enter()});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool writing = false;
-    while (!writing && std::chrono::steady_clock::now() < deadline) {
-      for (const std::string& n : newFilesAt(deep.fd()))
-        if (n.rfind("OUT.CRD.~", 0) == 0) writing = true;
-      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  const std::string old = "old OUT.CRD\n";
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.moment == Moment::Writing            ? "writing"
+                             : c.moment == Moment::CopyingIntoALink ? "copying into a link"
+                                                                    : "writing deep") +
+                 ", " + strsignal(c.sig));
+    Launch how;
+    how.inChild = [&] {
+      // The usual action of each signal, and no core file left behind.
+      for (const int sig : ending) ::signal(sig, SIG_DFL);
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      if (c.moment == Moment::WritingDeep) deep.enter()();
+    };
+    const fs::path where = c.moment == Moment::WritingDeep ? run.path() : dir_->path();
+    std::function<bool()> reached;
+    switch (c.moment) {
+      case Moment::Writing:
+        reached = [this] {
+          for (const std::string& n : newFilesIn(dir_->path()))
+            if (n.rfind("OUT.CRD.~", 0) == 0) return true;
+          return false;
+        };
+        break;
+      case Moment::CopyingIntoALink:
+        // New bytes at the head of the file, and not all of them yet.
+        reached = [this, &old, wholeSize] {
+          std::ifstream in(*dir_ / "OUT.CRD", std::ios::binary);
+          char head[4] = {};
+          return in.read(head, sizeof head) && std::string(head, sizeof head) != old.substr(0, 4) &&
+                 fs::file_size(*dir_ / "OUT.CRD") < wholeSize;
+        };
+        break;
+      case Moment::WritingDeep:
+        reached = [&deep] {
+          for (const std::string& n : newFilesAt(deep.fd()))
+            if (n.rfind("OUT.CRD.~", 0) == 0) return true;
+          return false;
+        };
+        break;
     }
-    ::kill(started.pid, sig);
-    const Outcome o = finish(started);
-    EXPECT_TRUE(writing) << "the coordinates were never seen being written";
-    EXPECT_TRUE(o.killedBy(sig)) << "wait status " << o.wait << ": " << o.err;
-    EXPECT_EQ(newFilesAt(deep.fd()), std::vector<std::string>{});
-    EXPECT_EQ(textAt(deep.fd(), "OUT.CRD"), "(no file)");
+
+    Outcome o;
+    bool held = false;
+    for (int attempt = 0; attempt < 5 && !held; ++attempt) {
+      for (const std::string& name : results) {
+        dir_->put(name, "old " + name + "\n");
+        ::unlinkat(deep.fd(), name.c_str(), 0);
+      }
+      fs::remove(*dir_ / "OUT.LINK");
+      if (c.moment == Moment::CopyingIntoALink)
+        fs::create_hard_link(*dir_ / "OUT.CRD", *dir_ / "OUT.LINK");
+      const Started started = start(where, how);
+      held = e2e::stopWhen(started.pid, reached);
+      if (held) {
+        ::kill(started.pid, c.sig);
+        ::kill(started.pid, SIGCONT);
+      }
+      o = finish(started);
+    }
+    ASSERT_TRUE(held) << "the run was never held at the moment: wait status " << o.wait << ", "
+                      << o.err;
+    EXPECT_TRUE(o.killedBy(c.sig)) << "wait status " << o.wait << ": " << o.err;
+    switch (c.moment) {
+      case Moment::Writing:
+        EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
+        for (const std::string& name : results) {
+          SCOPED_TRACE(name);
+          const std::string text = dir_->text(name);
+          EXPECT_TRUE(text == "old " + name + "\n" || e2e::maskClock(text) == complete[name])
+              << text.size() << " bytes";
+        }
+        EXPECT_EQ(dir_->text("OUT.CRD"), old);
+        break;
+      case Moment::CopyingIntoALink: {
+        EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
+        const std::string text = dir_->text("OUT.CRD");
+        EXPECT_TRUE(e2e::maskClock(text) == complete["OUT.CRD"])
+            << text.size() << " bytes of " << complete["OUT.CRD"].size();
+        EXPECT_EQ(dir_->text("OUT.LINK"), text);
+        break;
+      }
+      case Moment::WritingDeep:
+        EXPECT_EQ(newFilesAt(deep.fd()), std::vector<std::string>{});
+        EXPECT_EQ(textAt(deep.fd(), "OUT.CRD"), "(no file)");
+        break;
+    }
   }
+  fs::remove(*dir_ / "OUT.LINK");
 }
 
 TEST(Xform1Faults, MessageFileInADirectoryDeeperThanThePathLimit) {

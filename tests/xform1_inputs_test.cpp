@@ -404,50 +404,6 @@ class LargeInputs : public ::testing::Test {
 RunDir* LargeInputs::dir_ = nullptr;
 std::map<std::string, std::string> LargeInputs::complete_;
 
-TEST_F(LargeInputs, EverySignalThatEndsTheRunRemovesTheNewFiles) {
-  // Beside the interruption, termination and hangup of the fault tests:
-  // the others whose default action ends the process, the quit signal's
-  // core dump among them.
-  const int signals[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPWR, SIGRTMIN + 1};
-  for (const int sig : signals) {
-    SCOPED_TRACE(std::string(strsignal(sig)));
-    putOldResults();
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      if (::chdir(dir_->path().c_str()) != 0) ::_exit(126);
-      const int null = ::open("/dev/null", O_RDWR);
-      for (int fd : {0, 1, 2}) ::dup2(null, fd);
-      // The usual action of each signal, and no core file left behind.
-      for (int s : signals) ::signal(s, SIG_DFL);
-      sigset_t none;
-      sigemptyset(&none);
-      ::sigprocmask(SIG_SETMASK, &none, nullptr);
-      const rlimit noCore{0, 0};
-      ::setrlimit(RLIMIT_CORE, &noCore);
-      ::execl(XF_PROGRAM, XF_PROGRAM, "XFORM1.INP", static_cast<char*>(nullptr));
-      ::_exit(126);
-    }
-    // Sent while the transformed coordinates are being written.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunSeconds);
-    bool writing = false;
-    while (!writing && std::chrono::steady_clock::now() < deadline) {
-      for (const std::string& n : newFilesIn(dir_->path()))
-        if (n.rfind("OUT.CRD.~", 0) == 0) writing = true;
-      if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    ::kill(pid, sig);
-    int ws = 0;
-    ASSERT_EQ(::waitpid(pid, &ws, 0), pid);
-    EXPECT_TRUE(writing) << "the coordinates were never seen being written";
-    EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig) << "wait status " << ws;
-    EXPECT_EQ(newFilesIn(dir_->path()), std::vector<std::string>{});
-    expectOldOrComplete();
-    EXPECT_EQ(dir_->text("OUT.CRD"), "old OUT.CRD\n");
-    removeNewFiles();
-  }
-}
-
 // The same network for runs under a limit of the address space, which the
 // sanitizers cannot run under: the network is then not even made.
 class LargeInputsUnderLimits : public LargeInputs {
