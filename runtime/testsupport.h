@@ -296,6 +296,8 @@ inline bool refuseSystemCalls(const std::vector<long>& calls, int error) {
   const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
   return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // ---- Another user ----
 //
 // Tests that run something as a user other than the run's own (the program,
