@@ -273,11 +273,12 @@ struct RunResult {
   long maxRssKb = 0;    // peak resident memory of the process, kilobytes
 };
 
-// Runs the built program in the directory with the given arguments;
-// inChild, when given, is called in the new process just before the
-// program is started.
+// Runs the built program (or `program`, a copy of it) in the directory
+// with the given arguments; inChild, when given, is called in the new
+// process just before the program is started.
 inline RunResult run(const RunDir& dir, const std::vector<std::string>& args,
-                     const std::function<void()>& inChild = {}) {
+                     const std::function<void()>& inChild = {},
+                     const std::string& program = XF_PROGRAM) {
   const fs::path outFile = dir.path().parent_path() / (dir.path().filename().string() + ".stdout");
   const fs::path errFile = dir.path().parent_path() / (dir.path().filename().string() + ".stderr");
   const pid_t pid = ::fork();
@@ -292,13 +293,13 @@ inline RunResult run(const RunDir& dir, const std::vector<std::string>& args,
     ::dup2(out, 1);
     ::dup2(err, 2);
     std::vector<char*> argv;
-    std::string program = XF_PROGRAM;
-    argv.push_back(program.data());
+    std::string name = program;
+    argv.push_back(name.data());
     std::vector<std::string> copies(args);
     for (std::string& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
     if (inChild) inChild();
-    ::execv(program.c_str(), argv.data());
+    ::execv(name.c_str(), argv.data());
     ::_exit(126);
   }
   int wstatus = 0;

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <grp.h>
 #include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,8 +49,12 @@ struct Started {
   int err = -1;
 };
 
+// Starts the built program (or `program`, a copy of it) in the directory
+// on the keyword input file; inChild, when given, is called in the new
+// process just before the program is started.
 Started start(const RunDir& dir, const std::function<void()>& inChild = {},
-              const std::string& inputFile = "XFORM1.INP") {
+              const std::string& inputFile = "XFORM1.INP",
+              const std::string& program = XF_PROGRAM) {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
   if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -69,10 +72,10 @@ Started start(const RunDir& dir, const std::function<void()>& inChild = {},
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (inChild) inChild();
-    std::string program = XF_PROGRAM;
+    std::string name = program;
     std::string input = inputFile;
-    char* argv[] = {program.data(), input.data(), nullptr};
-    ::execv(program.c_str(), argv);
+    char* argv[] = {name.data(), input.data(), nullptr};
+    ::execv(name.c_str(), argv);
     ::_exit(126);
   }
   ::close(out[1]);
@@ -357,7 +360,11 @@ TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
   // permission events on the opening of files), the owner puts a FIFO in
   // the target's place. The run must neither wait for a reader of it nor
   // write into it: it ends with the failure, and leaves no new file.
+  // Nobody runs a copy of the program and reads the input files, whatever
+  // the umask made them.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  const e2e::ProgramForNobody program;
+  if (!program.why().empty()) GTEST_SKIP() << program.why();
   RunDir dir("special_swap");
   e2e::putNetworkInputs(dir);
   const fs::path shared = dir / "shared";
@@ -372,7 +379,12 @@ TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
                             .set("OKSTA", {""})
                             .set("LISTFIL", {""})
                             .text());
+  rttest::letEveryoneRead(dir.path());
   fs::permissions(dir.path(), fs::perms::all);
+  for (const auto& [file, mode] :
+       {std::pair{dir / "XFORM1.INP", R_OK}, std::pair{target, R_OK | W_OK}})
+    if (const std::string why = rttest::whyNobodyCannot(file, mode); !why.empty())
+      GTEST_SKIP() << why;
   const int watch = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY | O_LARGEFILE);
   if (watch < 0) GTEST_SKIP() << "no permission events for the opening of files here";
   if (::fanotify_mark(watch, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
@@ -380,10 +392,12 @@ TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
     ::close(watch);
     GTEST_SKIP() << "no permission events for the opening of files here";
   }
-  const Started run = start(dir, [] {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(125);
-  });
+  const Started run = start(
+      dir,
+      [] {
+        if (!rttest::becomeNobody()) ::_exit(rttest::kCannotBecomeNobody);
+      },
+      "XFORM1.INP", program.path());
   // Every opening in the directory is let through; the first one of the
   // new file beside the target (its making) first sees the swap done.
   bool swapped = false;
@@ -417,7 +431,7 @@ TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
   if (!swapped) ::kill(run.pid, SIGKILL);
   const Outcome o = finish(run);
   ::close(watch);
-  if (o.exited(125)) GTEST_SKIP() << "cannot become the user nobody";
+  if (o.exited(rttest::kCannotBecomeNobody)) GTEST_SKIP() << "cannot become the user nobody";
   ASSERT_TRUE(swapped) << "the new file beside the target was never seen";
   EXPECT_FALSE(o.hung) << "the run did not end";
   EXPECT_TRUE(o.exited(127)) << "wait status " << o.wait;
