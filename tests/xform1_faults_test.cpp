@@ -686,7 +686,7 @@ TEST_F(LargeRun, TheNewFileBesideATargetIsNoMoreReadableThanIt) {
     // Seen with the run held stopped while it writes the new file (run
     // again when it was seen only once past that point).
     mode_t seen = 0;
-    const auto writing = [this, &seen] {
+    const auto writing = [&seen] {
       seen = 0;
       for (const std::string& n : newFilesIn(dir_->path())) {
         struct stat sb {};
@@ -853,7 +853,7 @@ TEST_F(LargeRun, SignalsThatEndTheRunWhileAResultFileIsWritten) {
     std::function<bool()> reached;
     switch (c.moment) {
       case Moment::Writing:
-        reached = [this] {
+        reached = [] {
           for (const std::string& n : newFilesIn(dir_->path()))
             if (n.rfind("OUT.CRD.~", 0) == 0) return true;
           return false;
@@ -861,7 +861,7 @@ TEST_F(LargeRun, SignalsThatEndTheRunWhileAResultFileIsWritten) {
         break;
       case Moment::CopyingIntoALink:
         // New bytes at the head of the file, and not all of them yet.
-        reached = [this, &old, wholeSize] {
+        reached = [&old, wholeSize] {
           std::ifstream in(*dir_ / "OUT.CRD", std::ios::binary);
           char head[4] = {};
           return in.read(head, sizeof head) && std::string(head, sizeof head) != old.substr(0, 4) &&
