@@ -295,6 +295,7 @@ int writeAccess(const FilePlace& place, Writing way) {
   if (place.exists()) {
     if (standardStreamOf(sb) >= 0) return 0;
     if (S_ISDIR(sb.st_mode)) return EISDIR;
+    if (place.writeProtected()) return EACCES;
     if (S_ISFIFO(sb.st_mode) || S_ISCHR(sb.st_mode) || S_ISBLK(sb.st_mode))
       return accessAt(dir, base, W_OK);
     if (place.systemLink() || !S_ISREG(sb.st_mode)) return inPlace();

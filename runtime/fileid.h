@@ -159,6 +159,8 @@ enum class Writing {
 //  - the program's own standard output or error: written through the
 //    stream, 0;
 //  - a directory: EISDIR;
+//  - a protected FIFO or regular file of another user (writeProtected):
+//    EACCES;
 //  - a FIFO or a device: opened for writing only, it must allow writing;
 //  - a file written where it stands (the link of an open file; a result
 //    file in a directory that takes no new files): opened for reading and

@@ -299,7 +299,8 @@ TEST_F(LargeFifoRun, AReaderThatLeavesEarlyEndsTheRun) {
 TEST(Xform1SpecialFiles, ProtectedFilesOfAThirdUserAreNotWritten) {
   // A sticky directory that everyone may write, of another owner: a FIFO
   // or a regular file there of a third user is not opened for writing,
-  // whatever the machine's own setting; one of the directory's owner is.
+  // whatever the machine's own setting (the name check refuses it before
+  // anything is written); one of the directory's owner is.
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to other users";
   constexpr uid_t kDirOwner = 65534;
   constexpr uid_t kThird = 65533;
@@ -342,11 +343,15 @@ TEST(Xform1SpecialFiles, ProtectedFilesOfAThirdUserAreNotWritten) {
     }
     EXPECT_TRUE(o.exited(1)) << "wait status " << o.wait;
     EXPECT_EQ(o.err, "");
-    EXPECT_NE(o.out.find(" *** SR OPNERR: OPEN FAILED\n"
-                         "                FILE NAME : " + name + "\n"),
+    // Refused before anything is written: no parameters, no list.
+    EXPECT_FALSE(fs::exists(dir / "PARAM.TRN"));
+    EXPECT_FALSE(fs::exists(dir / "ACCEPT.FIL"));
+    EXPECT_NE(o.out.find(" *** SR CKFLNA: Output file cannot be written\n"
+                         "                Output file: COORDRS = " + name + "\n"
+                         "                The run may neither create nor write it: "
+                         "Permission denied\n"),
               std::string::npos)
         << o.out;
-    EXPECT_NE(o.out.find("                IOSTAT    :     13\n"), std::string::npos) << o.out;
     EXPECT_TRUE(c.fifo ? S_ISFIFO(sb.st_mode)
                        : e2e::fileContent(target) == "old coordinates\n");
   }
