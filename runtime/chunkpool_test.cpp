@@ -366,32 +366,8 @@ TEST(ChunkPool, PoolOfSetThreadsStartsThemAsJobsAskForThem) {
 }
 
 // Makes the system refuse any new thread of the calling process from now on
-// (seccomp): clone3 is not there, so the C library falls back to clone,
-// which fails with EAGAIN for a thread. False where the filter cannot be
-// installed.
-bool refuseThreads() {
-#if defined(__x86_64__)
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
-      // The low half of the flags (the machine is little-endian).
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-#else
-  return false;
-#endif
-}
+// (the C library's clone then fails with EAGAIN).
+bool refuseThreads() { return rttest::filterThreads(SECCOMP_RET_ERRNO | EAGAIN); }
 
 TEST(ChunkPool, JobRunsWithTheThreadsStartedWhenTheSystemRefusesMore) {
   // In a child process: a pool of 8 starts one worker for a job of two

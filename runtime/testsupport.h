@@ -19,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -296,6 +298,60 @@ inline bool refuseSystemCalls(const std::vector<long>& calls, int error) {
   const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
   return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// For a child process that is thrown away afterwards (and the programs it
+// starts): a new thread of the process from now on meets `action` (a
+// seccomp return value: SECCOMP_RET_KILL_PROCESS, the process dies at its
+// first thread; SECCOMP_RET_ERRNO | EAGAIN, the system refuses it). clone3,
+// whose flags a filter cannot see, is not there, so that the C library
+// falls back to clone. False where the filter cannot be installed.
+inline bool filterThreads(std::uint32_t action) {
+#if defined(__x86_64__)
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
+      // The low half of the flags (the machine is little-endian).
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, action),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+  (void)action;
+  return false;
+#endif
+}
+
+// True once the child `pid` waits in an open for writing only (of a FIFO
+// without a reader, say); false when it ends, or does something else for
+// `seconds`.
+inline bool waitsToWrite(pid_t pid, int seconds = 120) {
+  const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
+  for (long i = 0; i < 1000L * seconds; ++i) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid == pid)
+      return false;  // ended
+    std::ifstream in(file);
+    long number = -1;  // none while it runs
+    unsigned long args[3] = {};
+    if (in >> number && (number == SYS_openat || number == SYS_open) &&
+        (in >> std::hex >> args[0] >> args[1] >> args[2])) {
+      const unsigned long flags = number == SYS_openat ? args[2] : args[1];
+      if ((flags & O_ACCMODE) == O_WRONLY) return true;
+    }
+    ::usleep(1000);
+  }
+  return false;
 }
 
 // ---- Another user ----

@@ -896,23 +896,6 @@ TEST_F(ResultFiles, SpecialFilesAreWrittenInPlaceAndNeverRemoved) {
   if (!haveDevice) GTEST_SKIP() << "mknod is not permitted here: the device case did not run";
 }
 
-// True once the child `pid` waits in an open (a FIFO's, for a reader);
-// false when it ends or does something else for a minute.
-bool waitsInOpen(pid_t pid) {
-  const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
-  for (int i = 0; i < 60000; ++i) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-        info.si_pid == pid)
-      return false;  // ended
-    std::ifstream in(file);
-    long number = -1;  // none while it runs
-    if (in >> number && (number == SYS_openat || number == SYS_open)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 TEST_F(ResultFiles, FifosThatTheRunOnlyWritesAreOpenedForWritingOnly) {
   // A result file or the program output on a FIFO: its reader sees the
   // end of the records, a reader that leaves makes the write fail, and a
@@ -955,7 +938,7 @@ TEST_F(ResultFiles, FifosThatTheRunOnlyWritesAreOpenedForWritingOnly) {
         rt::closeUnit(20);
         ::_exit(0);
       }
-      const bool waited = waitsInOpen(pid);
+      const bool waited = rttest::waitsToWrite(pid, 60);
       EXPECT_TRUE(waited) << "the open did not wait for a reader";
       std::string got;
       if (waited && sig != 0) {

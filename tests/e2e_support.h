@@ -185,6 +185,19 @@ inline Keywords networkKeywords() {
   };
 }
 
+// The run of the test network with every result file under a name of its
+// own (PARAM.TRN, TRANSF.CRD, ACCEPT.FIL), residuals in millimetres,
+// rejection on (one outlier).
+inline Keywords everyResultKeywords() {
+  Keywords keywords = networkKeywords();
+  keywords.set("RESIDUNIT", {"MM"})
+      .set("REJECT", {"1"})
+      .set("TRNFIL", {"PARAM.TRN"})
+      .set("COORDRS", {"TRANSF.CRD"})
+      .set("OKSTA", {"ACCEPT.FIL"});
+  return keywords;
+}
+
 // The input files of the test network (besides the keyword input file).
 inline void putNetworkInputs(const RunDir& dir) {
   for (const char* name : {"CONST.TST", "DATUM.TST", "NET_A.CRD", "NET_B.CRD"})

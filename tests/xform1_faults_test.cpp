@@ -40,15 +40,7 @@ using e2e::RunDir;
 
 // The options of every run: the test network, rejection on (one outlier),
 // and the four result files under regular names.
-Keywords faultKeywords() {
-  Keywords keywords = e2e::networkKeywords();
-  keywords.set("RESIDUNIT", {"MM"})
-      .set("REJECT", {"1"})
-      .set("TRNFIL", {"PARAM.TRN"})
-      .set("COORDRS", {"TRANSF.CRD"})
-      .set("OKSTA", {"ACCEPT.FIL"});
-  return keywords;
-}
+Keywords faultKeywords() { return e2e::everyResultKeywords(); }
 
 // Result keywords with the names of the reference run.
 const std::map<std::string, std::string> kResults = {{"LISTFIL", "REJECT.LST"},

@@ -117,29 +117,6 @@ Outcome finish(const Started& s) {
   return o;
 }
 
-// True once the process waits in an open for writing only (of a FIFO
-// without a reader); false when it ends, or does something else for two
-// minutes.
-bool waitsToWrite(pid_t pid) {
-  const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
-  for (int i = 0; i < 120000; ++i) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-        info.si_pid == pid)
-      return false;  // ended
-    std::ifstream in(file);
-    long number = -1;  // none while it runs
-    unsigned long dirFd = 0;
-    unsigned long name = 0;
-    unsigned long flags = 0;
-    if (in >> number && number == SYS_openat && (in >> std::hex >> dirFd >> name >> flags) &&
-        (flags & O_ACCMODE) == O_WRONLY)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
-}
-
 // Everything a reader of the FIFO gets, `limit` bytes at most: it then
 // leaves.
 std::string readFifo(const fs::path& fifo, std::size_t limit = std::string::npos) {
@@ -163,15 +140,7 @@ bool isFifo(const fs::path& p) {
 
 // The run of the test network with every result file under a name of its
 // own, rejection on.
-Keywords smallKeywords() {
-  Keywords keywords = e2e::networkKeywords();
-  keywords.set("RESIDUNIT", {"MM"})
-      .set("REJECT", {"1"})
-      .set("TRNFIL", {"PARAM.TRN"})
-      .set("COORDRS", {"TRANSF.CRD"})
-      .set("OKSTA", {"ACCEPT.FIL"});
-  return keywords;
-}
+Keywords smallKeywords() { return e2e::everyResultKeywords(); }
 
 // The transformed coordinates of a complete run of smallKeywords(), clock
 // masked: made once.
@@ -202,7 +171,7 @@ TEST(Xform1SpecialFiles, AFifoWithoutAReaderIsWaitedForUntilASignal) {
     ASSERT_EQ(::mkfifo((dir / "OUT.FIFO").c_str(), 0644), 0);
     dir.put("XFORM1.INP", smallKeywords().set(c.key, {"OUT.FIFO"}).text());
     const Started run = start(dir);
-    const bool waited = waitsToWrite(run.pid);
+    const bool waited = rttest::waitsToWrite(run.pid);
     if (waited) ::kill(run.pid, c.sig);
     const Outcome o = finish(run);
     EXPECT_TRUE(waited) << "the run did not wait for a reader: " << o.out;
@@ -257,7 +226,7 @@ TEST_F(LargeFifoRun, AReaderThatComesLateGetsEveryRecord) {
     SCOPED_TRACE(key);
     fifoFor(key);
     const Started run = start(*dir_, {}, "FIFO.INP");
-    const bool waited = waitsToWrite(run.pid);
+    const bool waited = rttest::waitsToWrite(run.pid);
     const std::string got = readFifo(*dir_ / "OUT.FIFO");
     const Outcome o = finish(run);
     EXPECT_TRUE(waited) << "the run did not wait for a reader";

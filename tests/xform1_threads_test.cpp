@@ -138,33 +138,8 @@ TEST(Xform1AddressSpace, RunThatFitsOnOneThreadFitsWithTheDefaultThreads) {
   }
 }
 
-// Makes the calling process die (SIGSYS) as soon as it starts a thread: a
-// clone with CLONE_THREAD is fatal, and clone3, whose flags a filter cannot
-// see, is refused so that the C library falls back to clone. False when the
-// filter cannot be installed here.
-bool forbidThreads() {
-#if defined(__x86_64__)
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 3),
-      // The low half of the flags (the machine is little-endian).
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
-#else
-  return false;
-#endif
-}
+// Makes the calling process die as soon as it starts a thread.
+bool forbidThreads() { return rttest::filterThreads(SECCOMP_RET_KILL_PROCESS); }
 
 // XFORM1_THREADS=1: neither the reading of the coordinate files (two blocks
 // of lines here) nor the estimation starts a thread. With 2, the same run
