@@ -927,7 +927,10 @@ TEST_F(ResultFiles, FifosThatTheRunOnlyWritesAreOpenedForWritingOnly) {
     EXPECT_EQ(failure, "input/output failure: write on file " + path("F") + ": Broken pipe");
     EXPECT_FALSE(rt::unitOpened(20));
 
+    // Under the thread sanitizer a signal is held until the open returns,
+    // which it never does without a reader: the signal case is left out.
     for (const int sig : {0, SIGTERM}) {
+      if (sig != 0 && XF_THREAD_SANITIZER) continue;
       SCOPED_TRACE(sig == 0 ? "a reader comes" : "a signal comes");
       const pid_t pid = ::fork();
       ASSERT_GE(pid, 0);

@@ -160,6 +160,9 @@ TEST(Xform1SpecialFiles, AFifoWithoutAReaderIsWaitedForUntilASignal) {
   // The transformed coordinates, or the program output, on a FIFO that no
   // one reads: the run waits in the open as any writer of a FIFO, and a
   // signal ends it there as anywhere: no new file beside a result is left.
+  if (XF_THREAD_SANITIZER)
+    GTEST_SKIP() << "under the thread sanitizer a signal is held until the open of the FIFO "
+                    "returns, which it never does here";
   struct Case {
     const char* key;
     int sig;
