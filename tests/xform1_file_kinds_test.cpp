@@ -156,7 +156,7 @@ const std::string& smallReference() {
   return coords;
 }
 
-TEST(Xform1SpecialFiles, AFifoWithoutAReaderIsWaitedForUntilASignal) {
+TEST(Xform1FileKinds, AFifoWithoutAReaderIsWaitedForUntilASignal) {
   // The transformed coordinates, or the program output, on a FIFO that no
   // one reads: the run waits in the open as any writer of a FIFO, and a
   // signal ends it there as anywhere: no new file beside a result is left.
@@ -268,7 +268,7 @@ TEST_F(LargeFifoRun, AReaderThatLeavesEarlyEndsTheRun) {
   }
 }
 
-TEST(Xform1SpecialFiles, ProtectedFilesOfAThirdUserAreNotWritten) {
+TEST(Xform1FileKinds, ProtectedFilesOfAThirdUserAreNotWritten) {
   // A sticky directory that everyone may write, of another owner: a FIFO
   // or a regular file there of a third user is not opened for writing,
   // whatever the machine's own setting (the name check refuses it before
@@ -329,7 +329,7 @@ TEST(Xform1SpecialFiles, ProtectedFilesOfAThirdUserAreNotWritten) {
   }
 }
 
-TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
+TEST(Xform1FileKinds, AResultSwappedForAFifoInASharedDirectory) {
   // The run, as the user nobody, writes the transformed coordinates into a
   // sticky directory where the target belongs to its owner: the finished
   // content is to be copied into it. As soon as the new file beside the
@@ -418,7 +418,7 @@ TEST(Xform1SpecialFiles, AResultSwappedForAFifoInASharedDirectory) {
   EXPECT_EQ(e2e::newFilesIn(shared), std::vector<std::string>{});
 }
 
-TEST(Xform1SpecialFiles, ARegularFileNamedByADescriptorIsReplacedWhole) {
+TEST(Xform1FileKinds, ARegularFileNamedByADescriptorIsReplacedWhole) {
   // COORDRS /dev/fd/3, with 3 open on a file of old content: the file gets
   // the whole new content under its own name, or, when a file-size limit
   // stops the writing, keeps its old content whole.
