@@ -296,8 +296,7 @@ int writeAccess(const FilePlace& place, Writing way) {
     if (standardStreamOf(sb) >= 0) return 0;
     if (S_ISDIR(sb.st_mode)) return EISDIR;
     if (place.writeProtected()) return EACCES;
-    if (S_ISFIFO(sb.st_mode) || S_ISCHR(sb.st_mode) || S_ISBLK(sb.st_mode))
-      return accessAt(dir, base, W_OK);
+    if (fifoOrDevice(sb)) return accessAt(dir, base, W_OK);
     if (place.systemLink() || !S_ISREG(sb.st_mode)) return inPlace();
     if (way == Writing::Replace) {
       if (const int e = accessAt(dir, base, W_OK); e != 0) return e;

@@ -152,6 +152,12 @@ enum class Writing {
   Renew,    // a system file: an old regular file removed, a new one made in its place
 };
 
+// A FIFO or a device: the kind of file that an output or a result is
+// opened for writing only (runtime/units.h), never for reading as well.
+inline bool fifoOrDevice(const struct stat& sb) {
+  return S_ISFIFO(sb.st_mode) || S_ISCHR(sb.st_mode) || S_ISBLK(sb.st_mode);
+}
+
 // Whether the run's user (effective user and groups) may write the file
 // that `place` leads to in the given way, decided from what the system
 // tells now by the facts that the opening decides by. Returns 0, or the

@@ -101,10 +101,8 @@ int openDescriptor(const FilePlace& place, const OpenRequest& req, bool& readOnl
   readOnly = req.readOnly;
   // A FIFO or a device that the run only writes: opened for writing only
   // (units.h), waiting for the reader of a FIFO.
-  const bool special = place.exists() && (S_ISFIFO(place.status().st_mode) ||
-                                          S_ISCHR(place.status().st_mode) ||
-                                          S_ISBLK(place.status().st_mode));
-  const bool writeOnly = !readOnly && special && req.role != FileRole::Ordinary;
+  const bool writeOnly = !readOnly && place.exists() && fifoOrDevice(place.status()) &&
+                         req.role != FileRole::Ordinary;
   int fd = place.open((readOnly ? O_RDONLY : writeOnly ? O_WRONLY : O_RDWR) | create, 0666);
   const bool mayFallBack = req.role == FileRole::Ordinary || !place.writeProtected();
   if (fd < 0 && !readOnly && mayFallBack && (errno == EACCES || errno == EROFS)) {

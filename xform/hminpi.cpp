@@ -129,6 +129,13 @@ std::optional<helm::ResidualSystem> chosenResidualSystem() {
   return std::nullopt;
 }
 
+std::array<int, 7> chosenParameters() {
+  std::array<int, 7> iPar{};
+  for (std::size_t k = 0; k < iPar.size(); ++k)
+    iPar[k] = CKOPTB_ITEM({"HLM_" + std::to_string(k + 1)}) == 1 ? 1 : 0;
+  return iPar;
+}
+
 void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> STANUM,
             std::span<const char> STAFLG, std::span<int> ITYP, int& resTyp, std::span<int> iPar,
             int& resUnt, int& iRej, std::span<double> rLimit, int& errCount) {

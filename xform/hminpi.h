@@ -1,6 +1,7 @@
 // Option reader of the Helmert transformation program.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <span>
 
@@ -32,3 +33,9 @@ void HMINPI(int nStat, std::span<const t_staName> STNAME, std::span<const int> S
 // significant); nothing for any other value, which HMINPI refuses. The one
 // decision for the option reader and for the file-name check of the run.
 std::optional<helm::ResidualSystem> chosenResidualSystem();
+
+// The parameters that keywords HLM_1 to HLM_7 choose to estimate (1) or not
+// (0), found without a word written, as CKOPTB_ITEM decides a check box. The
+// one decision for the file-name check of the run; HMINPI checks and reads
+// them with its messages.
+std::array<int, 7> chosenParameters();

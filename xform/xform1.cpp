@@ -240,12 +240,9 @@ void checkFileNames() {
   };
   const bool byFile = CKOPTB_ITEM({"RADIO_1", "RADIO_2"}) != 2;
   const bool reject = CKOPTB_ITEM({"REJECT"}) == 1;
-  std::array<int, 7> iPar{};
-  for (std::size_t k = 0; k < iPar.size(); ++k)
-    iPar[k] = CKOPTB_ITEM({"HLM_" + std::to_string(k + 1)}) == 1 ? 1 : 0;
   std::string name;
-  const bool merged =
-      transformedCoordinatesWritten(chosenResidualSystem(), iPar) && resultFile("COORDRS", name);
+  const bool merged = transformedCoordinatesWritten(chosenResidualSystem(), chosenParameters()) &&
+                      resultFile("COORDRS", name);
   // The program output and the message file are removed and made anew.
   constexpr rt::Writing kRenewed = rt::Writing::Renew;
 
@@ -281,14 +278,10 @@ void checkFileNames() {
 // that names none fails like a name that cannot be opened (the open-failure
 // block, exit status 1), and the one-line usage follows on standard error.
 void readKeywordFile() {
-  if (!noKeywordFile()) {
-    READINPF("", inpKey);
-    return;
-  }
   try {
     READINPF("", inpKey);
   } catch (const rt::ProgramExit&) {
-    writeUsageLine();
+    if (noKeywordFile()) writeUsageLine();
     throw;
   }
 }
