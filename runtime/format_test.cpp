@@ -81,13 +81,20 @@ std::string blanks(std::size_t n) { return std::string(n, ' '); }
 // ---------------------------------------------------------------------------
 // Writer
 
-// Every reference field: descriptor, value with 17 significant digits, the
-// field between bars.
-TEST(FormatWriter, ReproducesEveryReferenceField) {
+// A line of the reference table: descriptor, value with 17 significant
+// digits, the field between bars.
+struct ReferenceField {
+  std::string desc;
+  std::string value;
+  rt::FItem item;
+  std::string field;  // without the bars
+};
+
+// The reference table runtime/format_cases.tsv; empty when it is not found.
+std::vector<ReferenceField> referenceFields() {
+  std::vector<ReferenceField> fields;
   std::ifstream in(XF_SOURCE_DIR "/runtime/format_cases.tsv");
-  ASSERT_TRUE(in) << "reference table not found";
   std::string line;
-  int checked = 0;
   bool header = true;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
@@ -97,44 +104,38 @@ TEST(FormatWriter, ReproducesEveryReferenceField) {
     }
     std::istringstream cols(line);
     std::string desc, value, field;
-    ASSERT_TRUE(std::getline(cols, desc, '\t') && std::getline(cols, value, '\t') && std::getline(cols, field))
-        << line;
-    ASSERT_GE(field.size(), 2u);
-    const std::string expected = field.substr(1, field.size() - 2);
-    const rt::FItem item = desc[0] == 'I' ? rt::FItem(std::stoll(value)) : rt::FItem(std::strtod(value.c_str(), nullptr));
-    EXPECT_EQ(rt::formatField(desc, item), expected) << desc << " of" << value;
-    ++checked;
+    if (!(std::getline(cols, desc, '\t') && std::getline(cols, value, '\t') &&
+          std::getline(cols, field)) ||
+        field.size() < 2) {
+      ADD_FAILURE() << "not a reference line: " << line;
+      continue;
+    }
+    const rt::FItem item = desc[0] == 'I' ? rt::FItem(std::stoll(value))
+                                          : rt::FItem(std::strtod(value.c_str(), nullptr));
+    fields.push_back({desc, value, item, field.substr(1, field.size() - 2)});
   }
-  EXPECT_GT(checked, 400);
+  return fields;
+}
+
+TEST(FormatWriter, ReproducesEveryReferenceField) {
+  const std::vector<ReferenceField> fields = referenceFields();
+  for (const ReferenceField& f : fields)
+    EXPECT_EQ(rt::formatField(f.desc, f.item), f.field) << f.desc << " of" << f.value;
+  EXPECT_GT(fields.size(), 400u);
 }
 
 // A write tells which numbers did not fit their fields: exactly those of the
 // reference fields written as asterisks, and a text never.
 TEST(FormatWriter, TellsWhichNumbersDidNotFit) {
-  std::ifstream in(XF_SOURCE_DIR "/runtime/format_cases.tsv");
-  ASSERT_TRUE(in) << "reference table not found";
   std::ostringstream out;
   rt::setConsoleOutput(&out);
   std::vector<std::size_t> overflowed;
-  std::string line;
   int unfit = 0;
-  bool header = true;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    if (header) {
-      header = false;
-      continue;
-    }
-    std::istringstream cols(line);
-    std::string desc, value, field;
-    ASSERT_TRUE(std::getline(cols, desc, '\t') && std::getline(cols, value, '\t') && std::getline(cols, field))
-        << line;
-    const bool stars = field.find_first_not_of('*', 1) == field.size() - 1;
-    const rt::FItems items = {desc[0] == 'I' ? rt::FItem(std::stoll(value))
-                                             : rt::FItem(std::strtod(value.c_str(), nullptr))};
-    rt::writeFmt(6, "(" + desc + ")", items, overflowed);
+  for (const ReferenceField& f : referenceFields()) {
+    const bool stars = f.field.find_first_not_of('*') == std::string::npos;
+    rt::writeFmt(6, "(" + f.desc + ")", {f.item}, overflowed);
     EXPECT_EQ(overflowed, stars ? std::vector<std::size_t>{0} : std::vector<std::size_t>{})
-        << desc << " of" << value;
+        << f.desc << " of" << f.value;
     unfit += stars ? 1 : 0;
   }
   EXPECT_GT(unfit, 20);

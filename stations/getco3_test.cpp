@@ -195,9 +195,7 @@ TEST_F(Getco3Test, NulInATitleOrDatumAskedForIsAHeaderError) {
     SCOPED_TRACE(c.what);
     restart();
     std::string text = original;
-    std::size_t at = 0;
-    for (int line = 0; line < c.line; ++line) at = text.find('\n', at) + 1;
-    text[at + c.column] = '\0';
+    text[stationtest::lineStart(text, c.line) + c.column] = '\0';
     const std::string file = writeFile("nulhead" + std::to_string(serial++) + ".crd", text);
     int nStat = 0;
     std::vector<t_staName> names;
@@ -385,9 +383,7 @@ TEST_F(Getco3Test, NulByteInATakenLineIsADataLineError) {
     restart();
     std::string text = original;
     for (const Change& ch : c.changes) {
-      std::size_t at = 0;
-      for (int line = 0; line < 6 + ch.station; ++line) at = text.find('\n', at) + 1;
-      text[at + ch.column] = ch.by;
+      text[stationtest::lineStart(text, 6 + ch.station) + ch.column] = ch.by;
     }
     // A file of its own: the unit of a stopped read is left open.
     const std::string file = writeFile("nul" + std::to_string(serial++) + ".crd", text);

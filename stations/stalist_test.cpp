@@ -179,9 +179,7 @@ TEST_F(StalistTest, NulByteInATitleOrStationLineStops) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::string text = stationtest::fileContent(fixture(c.file));
-    std::size_t at = 0;
-    for (int line = 1; line < c.line; ++line) at = text.find('\n', at) + 1;
-    text[at + c.column] = '\0';
+    text[stationtest::lineStart(text, c.line - 1) + c.column] = '\0';
     const std::string file = writeFile("nul" + std::to_string(serial++) + ".sel", text);
     if (c.header.empty()) {
       restart();

@@ -91,4 +91,11 @@ class StationEnv : public frametest::FrameTest {
   }
 };
 
+// Where line `line` (counted from 0) of a file's text begins.
+inline std::size_t lineStart(const std::string& text, int line) {
+  std::size_t at = 0;
+  for (int k = 0; k < line; ++k) at = text.find('\n', at) + 1;
+  return at;
+}
+
 }  // namespace stationtest
